@@ -1,0 +1,60 @@
+// Directory listing parser: turns the text of a LIST reply (UNIX- or DOS-style lines, told
+// apart line by line) into FileEntry records, and formats sizes for display.
+// Every function here is reentrant and may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+// One directory entry. A value type; the size is kept as two 32-bit halves because queue
+// files store it that way, but both halves are filled from one 64-bit number.
+struct FileEntry {
+    std::string name;        // as listed; for a symbolic link only the part before " -> "
+    std::string attributes;  // UNIX permission field as listed; empty for DOS lines
+    int64_t modified = 0;    // seconds since 1970-01-01 UTC, from local calendar fields; -1 if unrepresentable
+    uint32_t sizeHigh = 0;
+    uint32_t sizeLow = 0;
+    bool isDirectory = false;
+    std::string description;  // shown in the remote pane; the parser leaves it empty
+
+    uint64_t Size() const { return (uint64_t{sizeHigh} << 32) | sizeLow; }
+    void SetSize(uint64_t size) {
+        sizeHigh = static_cast<uint32_t>(size >> 32);
+        sizeLow = static_cast<uint32_t>(size);
+    }
+};
+
+using FileEntryList = std::vector<FileEntry>;
+
+// The parser's idea of "now" (seconds since the epoch). Tests inject a fixed clock to check
+// the year inference around New Year; everyone else uses SystemNow.
+using ClockFunction = int64_t (*)();
+int64_t SystemNow();
+
+// Parses one line (trimmed by the caller or not: field spaces around it are ignored). Never
+// fails: a malformed line yields a malformed entry.
+void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now = SystemNow);
+
+// Parses a whole listing held in memory, appending to `list`. Skips "total" lines, stops at
+// the first empty (or all-white-space) line, drops "." and "..".
+void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now = SystemNow);
+
+// Parses a listing stored in a file, appending to `list`; keeps "." and "..".
+// Returns 0 on success, -1 for an empty path or a file that cannot be opened.
+int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now = SystemNow);
+
+// Display text of a size: "1,234,567"; ">4GB" when sizeHigh is not 0.
+std::string FormatFileSize(uint32_t sizeHigh, uint32_t sizeLow);
+
+// Field operations shared by the listing, cache and clipboard code.
+bool IsFieldSpace(char c);  // space and the control characters 9 to 13
+std::string_view GetField(std::string_view line, int n);
+std::string_view GetFieldByChar(std::string_view text, int n, char separator);
+int FieldStart(std::string_view line, int n);  // -1 when there is no field n
+int MonthFromName(std::string_view text);      // 1..12 for "Jan".."Dec", else 0
+
+}  // namespace tarnwick
