@@ -1,0 +1,221 @@
+#include "recording_observer.h"
+
+#include <algorithm>
+
+namespace tarnwick::test {
+
+namespace {
+
+// A held question gives up after this long so a forgetful test cannot hang a worker forever.
+constexpr auto kMaxQuestionHold = std::chrono::seconds(30);
+
+const char* PrefixOf(int kind) {
+    switch (kind) {
+        case LOG_STATE:
+            return "State:>\t\t";
+        case LOG_WARNING:
+            return "Warning:>\t";
+        case LOG_ERROR:
+            return "Error:>\t\t";
+        case LOG_REPLY:
+            return "Reply:>\t";
+        case LOG_COMMAND:
+            return "Command:>\t";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+int ObserverRecord::CountLog(const std::string& text) const {
+    return static_cast<int>(
+        std::count_if(log.begin(), log.end(), [&](const LogRecord& r) { return r.text == text; }));
+}
+
+int ObserverRecord::FindLog(const std::string& text, size_t from) const {
+    for (size_t i = from; i < log.size(); ++i) {
+        if (log[i].text == text) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void RecordingObserver::SetDefaultAnswer(int answer) {
+    std::lock_guard lock(mutex);
+    defaultAnswer = answer;
+}
+
+void RecordingObserver::AnswerQuestion(const std::string& textPart, int answer, int times) {
+    std::lock_guard lock(mutex);
+    rules.push_back({textPart, answer, times});
+}
+
+void RecordingObserver::SetOverwriteAnswer(const OverwriteAnswer& answer) {
+    std::lock_guard lock(mutex);
+    overwriteAnswer = answer;
+}
+
+void RecordingObserver::HoldQuestions(bool hold) {
+    std::lock_guard lock(mutex);
+    holdQuestions = hold;
+    changed.notify_all();
+}
+
+void RecordingObserver::ReleaseQuestions() {
+    HoldQuestions(false);
+}
+
+ObserverRecord RecordingObserver::Snapshot() const {
+    std::lock_guard lock(mutex);
+    return record;
+}
+
+std::vector<std::string> RecordingObserver::LogTexts() const {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> texts;
+    texts.reserve(record.log.size());
+    for (const LogRecord& r : record.log) texts.push_back(r.text);
+    return texts;
+}
+
+std::string RecordingObserver::FormattedLog() const {
+    std::lock_guard lock(mutex);
+    std::string out;
+    for (const LogRecord& r : record.log) {
+        if (r.prefix) out += PrefixOf(r.kind);
+        out += r.text;
+        if (r.newline) out += "\n";
+    }
+    return out;
+}
+
+void RecordingObserver::Clear() {
+    std::lock_guard lock(mutex);
+    record = ObserverRecord{};
+    consumedFinishes.clear();
+}
+
+bool RecordingObserver::WaitUntil(const std::function<bool(const ObserverRecord&)>& condition,
+                                  Duration timeout) const {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return condition(record); });
+}
+
+std::optional<int> RecordingObserver::WaitForCommandFinished(int code, Duration timeout) {
+    std::unique_lock lock(mutex);
+    std::optional<int> result;
+    changed.wait_for(lock, timeout, [&] {
+        for (size_t i = 0; i < record.commandsFinished.size(); ++i) {
+            if (record.commandsFinished[i].code == code && !consumedFinishes[i]) {
+                consumedFinishes[i] = true;
+                result = record.commandsFinished[i].result;
+                return true;
+            }
+        }
+        return false;
+    });
+    return result;
+}
+
+bool RecordingObserver::WaitForLogLine(const std::string& text, Duration timeout) const {
+    return WaitForLogCount(text, 1, timeout);
+}
+
+bool RecordingObserver::WaitForLogCount(const std::string& text, int count,
+                                        Duration timeout) const {
+    return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; }, timeout);
+}
+
+bool RecordingObserver::WaitForQuestions(size_t count, Duration timeout) const {
+    return WaitUntil([&](const ObserverRecord& r) { return r.questions.size() >= count; }, timeout);
+}
+
+template <typename Change>
+void RecordingObserver::Record(Change change) {
+    {
+        std::lock_guard lock(mutex);
+        change(record);
+        consumedFinishes.resize(record.commandsFinished.size(), false);
+    }
+    changed.notify_all();
+}
+
+void RecordingObserver::OnLog(CFtpSession&, const LogRecord& line) {
+    Record([&](ObserverRecord& r) { r.log.push_back(line); });
+}
+
+void RecordingObserver::OnDirectoryChanged(CFtpSession&, const std::string& directory) {
+    Record([&](ObserverRecord& r) { r.directories.push_back(directory); });
+}
+
+void RecordingObserver::OnListing(CFtpSession&, bool done, const std::string& listingText) {
+    Record([&](ObserverRecord& r) { r.listings.push_back({done, listingText}); });
+}
+
+void RecordingObserver::OnQueueItemStarted(CFtpSession&, int row, bool done) {
+    Record([&](ObserverRecord& r) { r.queueItemEvents.push_back({row, done}); });
+}
+
+void RecordingObserver::OnQueueChanged(CFtpSession&) {
+    Record([](ObserverRecord& r) { ++r.queueChanged; });
+}
+
+void RecordingObserver::OnQueueFinished(CFtpSession&) {
+    Record([](ObserverRecord& r) { ++r.queueFinished; });
+}
+
+void RecordingObserver::OnRefresh(CFtpSession&) {
+    Record([](ObserverRecord& r) { ++r.refreshes; });
+}
+
+void RecordingObserver::OnLoginMessage(CFtpSession&, const std::string& text) {
+    Record([&](ObserverRecord& r) { r.loginMessages.push_back(text); });
+}
+
+void RecordingObserver::OnShowSession(CFtpSession&) {
+    Record([](ObserverRecord& r) { ++r.showSession; });
+}
+
+void RecordingObserver::OnNotice(CFtpSession&, const std::string& text) {
+    Record([&](ObserverRecord& r) { r.notices.push_back(text); });
+}
+
+void RecordingObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
+    Record([&](ObserverRecord& r) { r.connectionStates.push_back(connected); });
+}
+
+void RecordingObserver::OnCommandFinished(CFtpSession&, int commandCode, int result) {
+    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({commandCode, result}); });
+}
+
+int RecordingObserver::ScriptedAnswer(const std::string& text) {
+    for (AnswerRule& rule : rules) {
+        if (rule.times == 0 || text.find(rule.textPart) == std::string::npos) continue;
+        if (rule.times > 0) --rule.times;
+        return rule.answer;
+    }
+    return defaultAnswer;
+}
+
+void RecordingObserver::WaitWhileHeld(std::unique_lock<std::mutex>& lock) {
+    changed.wait_for(lock, kMaxQuestionHold, [&] { return !holdQuestions; });
+}
+
+int RecordingObserver::Ask(CFtpSession&, const std::string& text, int style) {
+    std::unique_lock lock(mutex);
+    const int answer = ScriptedAnswer(text);
+    record.questions.push_back({text, style, answer});
+    changed.notify_all();
+    WaitWhileHeld(lock);
+    return answer;
+}
+
+OverwriteAnswer RecordingObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
+    std::unique_lock lock(mutex);
+    record.overwriteQuestions.push_back(question);
+    changed.notify_all();
+    WaitWhileHeld(lock);
+    return overwriteAnswer.value_or(OverwriteAnswer{question.suggested, false});
+}
+
+}  // namespace tarnwick::test

@@ -1,0 +1,140 @@
+// RecordingObserver: a SessionObserver for tests. It records every call a session makes,
+// answers the session's questions from a small script, and offers bounded waits so a test
+// can wait for a condition instead of sleeping.
+//
+// Threads: the observer calls come from session worker threads; every accessor and wait may
+// be called from any thread. All state is guarded by one mutex; accessors return copies.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session/session_observer.h"
+
+namespace tarnwick::test {
+
+using std::chrono_literals::operator""ms;
+using std::chrono_literals::operator""s;
+
+// Everything recorded so far, in arrival order.
+struct ObserverRecord {
+    struct Listing {
+        bool done = false;
+        std::string text;
+    };
+    struct CommandFinished {
+        int code = 0;
+        int result = 0;
+    };
+    struct QueueItemEvent {
+        int row = 0;
+        bool done = false;
+    };
+    struct Question {
+        std::string text;
+        int style = 0;
+        int answer = 0;
+    };
+
+    std::vector<LogRecord> log;
+    std::vector<std::string> directories;
+    std::vector<Listing> listings;
+    std::vector<std::string> notices;
+    std::vector<std::string> loginMessages;
+    std::vector<bool> connectionStates;
+    std::vector<CommandFinished> commandsFinished;
+    std::vector<Question> questions;
+    std::vector<OverwriteQuestion> overwriteQuestions;
+    std::vector<QueueItemEvent> queueItemEvents;
+    int queueChanged = 0;
+    int queueFinished = 0;
+    int refreshes = 0;
+    int showSession = 0;
+
+    // Number of log lines whose text is exactly `text`.
+    int CountLog(const std::string& text) const;
+    // Index of the first log line with exactly `text` at or after `from`; -1 when none.
+    int FindLog(const std::string& text, size_t from = 0) const;
+};
+
+class RecordingObserver : public SessionObserver {
+public:
+    using Duration = std::chrono::milliseconds;
+
+    // ---- the script: how questions are answered ----
+    // Ask answers `answer` unless a rule matches (default: Cancel).
+    void SetDefaultAnswer(int answer);
+    // A question whose text contains `textPart` is answered `answer`, `times` times
+    // (-1: always). Rules are tried in the order they were added.
+    void AnswerQuestion(const std::string& textPart, int answer, int times = -1);
+    // AskOverwrite answers `answer` (default: the question's suggested action, no "All").
+    void SetOverwriteAnswer(const OverwriteAnswer& answer);
+    // Makes every question block until ReleaseQuestions is called (or the test's own bound):
+    // lets a test act while the worker is inside a question.
+    void HoldQuestions(bool hold);
+    void ReleaseQuestions();
+
+    // ---- what was recorded ----
+    ObserverRecord Snapshot() const;
+    std::vector<std::string> LogTexts() const;
+    // The log as a log pane would show it (prefixes by kind); for test failure messages.
+    std::string FormattedLog() const;
+    void Clear();
+
+    // ---- bounded waits; each returns false (or nullopt) when the timeout passes ----
+    // Waits until `condition` holds for the record (evaluated under the lock; keep it cheap).
+    bool WaitUntil(const std::function<bool(const ObserverRecord&)>& condition,
+                   Duration timeout) const;
+    // The result of the next not yet consumed OnCommandFinished with `code`; consumes it.
+    std::optional<int> WaitForCommandFinished(int code, Duration timeout);
+    // True once a log line with exactly `text` has been recorded (at any time).
+    bool WaitForLogLine(const std::string& text, Duration timeout) const;
+    // True once `count` log lines with exactly `text` have been recorded.
+    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const;
+    // True once `count` questions have been asked.
+    bool WaitForQuestions(size_t count, Duration timeout) const;
+
+    // ---- SessionObserver ----
+    void OnLog(CFtpSession&, const LogRecord& record) override;
+    void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
+    void OnListing(CFtpSession&, bool done, const std::string& listingText) override;
+    void OnQueueItemStarted(CFtpSession&, int row, bool done) override;
+    void OnQueueChanged(CFtpSession&) override;
+    void OnQueueFinished(CFtpSession&) override;
+    void OnRefresh(CFtpSession&) override;
+    void OnLoginMessage(CFtpSession&, const std::string& text) override;
+    void OnShowSession(CFtpSession&) override;
+    void OnNotice(CFtpSession&, const std::string& text) override;
+    void OnConnectionStateChanged(CFtpSession&, bool connected) override;
+    void OnCommandFinished(CFtpSession&, int commandCode, int result) override;
+    int Ask(CFtpSession&, const std::string& text, int style) override;
+    OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& question) override;
+
+private:
+    struct AnswerRule {
+        std::string textPart;
+        int answer = 0;
+        int times = -1;
+    };
+
+    template <typename Change>
+    void Record(Change change);
+    int ScriptedAnswer(const std::string& text);  // under the lock
+    void WaitWhileHeld(std::unique_lock<std::mutex>& lock);
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    ObserverRecord record;
+    std::vector<bool> consumedFinishes;
+    int defaultAnswer = kAnswerCancel;
+    std::vector<AnswerRule> rules;
+    std::optional<OverwriteAnswer> overwriteAnswer;
+    bool holdQuestions = false;
+};
+
+}  // namespace tarnwick::test
