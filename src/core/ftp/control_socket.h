@@ -8,38 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "ftp/replies.h"
 #include "listing/listing_parser.h"
 #include "platform/async_socket.h"  // platform::AsyncSocket, platform::Event
 
 namespace tarnwick {
 
 class CFtpSession;
-
-// Bounds on what a server can make us hold: one reply's text and its number of codes.
-inline constexpr size_t kMaxReplyBytes = 1 << 20;
-inline constexpr int kMaxReplyCodes = 10;
-
-// Parsed form of the reply text received since the last command (pure, testable).
-struct ReplyParse {
-    int status = 0;  // -1 malformed, 0 parsed
-    std::array<std::string, kMaxReplyCodes> codes;
-    int count = 0;
-    bool complete = false;
-};
-ReplyParse ParseReplyText(std::string_view replyText, std::string_view lastVerb);
-
-std::string SocketErrorText(int error);
-std::string IndentReplyText(std::string_view chunk);
-
-// PASV reply → host and port; PORT argument from an address and port.
-bool ParsePasvReply(std::string_view replyText, std::string& host, int& port);
-std::string MakePortCommand(const std::string& localAddress, int port);
-
-// Overwrite decision helpers (pure).
-int OverwriteCase(bool upload, int64_t sourceTime, int64_t targetTime, uint64_t sourceSize,
-                  uint64_t targetSize);  // 0..17
-int AutoOverwriteAction(int overwriteCase);
-int AutoTransferType(const std::string& fileName, const std::string& textFileExtensions);
 
 class CControlSocket : public platform::AsyncSocket {
 public:
