@@ -3,8 +3,13 @@
 // (CControlSocket, CDataSocket, CListenSocket) and reports through a SessionObserver.
 //
 // Threads: methods marked [ui] are called by the front end's thread (any one thread at a
-// time); [worker] only on the session's worker thread. Fields the front end reads while the
+// time); [worker] only on the thread that runs the session's protocol work: the worker, or a
+// test thread that drives a session without starting a worker. The sockets belong to that
+// thread: they are created, used and closed there. Fields the front end reads while the
 // worker runs are atomics; the settings are an immutable snapshot.
+//
+// Ownership: the session owns its sockets, events and worker thread. The observer and the
+// partner sessions of a site-to-site transfer are not owned and must outlive the session.
 #pragma once
 
 #include <atomic>
@@ -12,12 +17,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "app/app_settings.h"
 #include "ftp/control_socket.h"
 #include "ftp/data_socket.h"
-#include "platform/event.h"   // platform::Event, platform::WaitableTimer, platform::Waitable
+#include "platform/event.h"
+#include "platform/thread.h"
 #include "session/session_observer.h"
 #include "sites/site_setting.h"
 
@@ -61,6 +66,13 @@ enum CommandOption : int {
 };
 
 // A request to the worker: the code plus its argument fields.
+//   CmdChangeDir   firstArg = directory            CmdDownload  secondArg = local directory,
+//   CmdDeleteFile  firstArg = remote file                       firstArg = remote path,
+//   CmdList        firstArg = directory,                        remoteSize (-1: unknown)
+//                  listOption = LIST arguments     CmdUpload    secondArg = local path,
+//   CmdMakeDir     firstArg = directory                         firstArg = remote directory
+//   CmdRename      firstArg → secondName           CmdRest      restOffset
+// commandOption carries the option bits (CommandOption) of the operation.
 struct SessionCommand {
     int code = CmdPrintDir;
     std::string firstArg;
@@ -69,13 +81,25 @@ struct SessionCommand {
     std::string listOption;
     int commandOption = 0;
     uint64_t restOffset = 0;
+    int64_t remoteSize = -1;
+};
+
+// What the front end remembers as the last connection (quick connect bar) when a worker
+// starts: a copy, so the session never writes the global settings itself.
+struct ConnectionValues {
+    std::string address;
+    int port = 21;
+    std::string user;
+    std::string password;
 };
 
 class CFtpSession {
 public:
     static constexpr int kDefaultTimeout = 1000;  // seconds, used by waits given 0
+    static constexpr int kNoLimit = -1;           // a wait without deadline
 
-    // [ui] A session for `site`, not connected. The observer must outlive the session.
+    // [ui] A session for `site`, not connected. An anonymous site logs in as "anonymous" with
+    // the settings' AnonymousPass. The observer must outlive the session.
     CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSettings> settings,
                 SessionObserver& observer);
     ~CFtpSession();  // [ui] closes the session (stops the worker) if still running
@@ -83,23 +107,34 @@ public:
     CFtpSession& operator=(const CFtpSession&) = delete;
 
     // ---- front end [ui] ----
-    bool StartWorker();                           // starts the worker and posts CmdConnect
-    void PostCommand(const SessionCommand& cmd);  // dropped by the worker when busy
-    void StopWorker();                            // quitting + stop, waits for the worker
-    void CloseSession();
-    void Stop();        // the Stop command: interrupts the current operation
-    void Disconnect();  // closeRequested + stop (the prompt is the front end's)
+    // Starts the worker (which lowers its own priority) and posts CmdConnect. False when the
+    // thread cannot be created: the front end reports "Unable to create thread!".
+    bool StartWorker();
+    // Hands a command to the worker. False (and the command is dropped) while the session is
+    // busy with another command, as the worker would drop it.
+    bool PostCommand(const SessionCommand& cmd);
+    // Ends the worker: no more log lines, the current operation is interrupted, returns when
+    // the thread has ended. The front end must not hold up the worker's questions meanwhile
+    // (answer them or let them fail), or this waits for the answer.
+    void StopWorker();
+    void CloseSession();  // StopWorker; the front end removes the session's tab and log
+    // Start Transfer: runs the queue now (worker running) or right after login (worker
+    // started here). False when a needed worker could not be started.
+    bool StartQueue();
+    void Stop();        // the Stop command: interrupts the current operation when busy
+    void Disconnect();  // closeRequested + stop (the confirmation prompt is the front end's)
     bool TryMarkBusy();
-    bool IsBusy() const;
-    void IdleTick();  // once a second while KeepAlive is on
-    void SendAntiIdle();
+    bool IsBusy() const;  // a command or queue run is executing, or a queue run is requested
+    void IdleTick();      // once a second; sends an anti-idle command when due (KeepAlive on)
+    void SendAntiIdle();  // posts one of four harmless commands
     void SetSettings(std::shared_ptr<const AppSettings> settings);  // next command sees them
-    void SetShownDirectory(const std::string& dir);  // the remote pane's directory, for reconnects
-    bool HasWorker() const;
+    void SetShownDirectory(const std::string& dir);                 // the remote pane's directory
+    bool HasWorker() const { return workerThread.Joinable(); }
+    ConnectionValues LastConnectionValues() const;
 
     // ---- read by anyone ----
     const std::string& HostAddress() const { return hostAddress; }
-    std::shared_ptr<const AppSettings> Settings() const;  // consistent snapshot
+    std::shared_ptr<const AppSettings> Settings() const;  // the latest snapshot
     std::atomic<uint64_t> bytesDone{0};
     std::atomic<uint64_t> fileSize{0};
     std::atomic<uint64_t> resumeOffset{0};
@@ -111,18 +146,24 @@ public:
     std::atomic<int> transferType{2};  // 0 ASCII, 1 image, 2 automatic by extension
 
     // ---- worker [worker] ----
+    // The settings snapshot taken at the start of the current command or connect attempt:
+    // one command sees one consistent set of settings.
+    const AppSettings& CommandSettings() const { return *commandSettings; }
     void Log(const std::string& text, int kind, bool newline = true, bool prefix = true);
-    int Ask(const std::string& text, int style);
+    int Ask(const std::string& text, int style);  // blocks until the front end answers
     SessionObserver& Observer() { return observer; }
 
-    // Waits (results 0, 2, 3, 4; see the waits' own comments).
+    // Waits: each can be broken by stopEvent (2, "Interrupted by user") and by
+    // connectionClosedEvent (4, "Control connection closed by server."), dispatches the
+    // calling thread's socket notifications while it waits, and returns 0 when `handle` is
+    // signalled, 3 at the deadline. `seconds`: 0 means kDefaultTimeout, kNoLimit none.
     int WaitForSession(platform::Waitable* handle, int seconds);
-    int WaitWithTimer(platform::Waitable& handle, int seconds);
-    void ArmTimer(int seconds);
-    int WaitRetryDelay();
-    int ConnectWithRetry();  // 0 logged in, 2 interrupted, 5 gave up
+    int WaitWithTimer(platform::Waitable& handle, int seconds);  // deadline from waitTimer
+    void ArmTimer(int seconds);  // (re)arms waitTimer; 0 means kDefaultTimeout
+    int WaitRetryDelay();        // "Waiting to retry..."; 3 when the whole delay passed
+    int ConnectWithRetry();      // 0 logged in, 2 interrupted, 5 gave up
 
-    // Per-file retry wrappers around the protocol operations.
+    // Per-file retry wrappers around the protocol operations (tried FileRetry + 1 times).
     int RetryDownload(const std::string& localDir, const std::string& remotePath, int opt);
     int RetryUpload(const std::string& localPath, const std::string& remoteDir, int opt);
     int RetryDeleteFile(const std::string& path, int opt);
@@ -159,21 +200,57 @@ public:
     CListenSocket listenSocket{*this};
 
 private:
+    // Where the worker goes after a step (the numbers of the worker's steps in comments).
+    enum class WorkerStep { kOfflineWait, kConnect, kSessionEnd };
+
     void SessionWorker();  // the thread procedure
-    // ... the worker's steps as small named functions ...
+    WorkerStep OfflineWait();
+    WorkerStep ConnectStep();
+    bool EnterOnlineState();  // false when the server closed the connection meanwhile
+    void CommandLoop();
+    void EndSession();
+    void AdoptShownDirectory();
+    WorkerStep NextAfterSessionEnd() const;
+
+    bool AcceptPendingCommand(SessionCommand& cmd);  // take it and mark busy
+    bool TakeOfflineCommand(SessionCommand& cmd);
+    int ExecuteCommand(const SessionCommand& cmd);
+    static bool EndsCommandLoop(int code);
+    void TakeSettingsSnapshot();
+    void SetConnected(bool value);
+    void StoreLocalAddress();
+
+    // The seam for the transfer queue: until the queue exists it is always empty and running
+    // it is an unknown command.
+    bool QueueHasItems() const { return false; }
+    int RunQueue();
+
+    int WaitForSessionExact(platform::Waitable* handle, int seconds);
+    int ResultOfWait(int signalled, int timeoutIndex, bool timeoutIsError);
+    void LogServerClosed();
+    bool CreateControlSocket();
+    template <typename Operation>
+    int RetryFileOperation(Operation operation, bool reconnectOnClose, const char* retryMessage,
+                           bool returnAtOnce(int));
+    static void FatalError(const std::string& text);
 
     SessionObserver& observer;
-    mutable std::mutex mutex;  // guards settings, pending command, shownDirectory
+    mutable std::mutex mutex;  // guards settings, pendingCommand, hasPendingCommand,
+                               // shownDirectory
     std::shared_ptr<const AppSettings> settings;
     SessionCommand pendingCommand;
+    bool hasPendingCommand = false;
     std::string shownDirectory;
+    std::shared_ptr<const AppSettings> commandSettings;  // worker's snapshot
     std::mutex busyMutex;
     std::atomic<bool> busy{false};
     std::atomic<bool> quitting{false};
     std::atomic<bool> closeRequested{false};
     std::atomic<int> idleTicks{0};
     bool reconnectToShownDir = true;
-    std::thread workerThread;
+    int lastCommand = CmdConnect;  // [worker] the command that decides what follows a session
+    int lastResult = kResultOk;    // [worker] ... and its result
+    platform::WorkerThread workerThread;
 };
 
 }  // namespace tarnwick

@@ -14,7 +14,13 @@ namespace tarnwick {
 class CFtpSession;
 
 // Log kinds and the log record of a session line.
-enum LogKind : int { LOG_STATE = 0, LOG_WARNING = 1, LOG_ERROR = 2, LOG_REPLY = 3, LOG_COMMAND = 4 };
+enum LogKind : int {
+    LOG_STATE = 0,
+    LOG_WARNING = 1,
+    LOG_ERROR = 2,
+    LOG_REPLY = 3,
+    LOG_COMMAND = 4
+};
 
 struct LogRecord {
     std::string text;
@@ -25,7 +31,12 @@ struct LogRecord {
 
 // The message-box styles and answers the worker's questions use (values as the Windows ones,
 // so stored and logged numbers stay meaningful).
-enum AskStyle : int { kAskOkCancel = 0x1, kAskYesNoCancel = 0x3, kAskYesNo = 0x4, kAskQuestion = 0x20 };
+enum AskStyle : int {
+    kAskOkCancel = 0x1,
+    kAskYesNoCancel = 0x3,
+    kAskYesNo = 0x4,
+    kAskQuestion = 0x20
+};
 enum AskAnswer : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
 
 // Overwrite decisions: 0 Skip, 1 Resume, 2 Overwrite, 3 Auto.
@@ -70,7 +81,9 @@ public:
 
     // Questions: block the worker until answered. `text` and the session's host address make
     // the message box; the return value is an AskAnswer.
-    virtual int Ask(CFtpSession&, const std::string& /*text*/, int /*style*/) { return kAnswerCancel; }
+    virtual int Ask(CFtpSession&, const std::string& /*text*/, int /*style*/) {
+        return kAnswerCancel;
+    }
     virtual OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& q) {
         return {q.suggested, false};
     }

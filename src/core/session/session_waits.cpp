@@ -1,0 +1,211 @@
+// The waits every blocking step of a session goes through, the connection retries and the
+// per-file retry wrappers.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <span>
+
+#include "platform/message_pump.h"
+#include "session/ftp_session.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int kNoTimerIndex = -1;
+
+// The family of the control socket: IPv6 for an IPv6 address, else IPv4 (a host name is
+// looked up for IPv4 addresses, as PASV and PORT need).
+int AddressFamilyOf(const std::string& host) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, host.c_str(), &address) == 1 ? AF_INET6 : AF_INET;
+}
+
+bool IsOneOf(int result, std::initializer_list<int> results) {
+    return std::find(results.begin(), results.end(), result) != results.end();
+}
+
+bool DownloadOrUploadEnds(int result) {
+    return IsOneOf(result,
+                   {kResultOk, kResultInterrupted, kResultConnectionClosed, kResultRefused});
+}
+
+bool DeleteOrSiteToSiteEnds(int result) {
+    return IsOneOf(result, {kResultOk, kResultInterrupted});
+}
+
+}  // namespace
+
+int CFtpSession::WaitForSession(platform::Waitable* handle, int seconds) {
+    return WaitForSessionExact(handle, seconds == 0 ? kDefaultTimeout : seconds);
+}
+
+// As WaitForSession, but 0 seconds means "do not wait" (one look at the handles).
+int CFtpSession::WaitForSessionExact(platform::Waitable* handle, int seconds) {
+    std::array<platform::Waitable*, 3> handles{&stopEvent, &connectionClosedEvent, handle};
+    const size_t count = handle != nullptr ? 3 : 2;
+    const int signalled =
+        platform::MessagePumpWait(std::span(handles.data(), count), std::max(seconds, -1));
+    // A pure delay (no handle) ends quietly at its deadline.
+    return ResultOfWait(signalled, kNoTimerIndex, handle != nullptr);
+}
+
+int CFtpSession::WaitWithTimer(platform::Waitable& handle, int seconds) {
+    ArmTimer(seconds);
+    std::array<platform::Waitable*, 4> handles{&stopEvent, &connectionClosedEvent, &waitTimer,
+                                               &handle};
+    const int signalled = platform::MessagePumpWait(std::span(handles), kNoLimit);
+    return ResultOfWait(signalled, 2, true);
+}
+
+// Turns what ended a wait into its result, in this order: the user's stop (also when it came
+// together with something else), the server's close, the deadline, the awaited handle.
+int CFtpSession::ResultOfWait(int signalled, int timerIndex, bool timeoutIsError) {
+    if (signalled == 0 || stopEvent.TryWait()) {
+        // A close that came with the stop must still end the session at its next wait.
+        if (signalled == 1) connectionClosedEvent.Set();
+        Log("Interrupted by user", LOG_ERROR);
+        return kResultInterrupted;
+    }
+    if (signalled == 1) {
+        LogServerClosed();
+        return kResultConnectionClosed;
+    }
+    if (signalled == platform::WAIT_TIMEOUT || signalled == timerIndex) {
+        if (timeoutIsError) Log("Operation timed out", LOG_ERROR);
+        return kResultTimedOut;
+    }
+    return kResultOk;
+}
+
+void CFtpSession::LogServerClosed() {
+    static const std::string text = "Control connection closed by server.";
+    Log(text, LOG_ERROR);
+    if (CommandSettings().pClose) observer.OnNotice(*this, text);
+}
+
+void CFtpSession::ArmTimer(int seconds) {
+    if (seconds < 0) {  // no deadline: a timer that never fires
+        waitTimer.Cancel();
+        return;
+    }
+    const int due = seconds == 0 ? kDefaultTimeout : seconds;
+    if (!waitTimer.Arm(std::chrono::seconds(due))) FatalError("Can't set waitable timer!");
+}
+
+int CFtpSession::WaitRetryDelay() {
+    Log("Waiting to retry...", LOG_STATE);
+    // A delay of 0 retries at once (0 is not "the default deadline" here: a retry that should
+    // come immediately must not wait 1000 seconds).
+    return WaitForSessionExact(nullptr, std::max(CommandSettings().retryDelay, 0));
+}
+
+bool CFtpSession::CreateControlSocket() {
+    controlSocket.Close();
+    // A close notice of the previous connection must not end the new one.
+    connectionClosedEvent.Reset();
+    Log("Creating control socket...", LOG_STATE);
+    if (controlSocket.Create(0, SOCK_STREAM, AddressFamilyOf(hostAddress))) return true;
+    Log("Unable to create control socket.", LOG_ERROR);
+    Log(SocketErrorText(controlSocket.GetLastError()), LOG_ERROR);
+    return false;
+}
+
+int CFtpSession::ConnectWithRetry() {
+    // Called from the worker's connect step (not busy) and from retry wrappers inside a
+    // command (busy): only the busy flag set here is cleared here.
+    const bool wasBusy = busy.exchange(true);
+    const auto finish = [&](int result) {
+        if (!wasBusy) busy = false;
+        return result;
+    };
+    const AppSettings& cfg = CommandSettings();
+    for (int retries = 0;; ++retries) {
+        if (CreateControlSocket()) {
+            const int result = controlSocket.ConnectAndLogin();
+            if (result == kResultOk) {
+                StoreLocalAddress();
+                return finish(kResultOk);
+            }
+            if (result == kResultInterrupted) return finish(kResultInterrupted);
+        }
+        // A socket that cannot be created counts against the limit too: retrying a local
+        // failure without end would only fill the log.
+        if (retries >= cfg.errorRetry && !cfg.alwaysRetry) {
+            Log("Max errors reached, stop.", LOG_ERROR);
+            return finish(kResultGaveUp);
+        }
+        if (stopEvent.TryWait()) return finish(kResultInterrupted);
+        if (WaitRetryDelay() == kResultInterrupted) return finish(kResultInterrupted);
+        Log("Connection retry #" + std::to_string(retries + 1) + "...", LOG_STATE);
+    }
+}
+
+void CFtpSession::StoreLocalAddress() {
+    std::string address;
+    int localPort = 0;
+    if (controlSocket.GetSockName(address, localPort)) localAddress = address;
+}
+
+template <typename Operation>
+int CFtpSession::RetryFileOperation(Operation operation, bool reconnectOnClose,
+                                    const char* retryMessage, bool returnAtOnce(int)) {
+    const int fileRetry = CommandSettings().fileRetry;
+    if (fileRetry < 0) return kResultFailed;
+    for (int tries = 0;; ++tries) {
+        const int result = operation();
+        if (returnAtOnce(result)) return result;
+        if (result == kResultConnectionClosed && reconnectOnClose) {
+            const int reconnected = ConnectWithRetry();
+            if (reconnected != kResultOk) return reconnected;
+        }
+        if (tries >= fileRetry) {
+            Log("Max errors reached, go on to next file", LOG_ERROR);
+            return kResultFailed;
+        }
+        const int waited = WaitRetryDelay();
+        if (waited != kResultTimedOut) return waited;
+        Log(retryMessage + std::to_string(tries), LOG_STATE);
+    }
+}
+
+int CFtpSession::RetryDownload(const std::string& localDir, const std::string& remotePath,
+                               int opt) {
+    return RetryFileOperation([&] { return controlSocket.RetrieveFile(localDir, remotePath, opt); },
+                              false, "Retrying file transfer #", DownloadOrUploadEnds);
+}
+
+int CFtpSession::RetryUpload(const std::string& localPath, const std::string& remoteDir, int opt) {
+    return RetryFileOperation([&] { return controlSocket.StoreFile(localPath, remoteDir, opt); },
+                              false, "Retrying file transfer #", DownloadOrUploadEnds);
+}
+
+int CFtpSession::RetryDeleteFile(const std::string& path, int opt) {
+    return RetryFileOperation([&] { return controlSocket.DeleteRemoteFile(path, opt); }, true,
+                              "Retrying to delete file #", DeleteOrSiteToSiteEnds);
+}
+
+int CFtpSession::RetryDeleteDir(const std::string& path, int opt) {
+    return RetryFileOperation([&] { return controlSocket.RemoveDir(path, opt); }, true,
+                              "Retrying to delete directory #", DeleteOrSiteToSiteEnds);
+}
+
+int CFtpSession::RetrySiteToSite(const std::string& sourcePath, const std::string& targetDir,
+                                 CFtpSession& target, int opt) {
+    return RetryFileOperation(
+        [&] { return controlSocket.SiteToSite(sourcePath, targetDir, target, opt); }, true,
+        "Retrying file transfer #", DeleteOrSiteToSiteEnds);
+}
+
+void CFtpSession::FatalError(const std::string& text) {
+    // An unrecoverable condition of the system: the front end cannot go on without it.
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::abort();
+}
+
+}  // namespace tarnwick

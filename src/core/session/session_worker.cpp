@@ -1,0 +1,209 @@
+// The session's worker thread: offline wait, connect, the command loop and what follows the
+// end of a session. Each numbered step of the worker is one small function here.
+#include "session/ftp_session.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kOfflineQuestion =
+    "This site is currently offline.\n Do you wish to get online now?";
+
+}  // namespace
+
+void CFtpSession::SessionWorker() {
+    WorkerStep step = WorkerStep::kOfflineWait;
+    while (true) {
+        switch (step) {
+            case WorkerStep::kOfflineWait:
+                step = OfflineWait();
+                break;
+            case WorkerStep::kConnect:
+                step = ConnectStep();
+                break;
+            case WorkerStep::kSessionEnd:
+                EndSession();
+                if (quitting) return;
+                AdoptShownDirectory();
+                TakeSettingsSnapshot();  // KeepAlive as it is now
+                step = NextAfterSessionEnd();
+                break;
+        }
+    }
+}
+
+// Step 2: wait for a command while offline. Only CmdConnect connects at once; any other
+// command asks whether to go online, and is not executed either way.
+CFtpSession::WorkerStep CFtpSession::OfflineWait() {
+    while (true) {
+        const int waited = WaitForSession(&commandEvent, kNoLimit);
+        if (waited == kResultInterrupted) {
+            lastResult = kResultInterrupted;
+            return WorkerStep::kSessionEnd;
+        }
+        SessionCommand cmd;
+        // A close notice left over from the previous connection means nothing now.
+        if (waited != kResultOk || !TakeOfflineCommand(cmd)) continue;
+        lastCommand = cmd.code;
+        if (cmd.code == CmdConnect) return WorkerStep::kConnect;
+        Log("Not logged in, can't execute command!", LOG_ERROR);
+        observer.OnCommandFinished(*this, cmd.code, kResultFailed);
+        if (Ask(kOfflineQuestion, kAskOkCancel | kAskQuestion) == kAnswerOk) {
+            return WorkerStep::kConnect;
+        }
+    }
+}
+
+// Steps 3 to 5: connect, prepare the online session, run commands until the loop ends.
+CFtpSession::WorkerStep CFtpSession::ConnectStep() {
+    TakeSettingsSnapshot();
+    const int connectResult = ConnectWithRetry();
+    if (connectResult != kResultOk) {
+        lastResult = connectResult;
+        observer.OnCommandFinished(*this, CmdConnect, connectResult);
+        // Giving up returns to the offline wait without "Session Closed.".
+        return connectResult == kResultGaveUp ? WorkerStep::kOfflineWait : WorkerStep::kSessionEnd;
+    }
+    lastCommand = CmdConnect;
+    lastResult = kResultOk;
+    if (EnterOnlineState()) CommandLoop();
+    return WorkerStep::kSessionEnd;
+}
+
+// Step 4: logged in. Returns false when the server closed the connection meanwhile: that
+// close has been consumed by the wait that saw it, so the command loop would never notice.
+bool CFtpSession::EnterOnlineState() {
+    closeRequested = false;
+    SetConnected(true);
+    std::string listenAddress;
+    if (listenSocket.Open()) listenSocket.GetSockName(listenAddress, listenPort);
+    int result = controlSocket.PrintDir();
+    if (result != kResultConnectionClosed && startDirectory != "/") {
+        result = controlSocket.ChangeDir(startDirectory, 0);
+    }
+    if (result != kResultConnectionClosed) result = controlSocket.ListDir("", "", 0);
+    observer.OnCommandFinished(*this, CmdConnect,
+                               result == kResultConnectionClosed ? result : kResultOk);
+    if (result == kResultConnectionClosed) {
+        lastResult = result;
+        return false;
+    }
+    if (queueRunRequested) {
+        SessionCommand run;
+        run.code = CmdRunQueue;
+        PostCommand(run);
+    }
+    return true;
+}
+
+// Step 5: execute commands one at a time until one ends the session.
+void CFtpSession::CommandLoop() {
+    while (true) {
+        if (!IsBusy()) idleTicks = 0;
+        const int waited = WaitForSession(&commandEvent, kNoLimit);
+        if (waited == kResultInterrupted || waited == kResultConnectionClosed) {
+            lastResult = waited;
+            return;
+        }
+        SessionCommand cmd;
+        if (!AcceptPendingCommand(cmd)) continue;  // busy: the command is dropped
+        TakeSettingsSnapshot();
+        lastCommand = cmd.code;
+        lastResult = ExecuteCommand(cmd);
+        busy = false;
+        if (cmd.code != CmdConnect) observer.OnCommandFinished(*this, cmd.code, lastResult);
+        if (EndsCommandLoop(cmd.code) || quitting || closeRequested ||
+            lastResult == kResultConnectionClosed) {
+            return;
+        }
+    }
+}
+
+bool CFtpSession::EndsCommandLoop(int code) {
+    return code == CmdConnect || code == CmdDisconnect || code == CmdQuit;
+}
+
+int CFtpSession::ExecuteCommand(const SessionCommand& cmd) {
+    const int opt = cmd.commandOption;
+    switch (cmd.code) {
+        case CmdChangeDir:
+            return controlSocket.ChangeDir(cmd.firstArg, opt);
+        case CmdParentDir:
+            return controlSocket.ParentDir(opt);
+        case CmdDeleteFile:
+            return controlSocket.DeleteRemoteFile(cmd.firstArg, opt);
+        case CmdDownload:
+            remoteSize = cmd.remoteSize;
+            return controlSocket.RetrieveFile(cmd.secondArg, cmd.firstArg, opt);
+        case CmdUpload:
+            return controlSocket.StoreFile(cmd.secondArg, cmd.firstArg, opt);
+        case CmdList:
+            return controlSocket.ListDir(cmd.firstArg, cmd.listOption, opt);
+        case CmdRunQueue:
+            return RunQueue();
+        case CmdConnect:
+        case CmdDisconnect:
+            return kResultOk;
+        case CmdMakeDir:
+            return controlSocket.MakeDir(cmd.firstArg, opt);
+        case CmdQuit:
+            return controlSocket.Quit();
+        case CmdRename:
+            return controlSocket.RenameFile(cmd.firstArg, cmd.secondName, opt);
+        case CmdPrintDir:
+            return controlSocket.PrintDir();
+        case CmdRest:
+            return controlSocket.SendCommand("rest " + std::to_string(cmd.restOffset), true);
+        default:
+            observer.OnNotice(*this, "Unimplemented command!");
+            return kResultFailed;
+    }
+}
+
+int CFtpSession::RunQueue() {
+    // The transfer queue is not part of the engine yet: a queue run is an unknown command.
+    // The request is withdrawn so the session does not stay busy for a run that never comes.
+    queueRunRequested = false;
+    observer.OnNotice(*this, "Unimplemented command!");
+    return kResultFailed;
+}
+
+// Step 6: the connection is gone (or never came): close every socket of the session.
+void CFtpSession::EndSession() {
+    controlSocket.Close();
+    dataSocket.CloseFile();
+    dataSocket.Close();
+    listenSocket.Close();
+    loggedIn = false;
+    // A close notice still pending belongs to the connection just closed.
+    connectionClosedEvent.Reset();
+    SetConnected(false);
+    Log("Session Closed.", LOG_STATE);
+}
+
+// Step 8: a reconnect asked for by the user starts where the user was looking.
+void CFtpSession::AdoptShownDirectory() {
+    if (lastCommand != CmdConnect || !reconnectToShownDir) return;
+    std::lock_guard lock(mutex);
+    if (!shownDirectory.empty()) {
+        startDirectory = shownDirectory;
+    } else if (!currentDirectory.empty()) {
+        startDirectory = currentDirectory;  // a front end without a pane: the last PWD
+    }
+}
+
+// Step 9: reconnect or go offline, in this order of precedence.
+CFtpSession::WorkerStep CFtpSession::NextAfterSessionEnd() const {
+    if (lastResult == kResultInterrupted) return WorkerStep::kOfflineWait;
+    if (queueRunRequested && QueueHasItems()) return WorkerStep::kConnect;
+    if (commandSettings->keepAlive) return WorkerStep::kConnect;
+    if (lastCommand != CmdConnect) return WorkerStep::kOfflineWait;
+    if (lastResult == kResultOk) return WorkerStep::kConnect;
+    return WorkerStep::kOfflineWait;
+}
+
+void CFtpSession::SetConnected(bool value) {
+    if (connected.exchange(value) != value) observer.OnConnectionStateChanged(*this, value);
+}
+
+}  // namespace tarnwick
