@@ -8,16 +8,9 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Password of the built-in "anonymous" user before the site's own login data is applied.
-constexpr const char* kDefaultAnonymousPassword = "guest@example.com";
-
-}  // namespace
-
 CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSettings> appSettings,
                          SessionObserver& sessionObserver)
-    : password(kDefaultAnonymousPassword),
+    : password(kDefaultAnonymousPassword),  // replaced by the site's login data below
       observer(sessionObserver),
       settings(std::move(appSettings)) {
     if (!settings) settings = std::make_shared<const AppSettings>();
@@ -184,6 +177,10 @@ std::shared_ptr<const AppSettings> CFtpSession::Settings() const {
 void CFtpSession::SetShownDirectory(const std::string& dir) {
     std::lock_guard lock(mutex);
     shownDirectory = dir;
+}
+
+void CFtpSession::SetDefaultTimeout(int seconds) {
+    defaultTimeout = seconds > 0 ? seconds : kDefaultTimeout;
 }
 
 ConnectionValues CFtpSession::LastConnectionValues() const {

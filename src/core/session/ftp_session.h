@@ -95,7 +95,7 @@ struct ConnectionValues {
 
 class CFtpSession {
 public:
-    static constexpr int kDefaultTimeout = 1000;  // seconds, used by waits given 0
+    static constexpr int kDefaultTimeout = 1000;  // seconds: the default deadline of a wait
     static constexpr int kNoLimit = -1;           // a wait without deadline
 
     // [ui] A session for `site`, not connected. An anonymous site logs in as "anonymous" with
@@ -129,6 +129,10 @@ public:
     void SendAntiIdle();  // posts one of four harmless commands
     void SetSettings(std::shared_ptr<const AppSettings> settings);  // next command sees them
     void SetShownDirectory(const std::string& dir);                 // the remote pane's directory
+    // The deadline of waits given 0 seconds (kDefaultTimeout unless a front end sets its
+    // own, e.g. the command-line client's --timeout). Takes effect at the next wait.
+    void SetDefaultTimeout(int seconds);
+    int DefaultTimeout() const { return defaultTimeout; }
     bool HasWorker() const { return workerThread.Joinable(); }
     ConnectionValues LastConnectionValues() const;
 
@@ -156,10 +160,10 @@ public:
     // Waits: each can be broken by stopEvent (2, "Interrupted by user") and by
     // connectionClosedEvent (4, "Control connection closed by server."), dispatches the
     // calling thread's socket notifications while it waits, and returns 0 when `handle` is
-    // signalled, 3 at the deadline. `seconds`: 0 means kDefaultTimeout, kNoLimit none.
+    // signalled, 3 at the deadline. `seconds`: 0 means DefaultTimeout(), kNoLimit none.
     int WaitForSession(platform::Waitable* handle, int seconds);
     int WaitWithTimer(platform::Waitable& handle, int seconds);  // deadline from waitTimer
-    void ArmTimer(int seconds);  // (re)arms waitTimer; 0 means kDefaultTimeout
+    void ArmTimer(int seconds);  // (re)arms waitTimer; 0 means DefaultTimeout()
     int WaitRetryDelay();        // "Waiting to retry..."; 3 when the whole delay passed
     int ConnectWithRetry();      // 0 logged in, 2 interrupted, 5 gave up
 
@@ -247,6 +251,7 @@ private:
     std::atomic<bool> quitting{false};
     std::atomic<bool> closeRequested{false};
     std::atomic<int> idleTicks{0};
+    std::atomic<int> defaultTimeout{kDefaultTimeout};
     bool reconnectToShownDir = true;
     int lastCommand = CmdConnect;  // [worker] the command that decides what follows a session
     int lastResult = kResultOk;    // [worker] ... and its result

@@ -42,7 +42,7 @@ bool DeleteOrSiteToSiteEnds(int result) {
 }  // namespace
 
 int CFtpSession::WaitForSession(platform::Waitable* handle, int seconds) {
-    return WaitForSessionExact(handle, seconds == 0 ? kDefaultTimeout : seconds);
+    return WaitForSessionExact(handle, seconds == 0 ? DefaultTimeout() : seconds);
 }
 
 // As WaitForSession, but 0 seconds means "do not wait" (one look at the handles).
@@ -94,7 +94,7 @@ void CFtpSession::ArmTimer(int seconds) {
         waitTimer.Cancel();
         return;
     }
-    const int due = seconds == 0 ? kDefaultTimeout : seconds;
+    const int due = seconds == 0 ? DefaultTimeout() : seconds;
     if (!waitTimer.Arm(std::chrono::seconds(due))) FatalError("Can't set waitable timer!");
 }
 
