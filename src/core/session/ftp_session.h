@@ -191,8 +191,10 @@ public:
     int64_t remoteSize = -1;  // -1 unknown
     std::string listingText;
     std::atomic<bool> siteToSiteActive{false};
-    CFtpSession* partnerA = nullptr;  // target of a site-to-site transfer
-    CFtpSession* partnerB = nullptr;  // source of a site-to-site transfer
+    // The partners of a site-to-site transfer: written by the source's worker, read by the
+    // target's worker and by Stop on the front end's thread.
+    std::atomic<CFtpSession*> partnerA{nullptr};  // target of a site-to-site transfer
+    std::atomic<CFtpSession*> partnerB{nullptr};  // source of a site-to-site transfer
 
     platform::Event stopEvent{platform::Event::kAutoReset};
     platform::Event connectionClosedEvent{platform::Event::kAutoReset};
