@@ -1,6 +1,11 @@
 // CControlSocket: the FTP control connection of one session. Every protocol operation is a
-// method of it and returns a result code (see ResultCode in session/ftp_session.h).
-// Worker thread only: the notifications are dispatched by the session's waits.
+// method of it and returns a result code (ResultCode in session/ftp_session.h: 0 success,
+// 1 failure, 2 interrupted, 3 timed out, 4 connection closed, 6 refused for good).
+//
+// Threads: the session's protocol thread only (its worker, or a test thread driving the
+// session): the socket's notifications are dispatched there while an operation waits in one
+// of the session's waits. The object is embedded in its session and lives as long as it;
+// the socket itself is created by the session before each connection attempt.
 #pragma once
 
 #include <array>
@@ -10,7 +15,8 @@
 
 #include "ftp/replies.h"
 #include "listing/listing_parser.h"
-#include "platform/async_socket.h"  // platform::AsyncSocket, platform::Event
+#include "platform/async_socket.h"
+#include "platform/event.h"
 
 namespace tarnwick {
 
@@ -20,49 +26,59 @@ class CControlSocket : public platform::AsyncSocket {
 public:
     explicit CControlSocket(CFtpSession& session);
 
-    // The command/reply primitive.
+    // ---- the command/reply primitive ----
+    // Sends one command line (CR LF is added) and, when `waitReply`, waits for its complete
+    // reply: replyCodes[0 .. replyCount-1] and replyText then hold it. A line holding CR or
+    // LF is refused (1) and never sent.
     int SendCommand(const std::string& line, bool waitReply);
     void ResetReply();
-    int WaitReplyDone();
-    int ParseReply();
+    int WaitReplyDone();  // waits for the reply of a command sent without waiting
+    int ParseReply();     // -1 malformed, else 0; sets replyCodes, replyCount, replyComplete
     void SignalReplyDone();
     bool IsTransferPair() const;
 
-    // Login and single-reply commands.
+    // ---- login and single-reply commands ----
     int ConnectAndLogin();
     int ChangeDir(std::string dir, int opt);
     int ParentDir(int opt);
     int PrintDir();
     int DeleteRemoteFile(const std::string& path, int opt);
-    int MakeDir(const std::string& path, int opt);
+    int MakeDir(const std::string& path, int opt);  // 6 when the server refuses
     int RemoveDir(const std::string& path, int opt);
     int RenameFile(const std::string& from, const std::string& to, int opt);
-    int SetType(int type);
+    int SetType(int type);  // 0 ASCII, 1 image; sends only on a change
+    // REST: *supported is 1 when the server accepted the offset, 0 when it refused it (5xx).
     int Restart(uint64_t offset, int* supported);
     int Abort();
     int Quit();
 
-    // Data connections and transfers.
-    int EnterPassive();
-    int SendPort();
+    // ---- data connections and transfers ----
+    int EnterPassive();  // PASV → dataHost, dataPort
+    int SendPort();      // PORT with the session's local address and listening port
     int ListDir(const std::string& dir, const std::string& args, int opt);
     int RetrieveFile(const std::string& localDir, const std::string& remotePath, int opt);
     int StoreFile(const std::string& localPath, const std::string& remoteDir, int opt);
-    int SiteToSite(const std::string& sourcePath, const std::string& targetDir,
-                   CFtpSession& target, int opt);
+    // Server to server: RETR here, STOR on `target` (another session, driven from here).
+    int SiteToSite(const std::string& sourcePath, const std::string& targetDir, CFtpSession& target,
+                   int opt);
 
-    // State.
-    std::array<int, 18> overwriteChoice;  // each -1 at construction
-    std::string lastVerb;
-    int lastError = 0;
-    std::string dataHost;
+    // The transfer type wanted for a file: the session's transferType, or for 2 (automatic)
+    // the type its extension calls for.
+    int WantedType(const std::string& fileName) const;
+
+    // ---- state ----
+    std::array<int, kOverwriteCases> overwriteChoice;  // remembered "All" choices, -1 none
+    std::string lastVerb;  // first word of the last command ("login" while logging in)
+    int lastError = 0;     // socket error of the last send or connect
+    std::string dataHost;  // from the last PASV reply
     int dataPort = 0;
-    int currentType = -1;
-    int replyStatus = 0;
+    int currentType = -1;  // type in force on the server: -1 unknown, 0 ASCII, 1 image
+    int replyStatus = 0;   // -1: the awaited reply ended by a failure or was malformed
     std::array<std::string, kMaxReplyCodes> replyCodes;
     int replyCount = 0;
     bool replyComplete = false;
-    std::string replyText;
+    std::string replyText;     // everything received since the last command, at most kMaxReplyBytes
+    std::string loginMessage;  // welcome text and login replies of the last login
     platform::Event sendDone{platform::Event::kAutoReset};
     platform::Event connectDone{platform::Event::kAutoReset};
     platform::Event replyDone{platform::Event::kManualReset, /*signalled=*/true};
@@ -74,8 +90,40 @@ protected:
     void OnClose(int error) override;
 
 private:
+    // One received chunk while a command waits for its reply.
+    void AddReplyChunk(std::string_view bytes);
+    void LogReplyChunk(std::string_view bytes);
+    // A complete final reply to RETR or STOR: the transfer will not happen (or is over), so
+    // the data side ends now; a 55x is also shown as a notice when asked for.
+    void ApplyFinalTransferReply();
+    // The receive side failed or the server closed: the awaited reply will not come.
+    void FailReply();
+
+    int ConnectSocket();  // the connect step of ConnectAndLogin
+    int SendUserAndPassword();
+    int ListAfter(int opt);  // bit 1: list the current directory
+    std::string CacheHome() const;
+
+    // Transfers (transfers.cpp).
+    int SendPortTo(const std::string& host, int port);  // PORT naming any host and port
+    int PrepareDataConnection();  // passive: a fresh data socket and PASV; active: PORT
+    void ConnectDataSocket();     // passive: connect to the server's data port
+    std::string TransferArgument(const std::string& remotePath) const;
+    int FinishListing();
+    int OpenDownloadFile(const std::string& localPath, bool append);
+    int FinishDownload(int result, const std::string& localPath, const FileEntry& remote,
+                       bool haveEntry);
+    int RestartUpload(const FileEntry& remote);
+    int FinishUpload(int result, int opt);
+    int DecideOverwrite(bool upload, const FileEntry& source, const FileEntry& target);
+    int AskOverwrite(int overwriteCase, bool upload, const FileEntry& source,
+                     const FileEntry& target);
+    int LinkDataConnections(CControlSocket& other);
+    int AwaitSiteToSite(CFtpSession& target);
+    void UnlinkSiteToSite(CFtpSession& target);
+
     CFtpSession& session;
-    std::string sendBuffer;
+    std::string sendBuffer;  // the command line being sent, with CR LF; empty when none
     size_t sentLength = 0;
 };
 

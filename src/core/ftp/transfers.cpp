@@ -1,0 +1,493 @@
+// Transfers over a data connection: LIST, RETR, STOR and server-to-server transfers, with the
+// per-file decisions made before them (overwrite decision, transfer type).
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "ftp/control_socket.h"
+#include "ftp/ftp_internal.h"
+#include "listing/directory_cache.h"
+#include "listing/local_files.h"
+#include "listing/paths.h"
+#include "session/ftp_session.h"
+
+namespace tarnwick {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A local file's size and modification time, as a FileEntry (false when it does not exist).
+bool LocalFileEntry(const std::string& path, FileEntry& entry) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return false;
+    entry.SetSize(S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0);
+    entry.modified = static_cast<int64_t>(info.st_mtime);
+    entry.isDirectory = S_ISDIR(info.st_mode);
+    return true;
+}
+
+// Gives a downloaded file the remote file's time, so that a partial file is offered for
+// resuming later (same time, remote bigger). Only regular files: a device in the way keeps
+// its own time.
+void SetLocalFileTime(const std::string& path, int64_t modified) {
+    std::error_code error;
+    if (modified < 0 || !fs::is_regular_file(path, error)) return;
+    const auto sys = std::chrono::system_clock::time_point(std::chrono::seconds(modified));
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(sys), error);
+}
+
+// A name taken from a path that must not leave the directory it is joined to.
+bool IsSafeFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string::npos;
+}
+
+}  // namespace
+
+std::string internal::AbsoluteRemotePath(const CFtpSession& session, const std::string& path) {
+    if (path.starts_with('/')) return path;
+    return JoinPath(session.currentDirectory, path, '/');
+}
+
+int CControlSocket::WantedType(const std::string& fileName) const {
+    int type = session.transferType;
+    if (type != 2) return type;
+    return AutoTransferType(fileName, session.CommandSettings().textFileExtension);
+}
+
+std::string CControlSocket::TransferArgument(const std::string& remotePath) const {
+    if (PathsEqual(ParentPath(remotePath), session.currentDirectory)) {
+        return LastComponent(remotePath);
+    }
+    return remotePath;
+}
+
+// ---- data connections ----
+
+int CControlSocket::EnterPassive() {
+    int result = SendCommand("pasv", true);
+    if (result != kResultOk) return result;
+    if (replyCodes[0] != "227") return kResultFailed;
+    // A 227 without an address cannot lead to a data connection: fail now, not at a deadline.
+    return ParsePasvReply(replyText, dataHost, dataPort) ? kResultOk : kResultFailed;
+}
+
+int CControlSocket::SendPort() {
+    if (!session.listenSocket.IsOpen()) session.listenSocket.Open();
+    std::string address;
+    int port = 0;
+    session.listenSocket.GetSockName(address, port);
+    return SendPortTo(session.localAddress, port);
+}
+
+int CControlSocket::SendPortTo(const std::string& host, int port) {
+    int result = SendCommand(MakePortCommand(host, port), true);
+    if (result != kResultOk) return result;
+    return replyCodes[0] == "200" ? kResultOk : kResultFailed;
+}
+
+int CControlSocket::PrepareDataConnection() {
+    if (!session.passive) return SendPort();
+    CDataSocket& data = session.dataSocket;
+    data.Close();
+    if (!data.Create(0, SOCK_STREAM, Family())) {
+        int error = GetLastError();
+        session.Log("Unable to create data socket.", LOG_ERROR);
+        session.Log(SocketErrorText(error), LOG_ERROR);
+        return kResultConnectionClosed;
+    }
+    return EnterPassive();
+}
+
+void CControlSocket::ConnectDataSocket() {
+    if (!session.passive) return;
+    // The server's announced address is not trusted: a server (or a NAT in between) could
+    // point the client at any host. The data connection goes to the control connection's
+    // peer.
+    std::string host = dataHost;
+    std::string peer;
+    int peerPort = 0;
+    if (GetPeerName(peer, peerPort) && peer != dataHost) {
+        session.Log("The server announced data address " + dataHost + "; connecting to " + peer +
+                        " instead.",
+                    LOG_WARNING);
+        host = peer;
+    }
+    session.dataSocket.ConnectTo(host, dataPort);
+}
+
+// ---- LIST ----
+
+int CControlSocket::ListDir(const std::string& dir, const std::string& args, int opt) {
+    session.Observer().OnListing(session, false, {});
+    int result = kResultOk;
+    if (!dir.empty() && !PathsEqual(dir, session.currentDirectory)) {
+        result = ChangeDir(dir, kOptPrintDir);
+    } else if ((opt & kOptPrintDir) != 0) {
+        result = PrintDir();
+    }
+    if (result != kResultOk) return result;
+
+    CDataSocket& data = session.dataSocket;
+    session.bytesDone = 0;
+    session.listingText.clear();
+    data.ArmReceive(nullptr, true, {});
+    result = PrepareDataConnection();
+    if (result == kResultOk) {
+        result = SendCommand(args.empty() ? "list" : "list " + args, false);
+    }
+    if (result != kResultOk) {
+        data.FinishTransfer(false);
+        return result;
+    }
+    ConnectDataSocket();
+    result = WaitReplyDone();
+    if (result == kResultOk && !IsTransferPair()) result = kResultFailed;
+    if (result != kResultOk) {
+        data.FinishTransfer(false);
+        return result;
+    }
+    return FinishListing();
+}
+
+int CControlSocket::FinishListing() {
+    CDataSocket& data = session.dataSocket;
+    int result = session.WaitWithTimer(data.receiveFinished, 0);
+    // A data connection that broke, or a listing too big to hold, is no complete listing:
+    // caching it would also prune the cache of directories it merely failed to show.
+    if (result == kResultOk && (data.lastError != 0 || data.writeFailed)) result = kResultFailed;
+    if (result != kResultOk) {
+        session.Log("Failed to receive file list.", LOG_ERROR);
+        if (result == kResultInterrupted) {
+            data.FinishTransfer(false);
+            Abort();
+        }
+        return result;
+    }
+    session.Log("Listing Complete", LOG_STATE);
+    const AppSettings& settings = session.CommandSettings();
+    UpdateDirectoryCache(
+        CacheConfig{settings.cacheHomeDirectory, settings.enableCache}, session.hostAddress,
+        session.currentDirectory, session.listingText,
+        [this](const std::string& message) { session.Observer().OnNotice(session, message); });
+    if (session.queueFinished) session.Observer().OnListing(session, true, session.listingText);
+    return kResultOk;
+}
+
+// ---- RETR ----
+
+int CControlSocket::RetrieveFile(const std::string& localDir, const std::string& remotePath,
+                                 int opt) {
+    session.currentFile = LastComponent(remotePath);
+    if (!IsSafeFileName(session.currentFile)) {
+        session.Log("Unsafe file name \"" + session.currentFile + "\" skipped.", LOG_WARNING);
+        return kResultRefused;
+    }
+    const std::string localPath = JoinPath(localDir, session.currentFile, '/');
+    const std::string remoteFull = internal::AbsoluteRemotePath(session, remotePath);
+    const AppSettings& settings = session.CommandSettings();
+    int result = kResultOk;
+    if ((opt & kOptChangeToFileDir) != 0 || settings.alwaysRefresh) {
+        result = ChangeDir(ParentPath(remoteFull), kOptListAfter);
+        if (result != kResultOk) return result;
+    }
+    session.resumeOffset = 0;
+    session.bytesDone = 0;
+
+    FileEntry remote;
+    bool haveEntry = LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote);
+    if (session.remoteSize == -1) {
+        result = ChangeDir(ParentPath(remoteFull), kOptListAfter);
+        if (result != kResultOk) return result;
+        haveEntry = LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote);
+        if (haveEntry) session.remoteSize = static_cast<int64_t>(remote.Size());
+    }
+    if (session.remoteSize >= 0) remote.SetSize(static_cast<uint64_t>(session.remoteSize));
+
+    int action = kOverwrite;
+    FileEntry local;
+    if (LocalFileEntry(localPath, local)) action = DecideOverwrite(false, remote, local);
+    if (action == kSkip) return kResultOk;
+
+    result = SetType(WantedType(session.currentFile));
+    if (result != kResultOk) return result;
+    session.dataSocket.lastError = 0;
+    result = PrepareDataConnection();
+    if (result != kResultOk) return result;
+
+    bool append = false;
+    if (action == kResume) {
+        int supported = 0;
+        const uint64_t offset = local.Size();
+        result = Restart(offset, &supported);
+        if (result != kResultOk) return result;
+        if (supported != 0) {
+            append = true;
+            session.bytesDone = offset;
+            session.resumeOffset = offset;
+        }
+    }
+    result = OpenDownloadFile(localPath, append);
+    if (result != kResultOk) return result;
+    session.fileSize = session.remoteSize >= 0 ? static_cast<uint64_t>(session.remoteSize) : 0;
+
+    result = SendCommand("retr " + TransferArgument(remotePath), false);
+    if (result != kResultOk) {
+        session.dataSocket.FinishTransfer(false);
+        return result;
+    }
+    ConnectDataSocket();
+    session.transferInProgress = true;
+    result = session.WaitWithTimer(session.dataSocket.receiveFinished, 0);
+    session.transferInProgress = false;
+    return FinishDownload(result, localPath, remote, haveEntry);
+}
+
+int CControlSocket::OpenDownloadFile(const std::string& localPath, bool append) {
+    MakeDirectoryPath(ParentPath(localPath));
+    std::FILE* file = std::fopen(localPath.c_str(), append ? "ab" : "wb");
+    if (file == nullptr) {
+        session.Log("Unable to open local file " + localPath + ": " + std::strerror(errno),
+                    LOG_ERROR);
+        session.Log("Failed to receive " + session.currentFile + ".", LOG_ERROR);
+        session.dataSocket.Close();
+        int aborted = Abort();
+        return internal::EndsOperation(aborted) ? aborted : kResultFailed;
+    }
+    session.dataSocket.ArmReceive(file, false, localPath);
+    return kResultOk;
+}
+
+int CControlSocket::FinishDownload(int result, const std::string& localPath,
+                                   const FileEntry& remote, bool haveEntry) {
+    CDataSocket& data = session.dataSocket;
+    if (result == kResultOk && (data.lastError != 0 || data.writeFailed)) result = kResultFailed;
+    if (result != kResultOk) {
+        session.Log("Failed to receive " + session.currentFile + ".", LOG_ERROR);
+        if (result == kResultInterrupted || result == kResultTimedOut || data.writeFailed) {
+            data.FinishTransfer(false);
+            Abort();
+        }
+    }
+    if (haveEntry) SetLocalFileTime(localPath, remote.modified);
+    if (result != kResultOk) return result;
+    result = WaitReplyDone();
+    if (result != kResultOk) return result;
+    if (replyCount == 1 && replyCodes[0].starts_with("55")) return kResultRefused;
+    if (!IsTransferPair()) return kResultFailed;
+    session.Log("File " + session.currentFile + " received successfully.", LOG_STATE);
+    return kResultOk;
+}
+
+// ---- STOR ----
+
+int CControlSocket::StoreFile(const std::string& localPath, const std::string& remoteDir, int opt) {
+    session.currentFile = LastComponent(localPath);
+    const std::string remotePath = JoinPath(remoteDir, session.currentFile, '/');
+    const std::string remoteFull = internal::AbsoluteRemotePath(session, remotePath);
+    session.resumeOffset = 0;
+    session.bytesDone = 0;
+    const AppSettings& settings = session.CommandSettings();
+    int result = kResultOk;
+    if ((opt & kOptChangeToFileDir) != 0 || settings.alwaysRefresh) {
+        result = ChangeDir(ParentPath(remoteFull), kOptListAfter);
+        if (result != kResultOk) return result;
+    }
+    FileEntry local;
+    LocalFileEntry(localPath, local);
+    FileEntry remote;
+    int action = kOverwrite;
+    if (LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote)) {
+        action = DecideOverwrite(true, local, remote);
+    }
+    if (action == kSkip) return kResultOk;
+
+    result = SetType(WantedType(session.currentFile));
+    if (internal::EndsOperation(result)) return result;  // a refused TYPE does not stop it
+
+    CDataSocket& data = session.dataSocket;
+    data.lastError = 0;
+    std::FILE* file = std::fopen(localPath.c_str(), "rb");
+    if (file == nullptr) {
+        session.Log("Unable to open local file " + localPath + ": " + std::strerror(errno),
+                    LOG_ERROR);
+        session.Log("Failed to send file " + session.currentFile + ".", LOG_ERROR);
+        return kResultFailed;
+    }
+    data.ArmSend(file, localPath);
+    result = PrepareDataConnection();
+    if (result == kResultOk && action == kResume) result = RestartUpload(remote);
+    if (result != kResultOk) {
+        data.FinishTransfer(true);
+        return result;
+    }
+    DeleteCachedListing(CacheHome(), session.hostAddress, ParentPath(remoteFull));
+    session.fileSize = local.Size();
+
+    session.transferInProgress = true;
+    result = SendCommand("stor " + TransferArgument(remotePath), false);
+    if (result != kResultOk) {
+        session.transferInProgress = false;
+        data.FinishTransfer(true);
+        return result;
+    }
+    ConnectDataSocket();
+    int waited = session.WaitForSession(&data.sendFinished, CFtpSession::kNoLimit);
+    session.transferInProgress = false;
+    if (waited != kResultOk) {
+        // Stopped (or the connection went) before the data connection came up: the upload
+        // never started and must not be left armed.
+        data.FinishTransfer(true);
+        session.Log("Failed to send file " + session.currentFile + ".", LOG_ERROR);
+        return waited;
+    }
+    return FinishUpload(data.result, opt);
+}
+
+int CControlSocket::RestartUpload(const FileEntry& remote) {
+    int supported = 0;
+    const uint64_t offset = remote.Size();
+    int result = Restart(offset, &supported);
+    if (result != kResultOk || supported == 0) return result;
+    CDataSocket& data = session.dataSocket;
+    if (fseeko(data.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+        session.Log("Unable to read local file: " + std::string(std::strerror(errno)), LOG_ERROR);
+        return kResultFailed;
+    }
+    session.bytesDone = offset;
+    session.resumeOffset = offset;
+    return kResultOk;
+}
+
+int CControlSocket::FinishUpload(int result, int opt) {
+    if (result == kResultConnectionClosed) return result;
+    if (result != kResultOk) {
+        WaitReplyDone();  // the server's reason goes to the log
+        if (replyCount == 1 && replyCodes[0].starts_with("55")) result = kResultRefused;
+        ListAfter(opt);
+        return result;
+    }
+    result = WaitReplyDone();
+    if (result != kResultOk) return result;
+    if (replyCount == 1 && replyCodes[0].starts_with("55")) return kResultRefused;
+    if (!IsTransferPair()) return kResultFailed;
+    return ListAfter(opt);
+}
+
+// ---- overwrite decision ----
+
+int CControlSocket::DecideOverwrite(bool upload, const FileEntry& source, const FileEntry& target) {
+    const int overwriteCase =
+        OverwriteCase(upload, source.modified, target.modified, source.Size(), target.Size());
+    const int remembered = overwriteChoice[overwriteCase];
+    if (remembered == kAuto) return AutoOverwriteAction(overwriteCase);
+    if (remembered >= kSkip && remembered <= kOverwrite) return remembered;
+    return AskOverwrite(overwriteCase, upload, source, target);
+}
+
+int CControlSocket::AskOverwrite(int overwriteCase, bool upload, const FileEntry& source,
+                                 const FileEntry& target) {
+    const AppSettings& settings = session.CommandSettings();
+    OverwriteQuestion question;
+    question.fileName = session.currentFile;
+    question.upload = upload;
+    question.sourceSize = source.Size();
+    question.sourceTime = source.modified;
+    question.targetSize = target.Size();
+    question.targetTime = target.modified;
+    question.autoAction = AutoOverwriteAction(overwriteCase);
+    const int preferred = settings.defaultOverwriteAction;
+    question.suggested =
+        (preferred >= kSkip && preferred <= kOverwrite) ? preferred : question.autoAction;
+    question.resumeAllowed = true;
+    session.Observer().OnShowSession(session);
+    if (!settings.pOverwrite) return question.suggested;  // the prompt is switched off
+    OverwriteAnswer answer = session.Observer().AskOverwrite(session, question);
+    if (answer.action < kSkip || answer.action > kAuto) answer.action = kSkip;
+    if (answer.all) overwriteChoice[overwriteCase] = answer.action;
+    return answer.action == kAuto ? question.autoAction : answer.action;
+}
+
+// ---- server to server ----
+
+int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string& targetDir,
+                               CFtpSession& target, int opt) {
+    CControlSocket& other = target.controlSocket;
+    int result = kResultOk;
+    if ((opt & kOptChangeToFileDir) != 0) {
+        result = ChangeDir(ParentPath(sourcePath), kOptListAfter);
+        if (result == kResultOk) result = other.ChangeDir(targetDir, kOptListAfter);
+        if (result != kResultOk) return result;
+    }
+    session.currentFile = LastComponent(sourcePath);
+    const std::string targetPath = JoinPath(targetDir, session.currentFile, '/');
+    for (CFtpSession* each : {&session, &target}) {
+        each->resumeOffset = 0;
+        each->bytesDone = 0;
+    }
+    const int type = WantedType(session.currentFile);
+    result = SetType(type);
+    if (result == kResultOk) result = other.SetType(type);
+    if (result != kResultOk) return result;
+
+    result = LinkDataConnections(other);
+    if (result != kResultOk) return result;
+    result = SendCommand("retr " + TransferArgument(sourcePath), false);
+    if (result == kResultOk) {
+        result = other.SendCommand("stor " + other.TransferArgument(targetPath), false);
+    }
+    if (result != kResultOk) return result;
+
+    session.partnerA = &target;
+    target.partnerB = &session;
+    session.siteToSiteActive = true;
+    target.siteToSiteActive = true;
+    result = AwaitSiteToSite(target);
+    UnlinkSiteToSite(target);
+    if (result != kResultOk) return result;
+    ListAfter(opt);
+    return kResultOk;
+}
+
+// One server listens (PASV), the other connects to it (PORT): the source first, else the
+// other way round. The announced address is handed on as it is: it is the other server, not
+// this client, that connects to it.
+int CControlSocket::LinkDataConnections(CControlSocket& other) {
+    int result = EnterPassive();
+    if (result == kResultOk) result = other.SendPortTo(dataHost, dataPort);
+    if (result == kResultOk || internal::EndsOperation(result)) return result;
+    result = other.EnterPassive();
+    if (result != kResultOk) return result;
+    return SendPortTo(other.dataHost, other.dataPort);
+}
+
+int CControlSocket::AwaitSiteToSite(CFtpSession& target) {
+    CControlSocket& other = target.controlSocket;
+    int result = WaitReplyDone();
+    if (result != kResultOk) {
+        if (result == kResultInterrupted) Abort();
+        if (target.siteToSiteActive) other.Abort();
+        return result;
+    }
+    if (!IsTransferPair()) {
+        if (target.siteToSiteActive) other.Abort();
+        return kResultFailed;
+    }
+    result = session.WaitForSession(&other.replyDone, CFtpSession::kNoLimit);
+    if (result != kResultOk) return result;
+    if (other.replyStatus != 0 || !other.IsTransferPair()) return kResultFailed;
+    return kResultOk;
+}
+
+void CControlSocket::UnlinkSiteToSite(CFtpSession& target) {
+    session.siteToSiteActive = false;
+    target.siteToSiteActive = false;
+    session.stopEvent.Reset();
+}
+
+}  // namespace tarnwick
