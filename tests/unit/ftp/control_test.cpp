@@ -1,0 +1,247 @@
+// Dialogues of the control connection: login, reply assembly and the single-reply commands,
+// each checked against the exact lines the client sent.
+#include "ftp_fixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct LoginCase {
+    std::string welcome, userReply, passReply;  // passReply empty: no PASS expected
+    int result;
+    Lines transcript;
+};
+
+TEST(Login, FollowsTheWelcomeUserAndPassCodes) {
+    const Lines both{"user tester", "pass secret"};
+    for (const LoginCase& c : {
+             LoginCase{"220 hi\r\n", "230 in\r\n", "", kResultOk, {"user tester"}},
+             LoginCase{"220 hi\r\n", "530 no\r\n", "230 in\r\n", kResultOk, both},
+             LoginCase{"220 hi\r\n", "331 pw\r\n", "332 account\r\n", kResultOk, both},
+             LoginCase{"220 hi\r\n", "331 pw\r\n", "202 not needed\r\n", kResultOk, both},
+             LoginCase{"220 hi\r\n", "331 pw\r\n", "530 wrong\r\n", kResultFailed, both},
+             LoginCase{"220 hi\r\n", "500 what\r\n", "", kResultFailed, {"user tester"}},
+             LoginCase{"120 soon\r\n220 now\r\n", "230 in\r\n", "", kResultOk, {"user tester"}},
+             LoginCase{"421 busy\r\n", "", "", kResultFailed, {}},
+         }) {
+        SCOPED_TRACE(c.welcome + c.userReply + c.passReply);
+        ScriptedFtpServer server;
+        server.Greeting(c.welcome);
+        if (!c.userReply.empty()) server.Expect("user tester").Reply(c.userReply);
+        if (!c.passReply.empty()) server.Expect("pass secret").Reply(c.passReply);
+        RecordingObserver observer;
+        SiteSetting site;
+        site.address = "127.0.0.1";
+        site.port = server.Port();
+        site.username = "tester";
+        site.password = "secret";
+        site.logintype = kLoginNormal;
+        CFtpSession session(site, std::make_shared<AppSettings>(), observer);
+        session.SetDefaultTimeout(5);
+        ASSERT_TRUE(session.controlSocket.Create());
+        EXPECT_EQ(session.controlSocket.ConnectAndLogin(), c.result) << observer.FormattedLog();
+        EXPECT_EQ(server.Transcript(), c.transcript);
+        EXPECT_EQ(session.loggedIn, c.result == kResultOk);
+        if (c.result == kResultOk) {
+            EXPECT_EQ(observer.Snapshot().loginMessages,
+                      Lines{c.welcome + c.userReply + c.passReply});
+        }
+        if (!c.passReply.empty()) {
+            EXPECT_EQ(observer.Snapshot().CountLog("pass ******"), 1);
+        }
+    }
+}
+
+TEST_F(FtpTest, WelcomeInThreeChunksIsOneReplyLoggedAsOneIndentedBlock) {
+    server.OnConnect().ReplyInChunks({"220-Welcome\r\n", "220-to the test\r\n", "220 ready\r\n"},
+                                     100ms);
+    server.Expect("user tester").Reply("230 in\r\n");
+    MakeSession();
+    ASSERT_TRUE(Control().Create());
+    ASSERT_EQ(Control().ConnectAndLogin(), kResultOk) << observer.FormattedLog();
+    std::vector<LogRecord> replies;
+    for (const LogRecord& line : observer.Snapshot().log) {
+        if (line.kind == LOG_REPLY) replies.push_back(line);
+    }
+    ASSERT_EQ(replies.size(), 4u) << observer.FormattedLog();
+    const Lines texts{"220-Welcome\r\n", "\t\t220-to the test\r\n", "\t\t220 ready\r\n",
+                      "230 in\r\n"};
+    for (size_t i = 0; i < replies.size(); ++i) {
+        EXPECT_EQ(replies[i].text, texts[i]);
+        EXPECT_FALSE(replies[i].newline);
+        EXPECT_EQ(replies[i].prefix, i == 0 || i == 3);
+    }
+    EXPECT_EQ(observer.LogTexts().front(), "Connecting to 127.0.0.1 ...");
+    EXPECT_TRUE(Logged("Socket connected, waiting for welcome message..."));
+}
+
+TEST_F(FtpTest, TextWhileIdleIsOnlyLoggedAndLeavesTheNextReplyAlone) {
+    server.Expect("noop").Reply("200 ok\r\n").Delay(100ms).Reply("211 surprise\r\n");
+    server.Expect("pwd").Reply("257 \"/home\"\r\n");
+    Connect();
+    ASSERT_EQ(Control().SendCommand("noop", true), kResultOk);
+    Pump(500ms);
+    EXPECT_EQ(Control().PrintDir(), kResultOk);
+    EXPECT_EQ(session->currentDirectory, "/home");
+    const ObserverRecord record = observer.Snapshot();
+    const int unexpected = record.FindLog("Unexpected response received.");
+    ASSERT_GE(unexpected, 0) << observer.FormattedLog();
+    EXPECT_EQ(record.log[unexpected + 1].text, "211 surprise\r\n");
+}
+
+int Send(CFtpSession& s, const std::string& line) {
+    return s.controlSocket.SendCommand(line, true);
+}
+
+const Dialogue kDialogues[] = {
+    {"PreliminaryThenCompletion",
+     [](auto& srv) { srv.Expect("stat").Reply("150 a\r\n").Delay(100ms).Reply("226 b\r\n"); },
+     [](DialogueContext& c) {
+         int result = Send(c.session, "stat");
+         EXPECT_EQ(c.session.controlSocket.replyCount, 2);
+         return result;
+     },
+     kResultOk,
+     {"stat"}},
+    {"BrokenTransferThenAborAnswer",
+     [](auto& srv) {
+         srv.Expect("abor").ReplyInChunks({"426 broken\r\n", "226 aborted\r\n"});
+     },
+     [](DialogueContext& c) { return c.session.controlSocket.Abort(); },
+     kResultOk,
+     {"abor"}},
+    {"LineBreakRefused",
+     [](auto&) {},
+     [](DialogueContext& c) {
+         return Send(c.session, "dele a\r\nrmd /") + c.session.controlSocket.ChangeDir("a\nb", 0);
+     },
+     2 * kResultFailed,
+     {},
+     "Command refused: it contains a line break."},
+    {"NeverEndingReplyIsBounded",
+     [](auto& srv) { srv.Expect("stat").Flood("211-more\r\n"); },
+     [](DialogueContext& c) {
+         int result = Send(c.session, "stat");
+         EXPECT_LE(c.session.controlSocket.replyText.size(), kMaxReplyBytes);
+         return result;
+     },
+     kResultFailed,
+     {"stat"}},
+    {"ServerCloses",
+     [](auto& srv) { srv.Expect("noop").Drop(); },
+     [](DialogueContext& c) {
+         int result = Send(c.session, "noop");
+         EXPECT_FALSE(c.session.loggedIn);
+         return result;
+     },
+     kResultConnectionClosed,
+     {"noop"},
+     "Control Connection Closed"},
+    {"ServerResets",
+     [](auto& srv) { srv.Expect("noop").Reset(); },
+     [](DialogueContext& c) { return Send(c.session, "noop"); },
+     kResultConnectionClosed,
+     {"noop"},
+     "Control connection reset by server."},
+    {"ChangeDirToBlanksOrCurrentSendsNothing",
+     [](auto&) {},
+     [](DialogueContext& c) {
+         c.session.currentDirectory = "/pub";
+         return c.session.controlSocket.ChangeDir("   ", 0) +
+                c.session.controlSocket.ChangeDir("/pub/", 0);
+     },
+     kResultOk,
+     {}},
+    {"ChangeDirForcedSendsDotWithoutPwd",
+     [](auto& srv) { srv.Expect("cwd .").Reply("250 ok\r\n"); },
+     [](DialogueContext& c) { return c.session.controlSocket.ChangeDir(" ", kOptForceCwd); },
+     kResultOk,
+     {"cwd ."}},
+    {"ChangeDirTrimsAndReportsTheNewDirectory",
+     [](auto& srv) {
+         srv.Expect("cwd /pub").Reply("250 ok\r\n");
+         srv.Expect("pwd").Reply("257 \"/pub\" is current\r\n");
+     },
+     [](DialogueContext& c) {
+         int result = c.session.controlSocket.ChangeDir("  /pub  ", 0);
+         EXPECT_EQ(c.session.currentDirectory, "/pub");
+         return result;
+     },
+     kResultOk,
+     {"cwd /pub", "pwd"}},
+    {"ChangeDirRefused",
+     [](auto& srv) { srv.Expect("cwd x").Reply("550 no\r\n"); },
+     [](DialogueContext& c) { return c.session.controlSocket.ChangeDir("x", 0); },
+     kResultFailed,
+     {"cwd x"}},
+    {"PwdWithoutClosingQuote",
+     [](auto& srv) { srv.Expect("pwd").Reply("257 \"/pub\r\n"); },
+     [](DialogueContext& c) {
+         c.session.currentDirectory = "/old";
+         int result = c.session.controlSocket.PrintDir();
+         EXPECT_EQ(c.session.currentDirectory, "");
+         return result;
+     },
+     kResultOk,
+     {"pwd"}},
+    {"TypeSentOnlyOnChange",
+     [](auto& srv) {
+         srv.Expect("type i").Reply("200 ok\r\n");
+         srv.Expect("type a").Reply("200 ok\r\n");
+     },
+     [](DialogueContext& c) {
+         auto& ctl = c.session.controlSocket;
+         return ctl.SetType(1) + ctl.SetType(1) + ctl.SetType(0);
+     },
+     kResultOk,
+     {"type i", "type a"}},
+    {"RestartAcceptedRefusedOrFailed",
+     [](auto& srv) {
+         srv.Expect("rest 5000000000").Reply("350 ok\r\n");
+         srv.Expect("rest 0").Reply("502 not implemented\r\n");
+         srv.Expect("rest 7").Reply("450 busy\r\n");
+     },
+     [](DialogueContext& c) {
+         int supported = -1;
+         EXPECT_EQ(c.session.controlSocket.Restart(5'000'000'000ULL, &supported), kResultOk);
+         EXPECT_EQ(supported, 1);
+         EXPECT_EQ(c.session.controlSocket.Restart(0, &supported), kResultOk);
+         EXPECT_EQ(supported, 0);
+         supported = -1;
+         int result = c.session.controlSocket.Restart(7, &supported);
+         EXPECT_EQ(supported, -1);
+         return result;
+     },
+     kResultFailed,
+     {"rest 5000000000", "rest 0", "rest 7"},
+     "This site can't resume broken downloads."},
+    {"MakeDirRefusedForGood",
+     [](auto& srv) { srv.Expect("mkd new").Reply("550 exists\r\n"); },
+     [](DialogueContext& c) { return c.session.controlSocket.MakeDir("new", 0); },
+     kResultRefused,
+     {"mkd new"}},
+    {"RenameStopsAtARefusedRnfr",
+     [](auto& srv) { srv.Expect("rnfr a").Reply("550 no\r\n"); },
+     [](DialogueContext& c) { return c.session.controlSocket.RenameFile("a", "b", 0); },
+     kResultFailed,
+     {"rnfr a"}},
+    {"RemoveDirLeavesItFirst",
+     [](auto& srv) {
+         srv.Expect("cwd /pub").Reply("250 ok\r\n");
+         srv.Expect("pwd").Reply("257 \"/pub\"\r\n");
+         srv.Expect("rmd /pub/old").Reply("250 removed\r\n");
+     },
+     [](DialogueContext& c) { return c.session.controlSocket.RemoveDir("/pub/old", 0); },
+     kResultOk,
+     {"cwd /pub", "pwd", "rmd /pub/old"}},
+};
+
+TEST_P(DialogueTest, SendsExactlyTheseCommands) {
+    RunDialogue();
+}
+
+INSTANTIATE_TEST_SUITE_P(Control, DialogueTest, ::testing::ValuesIn(kDialogues), DialogueName);
+
+}  // namespace
+}  // namespace tarnwick::test

@@ -1,0 +1,165 @@
+// Shared pieces of the protocol tests: a session driven on the test thread (no worker) against
+// the scripted server, its own scratch directory and cache home, and a login script.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/message_pump.h"
+#include "recording_observer.h"
+#include "scripted_ftp_server.h"
+#include "session/ftp_session.h"
+
+namespace tarnwick::test {
+
+inline std::filesystem::path ScratchDirectory() {
+    const char* base = std::getenv("TARNWICK_TEST_TMP");
+    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
+    std::filesystem::create_directories(root);
+    std::string pattern = (root / "ftp-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    return pattern;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Deterministic bytes of every value, so a shifted or dropped block shows.
+inline std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
+    return bytes;
+}
+
+class FtpTest : public ::testing::Test {
+protected:
+    FtpTest() {
+        settings->retryDelay = 0;
+        settings->errorRetry = 0;
+        settings->keepAlive = false;
+        settings->cacheHomeDirectory = (scratch / "cache").string();
+        settings->pOverwrite = false;          // no prompt: the suggested action
+        settings->defaultOverwriteAction = 2;  // ... is Overwrite
+    }
+    ~FtpTest() override {
+        session.reset();
+        std::filesystem::remove_all(scratch);
+    }
+
+    // A session on the scripted server (or on `port`), not connected, with a short default
+    // deadline, logging in as tester/secret.
+    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0,
+                             const std::string& user = "tester") {
+        SiteSetting site;
+        site.address = "127.0.0.1";
+        site.port = port != 0 ? port : server.Port();
+        site.logintype = kLoginNormal;
+        site.username = user;
+        site.password = "secret";
+        site.passive = passive ? 1 : 0;
+        session = std::make_unique<CFtpSession>(site, settings, observer);
+        session->SetDefaultTimeout(5);
+        return *session;
+    }
+
+    // The session, connected and logged in (the login is scripted unless `port` is given).
+    CFtpSession& Connect(bool passive = true, uint16_t port = 0,
+                         const std::string& user = "tester") {
+        if (port == 0) {
+            server.Greeting("220 ready\r\n");
+            server.Expect("user tester").Reply("331 password please\r\n");
+            server.Expect("pass secret").Reply("230 logged in\r\n");
+        }
+        MakeSession(passive, port, user);
+        EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+        if (!passive) {
+            EXPECT_TRUE(session->listenSocket.Open());
+        }
+        return *session;
+    }
+    CControlSocket& Control() { return session->controlSocket; }
+
+    // Lines the client sent after logging in.
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> lines = server.Transcript();
+        lines.erase(lines.begin(), lines.begin() + std::min<size_t>(2, lines.size()));
+        return lines;
+    }
+    bool Logged(const std::string& text) const { return observer.Snapshot().CountLog(text) > 0; }
+
+    // Dispatches the test thread's socket notifications for `duration` while nothing waits.
+    void Pump(std::chrono::milliseconds duration) {
+        platform::Event done;
+        std::thread timer([&] {
+            std::this_thread::sleep_for(duration);
+            done.Set();
+        });
+        platform::MessagePumpWait(done, 5);
+        timer.join();
+    }
+
+    std::filesystem::path scratch = ScratchDirectory();
+    std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
+    ScriptedFtpServer server;
+    RecordingObserver observer;
+    std::unique_ptr<CFtpSession> session;  // last: closed first
+};
+
+using Lines = std::vector<std::string>;
+
+// What a dialogue's client side can reach.
+struct DialogueContext {
+    CFtpSession& session;
+    ScriptedFtpServer& server;
+    std::filesystem::path dir;  // the test's scratch directory
+};
+
+// One dialogue after login: the script, what the client does, and what must come of it.
+struct Dialogue {
+    const char* name;
+    std::function<void(ScriptedFtpServer&)> script;
+    std::function<int(DialogueContext&)> run;  // may check details itself
+    int result;
+    Lines commands;            // sent after login; a PORT line is compared as "port"
+    std::string logLine = {};  // a line that must have been logged
+    bool passive = true;
+};
+
+class DialogueTest : public FtpTest, public ::testing::WithParamInterface<Dialogue> {
+protected:
+    void RunDialogue() {
+        const Dialogue& d = GetParam();
+        d.script(server);
+        Connect(d.passive);
+        DialogueContext context{*session, server, scratch};
+        EXPECT_EQ(d.run(context), d.result) << observer.FormattedLog();
+        Lines commands = Commands();
+        for (std::string& line : commands) {
+            if (line.starts_with("port ")) line = "port";
+        }
+        EXPECT_EQ(commands, d.commands);
+        if (!d.logLine.empty()) {
+            EXPECT_TRUE(Logged(d.logLine)) << observer.FormattedLog();
+        }
+    }
+};
+
+inline std::string DialogueName(const ::testing::TestParamInfo<Dialogue>& info) {
+    return info.param.name;
+}
+
+}  // namespace tarnwick::test
