@@ -157,8 +157,9 @@ write_server_config() {
     mkdir -p "$SRV/up" "$WORK/empty"
     local c
     for c in "${CLIENTS[@]}"; do mkdir -p "$SRV/up/$c"; done
-    chown "$ftp_user" "$SRV"/up/*
+    $SUDO chown "$ftp_user" "$SRV"/up/*
     chmod 755 "$WORK" "$SRV" "$SRV/up" "$WORK/empty"
+    rm -f "$WORK/vsftpd.conf"
     cat >"$WORK/vsftpd.conf" <<EOF
 listen=YES
 listen_ipv6=NO
@@ -186,6 +187,8 @@ xferlog_enable=YES
 xferlog_std_format=NO
 vsftpd_log_file=$WORK/vsftpd.log
 EOF
+    # vsftpd reads only a config file owned by the user it runs as.
+    [ -z "$SUDO" ] || $SUDO chown root "$WORK/vsftpd.conf"
 }
 
 # Waits (bounded) for the 220 greeting; fails if the server died, e.g. its port was taken.
