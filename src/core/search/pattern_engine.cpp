@@ -454,7 +454,8 @@ private:
         }
     }
 
-    static PositionSet Joined(PositionSet a, const PositionSet& b) {
+    PositionSet Joined(PositionSet a, const PositionSet& b) {
+        Spend(b.size() + 1);
         a.insert(a.end(), b.begin(), b.end());
         return a;
     }
@@ -472,11 +473,9 @@ private:
                 continue;
             }
             NodeSets& a = sets[node.left];
-            Spend(a.first.size() + a.last.size() + 1);
             switch (node.kind) {
                 case NodeKind::kAlternation: {
                     NodeSets& b = sets[node.right];
-                    Spend(b.first.size() + b.last.size());
                     out.nullable = a.nullable || b.nullable;
                     out.first = Joined(std::move(a.first), b.first);
                     out.last = Joined(std::move(a.last), b.last);
@@ -484,7 +483,6 @@ private:
                 }
                 case NodeKind::kConcatenation: {
                     NodeSets& b = sets[node.right];
-                    Spend(b.first.size() + b.last.size());
                     AddFollowers(a.last, b.first);
                     out.nullable = a.nullable && b.nullable;
                     out.first =
@@ -566,23 +564,38 @@ private:
     void BuildStates(PositionSet startSet) {
         Intern(PositionSet{});
         start_ = Intern(std::move(startSet));
-        std::vector<PositionSet> targets(classCount_);
+        std::vector<PositionSet> positionsByClass(classCount_);
+        mark_.assign(endPosition_ + 1, 0);
         for (uint32_t state = 1; state < stateSets_.size(); ++state) {
-            const PositionSet& positions = *stateSets_[state];
-            for (uint32_t p : positions) {
+            for (uint32_t p : *stateSets_[state]) {
                 if (p == endPosition_) continue;
-                const PositionSet& followers = follow_[p];
-                Spend(leafClasses_[p].size() * (followers.size() + 1));
-                for (unsigned c : leafClasses_[p]) {
-                    targets[c].insert(targets[c].end(), followers.begin(), followers.end());
-                }
+                Spend(leafClasses_[p].size());
+                for (unsigned c : leafClasses_[p]) positionsByClass[c].push_back(p);
             }
             for (unsigned c = 0; c < classCount_; ++c) {
-                SortUnique(targets[c]);
-                classTransitions_[state * classCount_ + c] = Intern(std::move(targets[c]));
-                targets[c].clear();
+                classTransitions_[state * classCount_ + c] =
+                    Intern(FollowersOf(positionsByClass[c]));
+                positionsByClass[c].clear();
             }
         }
+    }
+
+    // The union of the follow sets of `positions`, sorted. Follow sets overlap heavily (think
+    // of alternatives under a star), so duplicates are dropped as they come, not after.
+    PositionSet FollowersOf(const PositionSet& positions) {
+        PositionSet followers;
+        if (positions.empty()) return followers;
+        ++stamp_;
+        for (uint32_t p : positions) {
+            Spend(follow_[p].size() + 1);
+            for (uint32_t q : follow_[p]) {
+                if (mark_[q] == stamp_) continue;
+                mark_[q] = stamp_;
+                followers.push_back(q);
+            }
+        }
+        SortUnique(followers);
+        return followers;
     }
 
     uint32_t Intern(PositionSet&& positions) {
@@ -628,6 +641,8 @@ private:
     std::vector<uint8_t> accepting_;
     std::vector<uint32_t> classTransitions_;
     uint32_t start_ = 0;
+    std::vector<uint32_t> mark_;  // per position: the stamp_ of the last union that took it
+    uint32_t stamp_ = 0;
 };
 
 }  // namespace
