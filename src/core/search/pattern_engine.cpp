@@ -24,7 +24,7 @@ constexpr char kTooComplex[] = "pattern too complex";
 
 // Upper bound on the elementary steps of building one automaton (set entries copied, sorted
 // or hashed). Patterns whose position sets grow quadratically would otherwise take minutes.
-constexpr std::size_t kMaxWork = std::size_t{1} << 26;
+constexpr std::size_t kMaxWork = std::size_t{1} << 24;
 
 // Token kinds; each a distinct bit so that sets of tokens are masks.
 enum Token : unsigned {
@@ -448,9 +448,10 @@ private:
     }
 
     void AddFollowers(const PositionSet& from, const PositionSet& followers) {
+        Spend(from.size() * (followers.size() + 1));  // before the work: it may be huge
         for (uint32_t p : from) {
-            Spend(followers.size() + 1);
-            follow_[p].insert(follow_[p].end(), followers.begin(), followers.end());
+            PositionSet& target = follow_[p];
+            for (uint32_t q : followers) target.push_back(q);
         }
     }
 
