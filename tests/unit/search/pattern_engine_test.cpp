@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -32,32 +33,25 @@ TEST(PatternEngineErrors, MessageAndPosition) {
         {"", kNoItem, 0},
         {"   ", kNoItem, 3},
         {"a|", kNoItem, 2},
-        {"|a", kNoItem, 1},
         {"a||b", kNoItem, 3},
-        {"*a", kNoItem, 1},
         {"=a", kNoItem, 1},
         {"()", kNoItem, 2},
+        {"\\ia", kNoItem, 2},
         {"a**", kLeftOver, 3},
         {"a*\\i", kLeftOver, 4},
-        {"a\\i?", kLeftOver, 4},
         {"a=b", kLeftOver, 2},
         {"a)", kLeftOver, 2},
         {"(ab", kGroupNotClosed, 3},
         {"( a b  ", kGroupNotClosed, 7},
         {"(a**)", kGroupNotClosed, 4},
-        {"(a=)", kGroupNotClosed, 3},
         {"[ab", kNoBracket, 3},
-        {"x[^", kNoBracket, 3},
         {"[a-", kNoBracket, 3},
         {"[a-]", kNoBracket, 4},  // "]" after "-" is the range's upper bound
         {"[\\]", kNoBracket, 3},
         {"[a\\0b]", kNoBracket, 4},
-        {"[\\x00]", kNoBracket, 5},
         {"[a\0b]"s, kNoBracket, 3},
         {"$x", "x not found in name dictionary", 2},
         {"a $_b1 c", "_b1 not found in name dictionary", 6},
-        {"\\ia", kNoItem, 2},
-        {"($Name)", "Name not found in name dictionary", 6},
     };
     for (const ErrorCase& c : cases) {
         CPatternEngine engine;
@@ -84,29 +78,19 @@ void ExpectMatches(const std::vector<MatchCase>& cases) {
     }
 }
 
-TEST(PatternEngineMatch, WholeNameAndOperators) {
+TEST(PatternEngineMatch, WholeNamesAndWhiteSpace) {
     ExpectMatches({
-        {"abc", "abc", true},        {"abc", "abcd", false},
-        {"abc", "ab", false},        {"abc.*", "abcd", true},
-        {".*", "x", true},           {".*", "any name.txt", true},
-        {".*\\.txt", "a.txt", true}, {".*\\.txt", "a.txt.bak", false},
-        {"a?b", "b", true},          {"a?b", "ab", true},
-        {"a?b", "aab", false},       {"(ab)+", "abab", true},
-        {"(ab)+", "aba", false},     {"(ab)*c", "c", true},
-        {"a|bc", "bc", true},        {"a|bc", "abc", false},
-        {"a|b|c", "c", true},        {"(a|ab)(c|bcd)", "abcd", true},
-        {"(a*)*b", "aaab", true},
-    });
-}
-
-TEST(PatternEngineMatch, WhiteSpaceBetweenTokensIsIgnored) {
-    ExpectMatches({
+        {"abc", "abcd", false},
+        {"abc.*", "abcd", true},
+        {".*", "any name", true},
+        {".*\\.txt", "a.txt", true},
+        {".*\\.txt", "a.txt.bak", false},
+        {"(a|ab)(c|bcd)", "abcd", true},
         {"a b", "ab", true},
         {"a b", "a b", false},
         {"a\\ b", "a b", true},
         {"a[ ]b", "a b", true},
-        {" ( a |\tb )\n* ", "abba", true},
-        {"[^ ]", " ", false},
+        {" ( a |\tb )\n* ", "ab", true},
     });
 }
 
@@ -114,40 +98,35 @@ TEST(PatternEngineMatch, BytesAboveAsciiAndTheTerminator) {
     ExpectMatches({
         {"[^a]", "\xE9", true},
         {"[^a]", "a", false},
-        {"[^a]", "bb", false},
-        {"\xE9t\xE9", "\xE9t\xE9", true},
+        {"\xE9*", "\xE9\xE9", true},
         {"[\x80-\xFF]+", "\xC3\xA9\xFF", true},
         {".*", "a\0b"s, false},
-        {"[^x]*", "\0"s, false},
         {"[^]", "\0"s, false},
         {"[^]", "\x01", true},
-        {"a\\0?", "a", true},  // "\0" outside brackets is a set that matches nothing
         {"a\\0", "a\0"s, false},
-        {"a\0?b"s, "ab", true},  // so is a raw 0 byte
+        {"a\\0?", "a", true},    // "\0" outside brackets is a set that matches nothing
+        {"a\0?b"s, "ab", true},  // and so is a raw 0 byte
     });
 }
 
-TEST(PatternEngineMatch, Escapes) {
+TEST(PatternEngineMatch, EscapesAndBrackets) {
     ExpectMatches({
         {"\\x41", "A", true},
         {"\\x4a", "J", true},
         {"\\x4A", "J", true},
         {"\\xZZ", "xZZ", true},
-        {"\\x4", "x4", true},
         {"\\x4g", "x4g", true},
-        {"\\a\\b\\t\\n\\v\\r", "\a\b\t\n\v\r", true},
-        {"\\.", ".", true},
         {"\\.", "a", false},
+        {"\\a\\b\\t\\n\\v\\r", "\a\b\t\n\v\r", true},
         {"\\*\\[\\\\", "*[\\", true},
         {"a\\I", "aI", true},
         {"a\\", "a\\", true},
-        {"$", "$", true},
         {"$1", "$1", true},
         {"\\$x", "$x", true},
+        {"[z-a]", "m", true},
+        {"[z-a]", "A", false},
         {"[\\]]", "]", true},
-        {"[\\x41-\\x43]", "B", true},
         {"[-a]", "-", true},
-        {"[a\\-z]", "-", true},
         {"[a\\-z]", "m", false},
         {"[]a", "a", false},
         {"[^]]", "]", false},
@@ -160,9 +139,7 @@ TEST(PatternEngineMatch, CaseFoldingAddsLowerCaseOnly) {
         {"[A-Z]\\i", "A", true},
         {"[A-Z]\\i", "a", true},
         {"a\\i", "A", false},
-        {"a\\i", "a", true},
         {"[a-z]\\i", "Q", false},
-        {"(AB)\\i", "ab", true},
         {"(AB)\\i", "aB", true},
         {"(A|B*)\\ic", "bbc", true},
         {"A\\iB", "ab", false},
@@ -170,29 +147,13 @@ TEST(PatternEngineMatch, CaseFoldingAddsLowerCaseOnly) {
     });
 }
 
-TEST(PatternEngine, ReversedRangeEqualsRange) {
-    CPatternEngine forward;
-    CPatternEngine reversed;
-    ASSERT_EQ(forward.Compile("[a-z]").status, kPatternCompiled);
-    ASSERT_EQ(reversed.Compile("[z-a]").status, kPatternCompiled);
-    int accepted = 0;
-    for (int b = 0; b < 256; ++b) {
-        const std::string name(1, static_cast<char>(b));
-        EXPECT_EQ(reversed.MatchWhole(name), forward.MatchWhole(name)) << b;
-        accepted += forward.MatchWhole(name) ? 1 : 0;
-    }
-    EXPECT_EQ(accepted, 26);
-}
-
-TEST(PatternEngine, NewEngineAcceptsNothing) {
+TEST(PatternEngine, OnlyASuccessfulCompileReplacesTheAutomaton) {
     CPatternEngine engine;
-    for (const std::string name : {"", "a", "anything.txt"}) EXPECT_FALSE(engine.MatchWhole(name));
-    ASSERT_EQ(engine.Compile("(ab").status, kPatternSyntaxError);
-    EXPECT_FALSE(engine.MatchWhole("ab"));
-}
+    EXPECT_FALSE(engine.MatchWhole(""));
+    EXPECT_FALSE(engine.MatchWhole("a"));
+    ASSERT_EQ(engine.Compile("(a").status, kPatternSyntaxError);
+    EXPECT_FALSE(engine.MatchWhole("a"));  // a new engine accepts nothing, even after a failure
 
-TEST(PatternEngine, FailedCompileKeepsPreviousAutomaton) {
-    CPatternEngine engine;
     ASSERT_EQ(engine.Compile("ab.*").status, kPatternCompiled);
     for (const std::string bad : {"(b", "b**", "[b", "$b", ""}) {
         EXPECT_EQ(engine.Compile(bad).status, kPatternSyntaxError) << bad;
@@ -384,12 +345,12 @@ public:
     }
 
     std::string RandomName() {
-        static const char kAlphabet[] = {'a', 'b', 'A', 'B', '.', ' ', 'c', '\xE9', '\0'};
+        static const char kAlphabet[] = {'a', 'b', 'A', 'B', '^', '.', ' ', 'c', '\xE9', '\0'};
         std::string name;
         const int length = Pick(8);
         for (int i = 0; i < length; ++i) {
             // The byte 0 is rare, to leave most names free to match.
-            name += kAlphabet[Pick(20) == 0 ? 8 : Pick(8)];
+            name += kAlphabet[Pick(20) == 0 ? 9 : Pick(9)];
         }
         return name;
     }
@@ -439,31 +400,22 @@ private:
         return g;
     }
 
-    // Leaf texts with the sets they stand for (the byte 0 never belongs to a set).
+    // Leaf texts with the members of their sets; "^" first: every byte but 0 and the rest.
     Generated GenerateLeaf(ReferenceAutomaton& automaton, bool fold) {
-        struct Leaf {
-            const char* text;
-            const char* members;  // empty with `all`: every byte but 0 and the `except` one
-            bool all;
-            char except;
+        static const std::pair<const char*, std::string> kLeaves[] = {
+            {"a", "a"},     {"b", "b"},     {"A", "A"},     {"B", "B"},       {".", "^"},
+            {"\\.", "."},   {"[ab]", "ab"}, {"[^a]", "^a"}, {"[B-A]", "AB"},  {"[a-bB]", "abB"},
+            {"\\x61", "a"}, {"\\ ", " "},   {"\\0", ""},    {"\xE9", "\xE9"}, {"[\\]-a]", "]^_`a"},
         };
-        static const Leaf kLeaves[] = {
-            {"a", "a", false, 0},        {"b", "b", false, 0},       {"A", "A", false, 0},
-            {"B", "B", false, 0},        {".", "", true, 0},         {"\\.", ".", false, 0},
-            {"[ab]", "ab", false, 0},    {"[^a]", "", true, 'a'},    {"[B-A]", "AB", false, 0},
-            {"[a-bB]", "abB", false, 0}, {"\\x61", "a", false, 0},   {"\\ ", " ", false, 0},
-            {"\\0", "", false, 0},       {"\xE9", "\xE9", false, 0}, {"[\\]-a]", "]^_`a", false, 0},
-        };
-        const Leaf& leaf = kLeaves[Pick(std::size(kLeaves))];
+        const auto& [text, members] = kLeaves[Pick(std::size(kLeaves))];
         ByteSet set;
-        if (leaf.all) set.set().reset(0).reset(static_cast<unsigned char>(leaf.except));
-        for (const char* m = leaf.members; *m != 0; ++m) set.set(static_cast<unsigned char>(*m));
-        if (fold) {
-            for (unsigned c = 'A'; c <= 'Z'; ++c) {
-                if (set.test(c)) set.set(c - 'A' + 'a');
-            }
+        const bool negated = members.starts_with('^');
+        for (unsigned char m : members.substr(negated ? 1 : 0)) set.set(m);
+        if (negated) set.flip().reset(0);
+        for (unsigned c = 'A'; c <= 'Z'; ++c) {
+            if (fold && set.test(c)) set.set(c - 'A' + 'a');
         }
-        return {{leaf.text}, automaton.Leaf(set), 3};
+        return {{text}, automaton.Leaf(set), 3};
     }
 
     std::mt19937 random_;
