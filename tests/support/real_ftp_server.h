@@ -1,0 +1,68 @@
+// A real FTP server for tests: Debian's python3-pyftpdlib, run with /usr/bin/python3 on
+// 127.0.0.1 on a port the system chose. The harness makes a temporary directory holding the
+// server's data root and its log, serves the root to the user kUser/kPassword with full
+// permissions and to anonymous users read-only, and stops the server (SIGTERM, bounded wait,
+// SIGKILL) and removes the directory on destruction.
+//
+// A server that cannot start is a test failure, never a skip: the constructor and Restart()
+// report the reason through ADD_FAILURE() (a missing /usr/bin/python3 or pyftpdlib included)
+// and Running() is then false.
+//
+// Threads: one test thread uses the object; the server is a child process that also ends by
+// itself when the test process goes away.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "loopback_socket.h"
+
+namespace tarnwick::test {
+
+class RealFtpServer {
+public:
+    static constexpr const char* kUser = "tarnwick";
+    static constexpr const char* kPassword = "secret";
+
+    RealFtpServer();
+    ~RealFtpServer();
+    RealFtpServer(const RealFtpServer&) = delete;
+    RealFtpServer& operator=(const RealFtpServer&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    const std::string& Error() const { return error_; }  // why it is not running
+
+    const char* Host() const { return "127.0.0.1"; }
+    uint16_t Port() const { return port_; }
+    // The directory served as "/": tests create and compare files here directly.
+    const std::filesystem::path& Root() const { return root_; }
+    // The server's own log (one line per command and transfer), for diagnosing failures.
+    const std::filesystem::path& LogPath() const { return logPath_; }
+
+    // Stops the server and starts it again on the same port; open connections are cut.
+    bool Restart();
+    // Stops the server; Restart() brings it back.
+    void Stop();
+
+private:
+    bool Start(uint16_t port);
+    bool Fail(std::string reason);
+    bool ReadAnnouncedPort(Deadline deadline);
+    bool WaitUntilServing(Deadline deadline);
+    std::string LogTail() const;
+
+    std::filesystem::path directory_;
+    std::filesystem::path root_;
+    std::filesystem::path logPath_;
+    pid_t pid_ = -1;
+    UniqueFd stdinPipe_;   // held open while the server runs; its end of file stops the server
+    UniqueFd stdoutPipe_;  // the server announces its port here
+    uint16_t port_ = 0;
+    std::string error_;
+};
+
+}  // namespace tarnwick::test
