@@ -67,24 +67,32 @@ uint64_t LeadingSize(std::string_view text) {
     return value;
 }
 
-// The first fields of a line, found in one pass (GetField would rescan for each one).
+// The first fields of a line, found in one pass (GetField would rescan for each one). Only
+// the start of the last field wanted is looked for: it begins the name, which runs to the
+// end of the line.
 class LineFields {
 public:
-    static constexpr int kMax = 9;  // a UNIX line needs fields 0..8
+    static constexpr int kMax = 9;  // a UNIX line needs fields 0..7 and where field 8 starts
 
-    explicit LineFields(std::string_view line) {
+    // Finds fields 0..last-1 and the start of field `last`.
+    LineFields(std::string_view line, int last) {
         size_t i = 0;
-        while (count_ < kMax) {
+        for (; count_ <= last; ++count_) {
             while (i < line.size() && IsFieldSpace(line[i])) ++i;
             if (i == line.size()) break;
+            start_[count_] = i;
+            if (count_ == last) {
+                ++count_;
+                break;
+            }
             size_t j = i;
             while (j < line.size() && !IsFieldSpace(line[j])) ++j;
-            start_[count_] = i;
-            field_[count_++] = line.substr(i, j - i);
+            field_[count_] = line.substr(i, j - i);
             i = j;
         }
     }
 
+    // Field n (empty when there is none); n must be below `last`.
     std::string_view Get(int n) const { return n < count_ ? field_[n] : std::string_view{}; }
     // Where field n begins, or npos when the line has no field n.
     size_t Start(int n) const { return n < count_ ? start_[n] : std::string_view::npos; }
@@ -179,11 +187,11 @@ void ParseDosLine(FileEntry& entry, std::string_view line, const LineFields& fie
 
 void ParseTrimmedLine(FileEntry& entry, std::string_view line, ClockFunction clock,
                       LocalTimeCache& times) {
-    const LineFields fields(line);
-    if (StartsWithDigit(fields.Get(0))) {
-        ParseDosLine(entry, line, fields, times);
+    // The line is trimmed, so its first character is that of field 0.
+    if (StartsWithDigit(line)) {
+        ParseDosLine(entry, line, LineFields(line, 3), times);
     } else {
-        ParseUnixLine(entry, line, fields, clock, times);
+        ParseUnixLine(entry, line, LineFields(line, 8), clock, times);
     }
 }
 

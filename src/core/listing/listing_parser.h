@@ -65,7 +65,10 @@ int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction 
 std::string FormatFileSize(uint32_t sizeHigh, uint32_t sizeLow);
 
 // Field operations shared by the listing, cache and clipboard code.
-bool IsFieldSpace(char c);  // space and the control characters 9 to 13
+// Space and the control characters 9 to 13. Inline: the parser calls it for every byte.
+inline bool IsFieldSpace(char c) {
+    return c == ' ' || (c >= 9 && c <= 13);
+}
 std::string_view GetField(std::string_view line, int n);
 std::string_view GetFieldByChar(std::string_view text, int n, char separator);
 int FieldStart(std::string_view line, int n);  // -1 when there is no field n

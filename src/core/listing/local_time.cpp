@@ -32,13 +32,8 @@ int64_t DaysInMonth(int64_t year, int64_t month) {
 
 // True when the fields name a real local clock time without any normalisation.
 bool IsPlainDate(const LocalFields& f) {
-    return f.year >= 1900 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
-           f.day <= DaysInMonth(f.year, f.month) && f.hour >= 0 && f.hour <= 23 && f.minute >= 0 &&
-           f.minute <= 59;
-}
-
-uint32_t DayKey(int64_t year, int64_t month, int64_t day) {
-    return static_cast<uint32_t>((year << 9) | (month << 5) | day);
+    return f.month >= 1 && f.month <= 12 && f.day >= 1 && f.day <= DaysInMonth(f.year, f.month) &&
+           f.hour >= 0 && f.hour <= 23 && f.minute >= 0 && f.minute <= 59;
 }
 
 bool UtcOffsetAt(int64_t t, long* offset) {
@@ -96,30 +91,32 @@ void LocalTimeCache::SyncWithTimeZone() {
 }
 
 void LocalTimeCache::Clear() {
-    midnights_.clear();
-    lastDayKey_ = 0;
-    lastMidnight_ = kIrregularDay;
+    for (auto& table : years_) table.reset();
+    yearTables_ = 0;
     haveLastYear_ = false;
 }
 
 int64_t LocalTimeCache::LocalTime(const LocalFields& f) {
-    if (!enabled_ || !IsPlainDate(f)) return PlainLocalTime(f);
+    if (!enabled_ || f.year < kFirstYear || f.year > kLastYear || !IsPlainDate(f)) {
+        return PlainLocalTime(f);
+    }
     const int64_t midnight = RegularMidnight(f.year, f.month, f.day);
     if (midnight == kIrregularDay) return PlainLocalTime(f);
     return midnight + f.hour * 3600 + f.minute * 60;
 }
 
 int64_t LocalTimeCache::RegularMidnight(int64_t year, int64_t month, int64_t day) {
-    const uint32_t key = DayKey(year, month, day);
-    if (key == lastDayKey_) return lastMidnight_;
-    auto found = midnights_.find(key);
-    if (found == midnights_.end()) {
-        if (midnights_.size() >= kMaxDays) midnights_.clear();
-        found = midnights_.emplace(key, ComputeRegularMidnight(year, month, day)).first;
+    if (years_.empty()) years_.resize(kLastYear - kFirstYear + 1);
+    std::unique_ptr<YearDays>& table = years_[year - kFirstYear];
+    if (!table) {
+        if (yearTables_ == kMaxYears) Clear();
+        table = std::make_unique<YearDays>();
+        table->fill(kUnknownDay);
+        ++yearTables_;
     }
-    lastDayKey_ = key;
-    lastMidnight_ = found->second;
-    return lastMidnight_;
+    int64_t& midnight = (*table)[(month - 1) * 31 + day - 1];
+    if (midnight == kUnknownDay) midnight = ComputeRegularMidnight(year, month, day);
+    return midnight;
 }
 
 // Midnight is taken from mktime and accepted only when it really is that day's 00:00 and the

@@ -9,10 +9,12 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 namespace tarnwick {
 
@@ -54,16 +56,21 @@ private:
     // Local midnight of a day whose local times map one to one onto instants at a constant
     // UTC offset; kIrregularDay when that is not so (a transition nearby, a gap, an overlap).
     static constexpr int64_t kIrregularDay = INT64_MIN;
-    static constexpr size_t kMaxDays = 1 << 16;  // bound on memory: cleared when full
+    static constexpr int64_t kUnknownDay = INT64_MIN + 1;  // not computed yet
+    // Days are memoised for years kFirstYear..kLastYear, in one table per year (indexed by
+    // (month - 1) * 31 + day - 1), at most kMaxYears tables at a time (then all are dropped).
+    static constexpr int64_t kFirstYear = 1900;
+    static constexpr int64_t kLastYear = 9999;
+    static constexpr size_t kMaxYears = 256;
+    using YearDays = std::array<int64_t, 12 * 31>;
 
     int64_t RegularMidnight(int64_t year, int64_t month, int64_t day);
     static int64_t ComputeRegularMidnight(int64_t year, int64_t month, int64_t day);
     void Clear();
 
     bool enabled_ = true;
-    std::unordered_map<uint32_t, int64_t> midnights_;
-    uint32_t lastDayKey_ = 0;  // 0: none (no valid key is 0)
-    int64_t lastMidnight_ = kIrregularDay;
+    std::vector<std::unique_ptr<YearDays>> years_;  // by year - kFirstYear; empty until used
+    size_t yearTables_ = 0;
     int64_t lastYearInstant_ = -1;
     int64_t lastYear_ = 0;
     bool haveLastYear_ = false;
