@@ -1,0 +1,274 @@
+// Connection retries, the retry delay, the per-file retry wrappers and the anti-idle tick.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "session_fixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+// A loopback port where nothing listens: the socket is bound (so no one else gets the port)
+// but not listening, so a connect to it is refused at once.
+class RefusingPort {
+public:
+    RefusingPort() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { ::close(fd); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    int fd = -1;
+    uint16_t port = 0;
+};
+
+// The state lines of a connect attempt series, in order.
+std::vector<std::string> RetryLines(const ObserverRecord& record) {
+    std::vector<std::string> lines;
+    for (const LogRecord& line : record.log) {
+        const std::string& t = line.text;
+        if (t == "Creating control socket..." || t == "Waiting to retry..." ||
+            t.starts_with("Connection retry #") || t.starts_with("Max errors") ||
+            t == "Session Closed.") {
+            lines.push_back(t);
+        }
+    }
+    return lines;
+}
+
+class RetryTest : public SessionTest {
+protected:
+    CFtpSession& OpenRefused() {
+        session = std::make_unique<CFtpSession>(SiteOn(refusing.port), settings, observer);
+        return *session;
+    }
+    RefusingPort refusing;
+};
+
+// Also shows that a retry delay of 0 means "retry at once": with the 1000-second default in
+// its place this test would run into its bound.
+TEST_F(RetryTest, ConnectGivesUpAfterErrorRetryWithoutSessionClosed) {
+    settings->errorRetry = 3;
+    OpenRefused();
+    StartAndWaitConnected(kResultGaveUp);
+
+    EXPECT_EQ(RetryLines(observer.Snapshot()),
+              (std::vector<std::string>{
+                  "Creating control socket...", "Waiting to retry...", "Connection retry #1...",
+                  "Creating control socket...", "Waiting to retry...", "Connection retry #2...",
+                  "Creating control socket...", "Waiting to retry...", "Connection retry #3...",
+                  "Creating control socket...", "Max errors reached, stop."}))
+        << observer.FormattedLog();
+    EXPECT_FALSE(session->IsBusy());
+    // Back in the offline wait.
+    EXPECT_EQ(Run(Command(CmdList)), kResultFailed);
+    EXPECT_TRUE(observer.WaitForQuestions(1, kWait));
+}
+
+TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
+    settings->retryDelay = 60;
+    settings->errorRetry = 5;
+    OpenRefused();
+    ASSERT_TRUE(session->StartWorker());
+    ASSERT_TRUE(observer.WaitForLogLine("Waiting to retry...", kWait));
+    EXPECT_TRUE(session->IsBusy());
+
+    session->Stop();
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultInterrupted);
+    EXPECT_FALSE(session->IsBusy());
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog("Interrupted by user"), 1);
+    EXPECT_EQ(record.CountLog("Connection retry #1..."), 0);
+}
+
+TEST_F(RetryTest, AlwaysRetryIgnoresTheLimit) {
+    settings->errorRetry = 0;
+    settings->alwaysRetry = true;
+    OpenRefused();
+    ASSERT_TRUE(session->StartWorker());
+    ASSERT_TRUE(observer.WaitForLogLine("Connection retry #3...", kWait));
+    session->StopWorker();
+    EXPECT_EQ(observer.Snapshot().CountLog("Max errors reached, stop."), 0);
+}
+
+// A socket that cannot be created (no descriptors left) counts against the limit, so a
+// local failure does not retry without end.
+TEST_F(RetryTest, SocketCreationFailureIsRetriedWithinTheLimit) {
+    settings->errorRetry = 1;
+    OpenRefused();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int result = session->ConnectWithRetry();  // on this thread, no worker
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(result, kResultGaveUp);
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog("Unable to create control socket."), 2);
+    EXPECT_EQ(record.CountLog("Too many open files."), 2);
+    EXPECT_EQ(record.CountLog("Max errors reached, stop."), 1);
+}
+
+// The per-file wrappers, driven on the test thread (a session without a worker).
+class FileRetryTest : public SessionTest {
+protected:
+    void ConnectOnThisThread() {
+        Open();
+        ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    }
+};
+
+TEST_F(FileRetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
+    struct Case {
+        int fileRetry;
+        int tries;
+    };
+    for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{2, 3}}) {
+        SCOPED_TRACE("FileRetry " + std::to_string(c.fileRetry));
+        ScriptedFtpServer deleteServer;
+        deleteServer.Greeting("220 ready\r\n");
+        deleteServer.Expect("user tester").Reply("331 password\r\n");
+        deleteServer.Expect("pass secret").Reply("230 in\r\n");
+        for (int i = 0; i < c.tries; ++i) {
+            deleteServer.Expect("dele /f").Reply("450 file busy\r\n");
+        }
+        RecordingObserver deleteObserver;
+        auto deleteSettings = QuickSettings();
+        deleteSettings->fileRetry = c.fileRetry;
+        CFtpSession deleteSession(SiteOn(deleteServer.Port()), deleteSettings, deleteObserver);
+        ASSERT_EQ(deleteSession.ConnectWithRetry(), kResultOk);
+
+        EXPECT_EQ(deleteSession.RetryDeleteFile("/f", 0), kResultFailed);
+        EXPECT_TRUE(deleteServer.WaitDone(kWait));
+        EXPECT_EQ(deleteServer.Transcript(), Concat({"user tester", "pass secret"},
+                                                    std::vector<std::string>(c.tries, "dele /f")));
+        const ObserverRecord record = deleteObserver.Snapshot();
+        EXPECT_EQ(record.CountLog("Max errors reached, go on to next file"), c.tries > 0 ? 1 : 0);
+        EXPECT_EQ(record.CountLog("Waiting to retry..."), std::max(c.tries - 1, 0));
+        for (int i = 0; i + 1 < c.tries; ++i) {
+            EXPECT_EQ(record.CountLog("Retrying to delete file #" + std::to_string(i)), 1);
+        }
+    }
+}
+
+TEST_F(FileRetryTest, DeleteReconnectsAfterTheServerClosedAndKeepsTheCommandBusy) {
+    ScriptLogin(server);
+    server.Expect("dele /f").Drop();
+    server.NextConnection();
+    ScriptLogin(server);
+    server.Expect("dele /f").Reply("250 deleted\r\n");
+    ConnectOnThisThread();
+    ASSERT_TRUE(session->TryMarkBusy());  // as the command running the wrapper would be
+
+    EXPECT_EQ(session->RetryDeleteFile("/f", 0), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(1),
+              (std::vector<std::string>{"user tester", "pass secret", "dele /f"}));
+    EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
+    EXPECT_TRUE(session->IsBusy());
+}
+
+TEST_F(FileRetryTest, DownloadDoesNotReconnectWhenTheServerClosed) {
+    ScriptLogin(server);
+    server.Expect("type i").Drop();
+    ConnectOnThisThread();
+    session->transferType = 1;
+    session->remoteSize = 5;  // known: no listing of the remote directory first
+
+    const std::string localDir = TestCacheHome() + "/download";
+    EXPECT_EQ(session->RetryDownload(localDir, "/f.bin", 0), kResultConnectionClosed)
+        << observer.FormattedLog();
+    EXPECT_EQ(server.AcceptedConnections(), 1u);
+    EXPECT_EQ(observer.Snapshot().CountLog("Waiting to retry..."), 0);
+}
+
+TEST_F(FileRetryTest, StaleCloseNoticeDoesNotEndTheNextConnection) {
+    ScriptLogin(server);
+    Open();
+    session->connectionClosedEvent.Set();  // left over from an earlier connection
+    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    EXPECT_EQ(observer.Snapshot().CountLog("Connection retry #1..."), 0);
+}
+
+// Finds a seed for which the session's rand() draw picks anti-idle command `k`.
+unsigned SeedForAntiIdle(int k) {
+    for (unsigned seed = 1; seed < 10'000; ++seed) {
+        std::srand(seed);
+        if ((std::rand() & 0x7fff) / 8192 == k) return seed;
+    }
+    return 0;
+}
+
+class AntiIdleTest
+    : public SessionTest,
+      public ::testing::WithParamInterface<std::pair<int, std::vector<std::string>>> {};
+
+TEST_P(AntiIdleTest, TickSendsTheChosenCommandAfterTheInterval) {
+    const auto& [k, lines] = GetParam();
+    settings->keepAlive = true;
+    settings->antiIdleCommandInterval = 2;
+    ScriptStartup(server);
+    if (k == 0) server.Expect("cwd .").Reply("250 ok\r\n");
+    if (k == 1) {
+        server.Expect("pasv").Passive();
+        server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
+    }
+    if (k == 2) server.Expect("pwd").Reply("257 \"/\"\r\n");
+    if (k == 3) server.Expect("rest 0").Reply("350 ok\r\n");
+    Open();
+    StartAndWaitConnected();
+
+    const unsigned seed = SeedForAntiIdle(k);
+    ASSERT_NE(seed, 0u);
+    std::srand(seed);
+    // The tick that makes the count equal the interval sends; the worker restarts the count
+    // when it starts waiting, which may cost one more tick here.
+    bool sent = false;
+    for (int tick = 0; tick < 6 && !sent; ++tick) {
+        session->IdleTick();
+        sent = server.WaitDone(std::chrono::milliseconds(300));
+    }
+    EXPECT_TRUE(sent) << observer.FormattedLog();
+    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines));
+}
+
+INSTANTIATE_TEST_SUITE_P(FourCommands, AntiIdleTest,
+                         ::testing::Values(std::pair{0, std::vector<std::string>{"cwd ."}},
+                                           std::pair{1, std::vector<std::string>{"pasv", "list"}},
+                                           std::pair{2, std::vector<std::string>{"pwd"}},
+                                           std::pair{3, std::vector<std::string>{"rest 0"}}));
+
+TEST_F(SessionTest, NoAntiIdleWithoutKeepAlive) {
+    settings->antiIdleCommandInterval = 1;
+    ScriptStartup(server);
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    Open();
+    StartAndWaitConnected();
+
+    for (int tick = 0; tick < 5; ++tick) session->IdleTick();
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultOk);
+    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), {"pwd"}));
+}
+
+}  // namespace
+}  // namespace tarnwick::test

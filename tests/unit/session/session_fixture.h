@@ -1,0 +1,130 @@
+// Shared pieces of the session tests: settings with small delays, a site on the scripted
+// server, the scripted dialogue of a login and of the worker's start-up, and a fixture that
+// owns server, observer and session in the right order (the session goes first).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recording_observer.h"
+#include "scripted_ftp_server.h"
+#include "session/ftp_session.h"
+
+namespace tarnwick::test {
+
+// Every wait of a test is bounded by this; a passing test never comes near it.
+inline constexpr auto kWait = std::chrono::milliseconds(10'000);
+
+inline constexpr const char* kListing = "drwxr-xr-x 2 ftp ftp 4096 Jan 01 2020 pub\r\n";
+
+// A cache home of the test's own, so no test writes outside the build tree.
+inline std::string TestCacheHome() {
+    const char* tmp = std::getenv("TARNWICK_TEST_TMP");
+    std::filesystem::path home = tmp != nullptr ? tmp : std::filesystem::temp_directory_path();
+    home /= "session-cache";
+    std::filesystem::create_directories(home);
+    return home.string();
+}
+
+inline std::shared_ptr<AppSettings> QuickSettings() {
+    auto settings = std::make_shared<AppSettings>();
+    settings->retryDelay = 0;
+    settings->errorRetry = 2;
+    settings->fileRetry = 2;
+    settings->keepAlive = false;
+    settings->enableCache = false;
+    settings->cacheHomeDirectory = TestCacheHome();
+    return settings;
+}
+
+inline SiteSetting SiteOn(uint16_t port, const std::string& startDirectory = "/") {
+    SiteSetting site;
+    site.name = "scripted";
+    site.address = "127.0.0.1";
+    site.port = port;
+    site.logintype = kLoginNormal;
+    site.username = "tester";
+    site.password = "secret";
+    site.defremotedir = startDirectory;
+    site.passive = 1;
+    return site;
+}
+
+// Greeting, USER and PASS of one connection.
+inline void ScriptLogin(ScriptedFtpServer& server) {
+    server.Greeting("220 scripted server ready\r\n");
+    server.Expect("user tester").Reply("331 password please\r\n");
+    server.Expect("pass secret").Reply("230 logged in\r\n");
+}
+
+// What the worker does right after logging in: PWD, CWD into the start directory unless it
+// is the root, and a listing of the current directory.
+inline void ScriptStartup(ScriptedFtpServer& server, const std::string& startDirectory = "/") {
+    ScriptLogin(server);
+    server.Expect("pwd").Reply("257 \"/\" is the current directory\r\n");
+    if (startDirectory != "/") {
+        server.Expect("cwd " + startDirectory).Reply("250 directory changed\r\n");
+        server.Expect("pwd").Reply("257 \"" + startDirectory + "\"\r\n");
+    }
+    server.Expect("pasv").Passive();
+    server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
+}
+
+inline std::vector<std::string> StartupTranscript(const std::string& startDirectory = "/") {
+    std::vector<std::string> lines{"user tester", "pass secret", "pwd"};
+    if (startDirectory != "/") {
+        lines.push_back("cwd " + startDirectory);
+        lines.push_back("pwd");
+    }
+    lines.push_back("pasv");
+    lines.push_back("list");
+    return lines;
+}
+
+template <typename T>
+std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    // Opens the session on the scripted server (the script is written by the test first).
+    CFtpSession& Open(const std::string& startDirectory = "/") {
+        session = std::make_unique<CFtpSession>(SiteOn(server.Port(), startDirectory), settings,
+                                                observer);
+        return *session;
+    }
+
+    // Starts the worker and waits until its first connect has finished.
+    void StartAndWaitConnected(int expected = kResultOk) {
+        ASSERT_TRUE(session->StartWorker());
+        ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), expected)
+            << observer.FormattedLog();
+    }
+
+    // Posts a command and waits for its result.
+    std::optional<int> Run(const SessionCommand& cmd) {
+        if (!session->PostCommand(cmd)) return std::nullopt;
+        return observer.WaitForCommandFinished(cmd.code, kWait);
+    }
+
+    static SessionCommand Command(int code, std::string firstArg = "") {
+        SessionCommand cmd;
+        cmd.code = code;
+        cmd.firstArg = std::move(firstArg);
+        return cmd;
+    }
+
+    ScriptedFtpServer server;
+    RecordingObserver observer;
+    std::shared_ptr<AppSettings> settings = QuickSettings();
+    std::unique_ptr<CFtpSession> session;  // last: destroyed (worker stopped) first
+};
+
+}  // namespace tarnwick::test

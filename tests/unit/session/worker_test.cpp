@@ -1,0 +1,187 @@
+// The worker's course through a session against the scripted server: start-up dialogue,
+// reconnects, the offline prompt, dropped commands, keep-alive and the server's close.
+#include <gtest/gtest.h>
+
+#include "session_fixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+constexpr const char* kOfflineQuestion =
+    "This site is currently offline.\n Do you wish to get online now?";
+
+using WorkerTest = SessionTest;
+
+TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
+    ScriptStartup(server, "/start");
+    Open("/start");
+    StartAndWaitConnected();
+
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(), StartupTranscript("/start"));
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.directories, (std::vector<std::string>{"/", "/start"}));
+    ASSERT_EQ(record.listings.size(), 2u);
+    EXPECT_FALSE(record.listings[0].done);
+    EXPECT_TRUE(record.listings[1].done);
+    EXPECT_EQ(record.listings[1].text, kListing);
+    EXPECT_EQ(record.connectionStates, std::vector<bool>{true});
+    ASSERT_FALSE(record.log.empty());
+    EXPECT_EQ(record.log.front().text, "Creating control socket...");
+    EXPECT_EQ(record.CountLog("pass ******"), 1) << observer.FormattedLog();
+    EXPECT_TRUE(session->connected);
+    EXPECT_FALSE(session->IsBusy());
+}
+
+TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
+    ScriptStartup(server);
+    server.NextConnection();
+    ScriptStartup(server, "/pub/shown");
+    Open();
+    StartAndWaitConnected();
+
+    session->SetShownDirectory("/pub/shown");
+    ASSERT_TRUE(session->PostCommand(Command(CmdConnect)));
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
+        << observer.FormattedLog();
+
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(1), StartupTranscript("/pub/shown"));
+    const ObserverRecord record = observer.Snapshot();
+    const int closed = record.FindLog("Session Closed.");
+    ASSERT_GE(closed, 0) << observer.FormattedLog();
+    EXPECT_EQ(record.CountLog("Session Closed."), 1);
+    EXPECT_GT(record.FindLog("Creating control socket...", closed), closed);
+    EXPECT_EQ(record.connectionStates, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
+    ScriptStartup(server);
+    server.NextConnection();
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+
+    // Disconnect without keep-alive leaves the session offline.
+    EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
+
+    EXPECT_EQ(Run(Command(CmdList)), kResultFailed);  // Cancel (the default answer)
+    ASSERT_TRUE(observer.WaitForQuestions(1, kWait));
+    EXPECT_EQ(server.AcceptedConnections(), 1u);
+
+    observer.AnswerQuestion("offline", kAnswerOk);
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // not executed, even after OK
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
+        << observer.FormattedLog();
+
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(1), StartupTranscript());
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog("Not logged in, can't execute command!"), 2);
+    ASSERT_EQ(record.questions.size(), 2u);
+    EXPECT_EQ(record.questions[0].text, kOfflineQuestion);
+    EXPECT_EQ(record.questions[0].style, kAskOkCancel | kAskQuestion);
+    EXPECT_EQ(record.log[record.FindLog("Not logged in, can't execute command!")].kind, LOG_ERROR);
+}
+
+TEST_F(WorkerTest, CommandPostedWhileBusyIsDroppedNotQueued) {
+    ScriptStartup(server);
+    server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
+    server.Expect("rnto new").Reply("250 renamed\r\n");
+    server.Expect("rest 0").Reply("350 restarting at 0\r\n");
+    Open();
+    StartAndWaitConnected();
+
+    SessionCommand rename = Command(CmdRename, "old");
+    rename.secondName = "new";
+    ASSERT_TRUE(session->PostCommand(rename));
+    ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
+    EXPECT_TRUE(session->IsBusy());
+    EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
+
+    EXPECT_EQ(Run(Command(CmdRest)), kResultOk);
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), {"rnfr old", "rnto new", "rest 0"}));
+}
+
+TEST_F(WorkerTest, DisconnectCommandWithKeepAliveReconnects) {
+    settings->keepAlive = true;
+    ScriptStartup(server);
+    server.NextConnection();
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+
+    EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
+        << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript(1), StartupTranscript());
+    EXPECT_EQ(observer.Snapshot().CountLog("Session Closed."), 1);
+}
+
+TEST_F(WorkerTest, InterruptionNeverReconnectsEvenWithKeepAlive) {
+    settings->keepAlive = true;
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+
+    session->Disconnect();
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
+    // Offline now: a command gets the online prompt instead of running.
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);
+    EXPECT_TRUE(observer.WaitForQuestions(1, kWait));
+    EXPECT_EQ(server.AcceptedConnections(), 1u);
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_LT(record.FindLog("Interrupted by user"), record.FindLog("Session Closed."));
+    EXPECT_FALSE(session->connected);
+}
+
+TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
+    settings->keepAlive = true;
+    settings->pClose = true;
+    ScriptStartup(server);
+    server.Expect("pwd").Drop();
+    server.NextConnection();
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultConnectionClosed) << observer.FormattedLog();
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
+        << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.notices, std::vector<std::string>{"Control connection closed by server."});
+    EXPECT_EQ(record.CountLog("Control connection closed by server."), 1);
+    EXPECT_EQ(record.CountLog("Session Closed."), 1);
+}
+
+TEST_F(WorkerTest, ServerCloseWithoutKeepAliveGoesOffline) {
+    ScriptStartup(server);
+    server.Expect("pwd").Drop();
+    Open();
+    StartAndWaitConnected();
+
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultConnectionClosed) << observer.FormattedLog();
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // the offline prompt, Cancel
+    EXPECT_EQ(server.AcceptedConnections(), 1u);
+    EXPECT_TRUE(observer.Snapshot().notices.empty());  // pClose is off
+}
+
+TEST_F(WorkerTest, StopWorkerEndsTheThreadWithoutFurtherLogLines) {
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+    const size_t linesBefore = observer.Snapshot().log.size();
+
+    session->StopWorker();
+    EXPECT_FALSE(session->HasWorker());
+    EXPECT_FALSE(session->connected);
+    EXPECT_EQ(observer.Snapshot().log.size(), linesBefore);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
