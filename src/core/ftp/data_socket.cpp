@@ -50,7 +50,22 @@ void CDataSocket::ArmSend(std::FILE* source, const std::string& localPath) {
     lastError = 0;
     result = 0;
     uploading = true;
+    released = false;
     sendFinished.Reset();
+}
+
+void CDataSocket::ReleaseUpload() {
+    released = true;
+    if (IsConnected()) SendFile();
+}
+
+void CDataSocket::Accepted() {
+    connected = true;
+    SendFile();  // does nothing unless a released upload waits for its connection
+}
+
+bool CDataSocket::IsConnected() const {
+    return IsOpen() && connected;
 }
 
 void CDataSocket::EndReceive() {
@@ -60,12 +75,13 @@ void CDataSocket::EndReceive() {
 
 void CDataSocket::EndSend() {
     uploading = false;
+    released = false;
     sendFinished.Set();
     chunkSent.Set();  // an upload waiting for its chunk must see the end at once
 }
 
 void CDataSocket::SendFile() {
-    if (sending || !uploading) return;
+    if (sending || !uploading || !released) return;
     sending = true;
     int outcome = SendChunks();
     chunkLength = 0;
@@ -141,6 +157,7 @@ void CDataSocket::OnSend(int error) {
 }
 
 void CDataSocket::ConnectTo(const std::string& host, int port) {
+    connected = false;
     if (Connect(host, port)) return;
     int error = GetLastError();
     if (error != platform::WSAEWOULDBLOCK) OnConnect(error);
@@ -159,7 +176,8 @@ void CDataSocket::OnConnect(int error) {
         }
         return;
     }
-    if (uploading) SendFile();
+    connected = true;
+    SendFile();
 }
 
 void CDataSocket::OnReceive(int error) {
@@ -293,7 +311,7 @@ void CListenSocket::OnAccept(int error) {
     }
     // Every data connection is offered on a fresh port; the next PORT announces it.
     Open();
-    data.SendFile();  // does nothing unless an upload waits for its connection
+    data.Accepted();
 }
 
 }  // namespace tarnwick

@@ -32,9 +32,13 @@ public:
     // A download into `file` (opened by the caller, owned from now on) or a listing into the
     // session's listingText (file null, toMemory): resets receiveFinished.
     void ArmReceive(std::FILE* target, bool intoMemory, const std::string& localPath);
-    // An upload from `source` (owned from now on): resets sendFinished; the upload starts
-    // when the data connection is up (OnConnect or the listening socket's accept).
+    // An upload from `source` (owned from now on): resets sendFinished. The upload starts
+    // once it is released (STOR has gone out) and the data connection is up, whichever
+    // comes last: some servers connect in active mode as soon as they get PORT.
     void ArmSend(std::FILE* source, const std::string& localPath);
+    void ReleaseUpload();
+    // The listening socket has accepted the server's connection into this socket.
+    void Accepted();
 
     // Starts connecting to the server's data port (passive mode). A connect that fails at
     // once ends the armed transfer like a failed connect notification.
@@ -77,6 +81,7 @@ private:
     // deadline is in whole seconds, and re-arming per chunk would cost a system call each.
     void RearmDeadline();
     int SendChunks();  // the upload loop of SendFile; its result
+    bool IsConnected() const;
 
     CFtpSession& session;
     std::vector<char> buffer;
@@ -87,7 +92,9 @@ private:
     // system call.
     bool receiving = false;
     bool uploading = false;
-    bool sending = false;  // SendFile is running (guards against a nested start)
+    bool released = false;   // the upload may start (STOR sent)
+    bool connected = false;  // the current connection is up (with IsOpen)
+    bool sending = false;    // SendFile is running (guards against a nested start)
     std::chrono::steady_clock::time_point lastArmed;
 };
 

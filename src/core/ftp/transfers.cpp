@@ -92,9 +92,9 @@ int CControlSocket::SendPortTo(const std::string& host, int port) {
 }
 
 int CControlSocket::PrepareDataConnection() {
-    if (!session.passive) return SendPort();
     CDataSocket& data = session.dataSocket;
-    data.Close();
+    data.Close();  // a connection left over from an earlier transfer must not be reused
+    if (!session.passive) return SendPort();
     if (!data.Create(0, SOCK_STREAM, Family())) {
         int error = GetLastError();
         session.Log("Unable to create data socket.", LOG_ERROR);
@@ -337,6 +337,7 @@ int CControlSocket::StoreFile(const std::string& localPath, const std::string& r
         return result;
     }
     ConnectDataSocket();
+    data.ReleaseUpload();
     int waited = session.WaitForSession(&data.sendFinished, CFtpSession::kNoLimit);
     session.transferInProgress = false;
     if (waited != kResultOk) {

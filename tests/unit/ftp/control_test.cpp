@@ -54,10 +54,11 @@ TEST(Login, FollowsTheWelcomeUserAndPassCodes) {
 }
 
 TEST_F(FtpTest, WelcomeInThreeChunksIsOneReplyLoggedAsOneIndentedBlock) {
+    ScriptedFtpServer server;
     server.OnConnect().ReplyInChunks({"220-Welcome\r\n", "220-to the test\r\n", "220 ready\r\n"},
                                      100ms);
     server.Expect("user tester").Reply("230 in\r\n");
-    MakeSession();
+    MakeSession(true, server.Port());
     ASSERT_TRUE(Control().Create());
     ASSERT_EQ(Control().ConnectAndLogin(), kResultOk) << observer.FormattedLog();
     std::vector<LogRecord> replies;

@@ -54,6 +54,9 @@ protected:
         settings->cacheHomeDirectory = (scratch / "cache").string();
         settings->pOverwrite = false;          // no prompt: the suggested action
         settings->defaultOverwriteAction = 2;  // ... is Overwrite
+        server.Greeting("220 ready\r\n");
+        server.Expect("user tester").Reply("331 password please\r\n");
+        server.Expect("pass secret").Reply("230 logged in\r\n");
     }
     ~FtpTest() override {
         session.reset();
@@ -76,14 +79,10 @@ protected:
         return *session;
     }
 
-    // The session, connected and logged in (the login is scripted unless `port` is given).
+    // The session, connected and logged in (the scripted server's script starts with the
+    // login).
     CFtpSession& Connect(bool passive = true, uint16_t port = 0,
                          const std::string& user = "tester") {
-        if (port == 0) {
-            server.Greeting("220 ready\r\n");
-            server.Expect("user tester").Reply("331 password please\r\n");
-            server.Expect("pass secret").Reply("230 logged in\r\n");
-        }
         MakeSession(passive, port, user);
         EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
         if (!passive) {
@@ -147,6 +146,8 @@ protected:
         Connect(d.passive);
         DialogueContext context{*session, server, scratch};
         EXPECT_EQ(d.run(context), d.result) << observer.FormattedLog();
+        EXPECT_TRUE(server.WaitDone(std::chrono::seconds(5)))
+            << ::testing::PrintToString(server.Failures());
         Lines commands = Commands();
         for (std::string& line : commands) {
             if (line.starts_with("port ")) line = "port";

@@ -264,6 +264,8 @@ TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
 
 TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     ScriptedFtpServer targetServer;
+    targetServer.Greeting("220 target\r\n");
+    targetServer.Expect("user tester").Reply("230 in\r\n");
     for (bool refuse : {false, true}) {
         SCOPED_TRACE(refuse ? "refused" : "accepted");
         server.Expect("pasv").Passive();
@@ -276,8 +278,6 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
         targetServer.Expect("stor /dst/f.bin")
             .Reply(refuse ? "553 not allowed\r\n" : "150 receiving\r\n226 stored\r\n");
     }
-    targetServer.Greeting("220 target\r\n");
-    targetServer.Expect("user tester").Reply("230 in\r\n");
     Connect();
     session->transferType = 1;
     Control().currentType = 1;
@@ -294,6 +294,7 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultOk);
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultInterrupted);
     EXPECT_FALSE(session->siteToSiteActive);
+    EXPECT_TRUE(server.WaitDone(5s));
     EXPECT_EQ(Commands(), (Lines{"pasv", "retr /src/f.bin", "pasv", "retr /src/f.bin", "abor"}));
     EXPECT_EQ(targetServer.Transcript().size(), 5u);
 }
