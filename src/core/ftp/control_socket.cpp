@@ -30,7 +30,10 @@ int CControlSocket::SendCommand(const std::string& line, bool waitReply) {
     OnSend(0);  // start sending at once; the rest goes out from later notifications
     int result = session.WaitForSession(&sendDone, 0);
     if (result != kResultOk) return result;
-    if (lastError != 0) return kResultFailed;
+    if (lastError != 0) {
+        ReportLocalClose();
+        return kResultFailed;
+    }
     if (!waitReply) return kResultOk;
     return WaitReplyDone();
 }
@@ -45,6 +48,7 @@ void CControlSocket::ResetReply() {
 
 int CControlSocket::WaitReplyDone() {
     int result = session.WaitForSession(&replyDone, 0);
+    ReportLocalClose();
     if (result != kResultOk) return result;
     return (lastError != 0 || replyStatus == -1) ? kResultFailed : kResultOk;
 }
@@ -97,7 +101,7 @@ void CControlSocket::OnSend(int error) {
         lastError = error;
         sendBuffer.clear();
         sendDone.Set();
-        Close();
+        CloseLocally();
         return;
     }
     while (sentLength < sendBuffer.size()) {
@@ -109,7 +113,7 @@ void CControlSocket::OnSend(int error) {
             lastError = failure;
             sendBuffer.clear();
             sendDone.Set();
-            Close();
+            CloseLocally();
             return;
         }
         sentLength += static_cast<size_t>(sent);
@@ -189,9 +193,23 @@ void CControlSocket::LogReplyChunk(std::string_view bytes) {
 }
 
 void CControlSocket::FailReply() {
-    Close();
+    CloseLocally();
     replyStatus = -1;
     SignalReplyDone();
+}
+
+void CControlSocket::CloseLocally() {
+    Close();
+    closedLocally = true;
+}
+
+void CControlSocket::ReportLocalClose() {
+    if (!closedLocally) return;
+    // The connection is gone although the server never said so: the operation that saw it
+    // fails (1), and the session's next wait learns that the connection is closed.
+    closedLocally = false;
+    session.loggedIn = false;
+    session.connectionClosedEvent.Set();
 }
 
 void CControlSocket::OnClose(int error) {

@@ -98,6 +98,11 @@ private:
     void ApplyFinalTransferReply();
     // The receive side failed or the server closed: the awaited reply will not come.
     void FailReply();
+    // Closing the connection from this side (a failed send or receive, a reply too long):
+    // no close notification will come, so ReportLocalClose tells the session once the
+    // current wait is over.
+    void CloseLocally();
+    void ReportLocalClose();
 
     int ConnectSocket();  // the connect step of ConnectAndLogin
     int SendUserAndPassword();
@@ -123,6 +128,7 @@ private:
     void UnlinkSiteToSite(CFtpSession& target);
 
     CFtpSession& session;
+    bool closedLocally = false;
     std::string sendBuffer;  // the command line being sent, with CR LF; empty when none
     size_t sentLength = 0;
 };

@@ -125,10 +125,13 @@ const Dialogue kDialogues[] = {
      [](DialogueContext& c) {
          int result = Send(c.session, "stat");
          EXPECT_LE(c.session.controlSocket.replyText.size(), kMaxReplyBytes);
+         // The connection was given up: the session's next wait learns it.
+         EXPECT_EQ(c.session.WaitForSession(nullptr, 1), kResultConnectionClosed);
          return result;
      },
      kResultFailed,
-     {"stat"}},
+     {"stat"},
+     "Reply too long (more than 1048576 bytes), closing the control connection."},
     {"ServerCloses",
      [](auto& srv) { srv.Expect("noop").Drop(); },
      [](DialogueContext& c) {
