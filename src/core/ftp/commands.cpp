@@ -70,9 +70,9 @@ int CControlSocket::ListAfter(int opt) {
 
 int CControlSocket::ChangeDir(std::string dir, int opt) {
     dir = TrimBlanks(dir);
-    if (dir.empty() || PathsEqual(session.currentDirectory, dir)) dir = ".";
+    if (dir.empty() || PathsEqual(session.currentDirectory, dir)) dir.assign(1, '.');
     if (dir == "." && (opt & kOptForceCwd) == 0) return kResultOk;
-    int result = SendCommand("cwd " + dir, true);
+    int result = SendCommand(std::string("cwd ").append(dir), true);
     if (result != kResultOk) return result;
     if (replyCodes[0] != "250") return kResultFailed;
     if (dir != ".") {

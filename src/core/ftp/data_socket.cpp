@@ -121,7 +121,9 @@ int CDataSocket::SendChunks() {
         } else {
             chunkSent.Set();
         }
-        int waited = session.WaitWithTimer(chunkSent, 0);
+        // Each wait has its own deadline (the session's default), which makes it an
+        // inactivity deadline, without arming the timer for every chunk.
+        int waited = session.WaitForSession(&chunkSent, 0);
         lastCheck = std::chrono::steady_clock::now();
         if (waited != kResultOk) {
             FinishTransfer(true);
