@@ -1,25 +1,28 @@
 // tarnwick-cli: the command-line front end over the Tarnwick engine.
 #include <cstdio>
-#include <cstring>
+#include <span>
+#include <string>
 
-namespace {
-
-constexpr const char* kUsage =
-    "usage: tarnwick-cli [options] COMMAND ...\n"
-    "  --help       show this help\n"
-    "  --version    show the version\n";
-
-}  // namespace
+#include "cli_options.h"
+#include "commands.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return argc < 2 ? 64 : 0;
+    using namespace tarnwick::cli;
+    CliOptions options;
+    std::string error;
+    const auto args = std::span<char* const>(argv, static_cast<size_t>(argc)).subspan(1);
+    switch (ParseCommandLine(args, options, error)) {
+        case ParseOutcome::kHelp:
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case ParseOutcome::kVersion:
+            std::printf("tarnwick-cli %s\n", TARNWICK_VERSION);
+            return 0;
+        case ParseOutcome::kUsageError:
+            std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+            return kExitUsage;
+        case ParseOutcome::kRun:
+            break;
     }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("tarnwick-cli %s\n", TARNWICK_VERSION);
-        return 0;
-    }
-    std::fprintf(stderr, "tarnwick-cli: unknown command or option '%s' (see --help)\n", argv[1]);
-    return 64;
+    return RunCommand(options);
 }

@@ -1,0 +1,173 @@
+#include "cli_observer.h"
+
+#include <array>
+
+namespace tarnwick::cli {
+
+namespace {
+
+// The log view's line handling, for a terminal: "\r\r" becomes "\r" as in the log pane, and
+// the server's CR LF a plain line feed.
+std::string TerminalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() &&
+            (text[i + 1] == '\r' || text[i + 1] == '\n')) {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string_view TrimLine(std::string_view line) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    const size_t last = line.find_last_not_of(" \t\r");
+    return line.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string_view LogPrefix(int kind) {
+    static constexpr std::array<std::string_view, 5> kPrefixes{
+        "State:>\t\t", "Warning:>\t", "Error:>\t\t", "Reply:>\t", "Command:>\t"};
+    if (kind < 0 || kind >= static_cast<int>(kPrefixes.size())) return {};
+    return kPrefixes[static_cast<size_t>(kind)];
+}
+
+CliObserver::CliObserver(Console& console, ObserverOptions options)
+    : console_(console), options_(options) {}
+
+void CliObserver::ExpectCommand() {
+    std::lock_guard lock(mutex_);
+    finished_.clear();
+}
+
+CliObserver::Wake CliObserver::WaitForCommandFinished(int code, Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    Wake wake;
+    const auto ready = [&] {
+        if (interruptRequests_ > 0) {
+            --interruptRequests_;
+            wake.kind = Wake::kInterrupt;
+            return true;
+        }
+        while (!finished_.empty()) {
+            const auto [finishedCode, result] = finished_.front();
+            finished_.pop_front();
+            if (finishedCode == code) {
+                wake = {Wake::kFinished, result};
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!changed_.wait_until(lock, deadline, ready)) wake.kind = Wake::kDeadline;
+    return wake;
+}
+
+bool CliObserver::WaitForDisconnected(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, deadline, [this] { return !connected_; });
+}
+
+std::string CliObserver::LastListing() const {
+    std::lock_guard lock(mutex_);
+    return lastListing_;
+}
+
+std::string CliObserver::LastReplyLine() const {
+    std::lock_guard lock(mutex_);
+    std::string_view text = replyText_;
+    while (!text.empty()) {
+        const size_t end = text.find_last_not_of("\r\n");
+        if (end == std::string_view::npos) break;
+        text = text.substr(0, end + 1);
+        const size_t start = text.rfind('\n');
+        std::string_view line =
+            TrimLine(start == std::string_view::npos ? text : text.substr(start + 1));
+        if (!line.empty()) return std::string(line);
+        text = start == std::string_view::npos ? std::string_view{} : text.substr(0, start);
+    }
+    return {};
+}
+
+void CliObserver::RequestInterrupt() {
+    {
+        std::lock_guard lock(mutex_);
+        ++interruptRequests_;
+    }
+    changed_.notify_all();
+}
+
+void CliObserver::ReportError(std::string_view text) {
+    if (!options_.quiet) console_.WriteLine(std::string(LogPrefix(LOG_ERROR)) + std::string(text));
+}
+
+void CliObserver::OnLog(CFtpSession&, const LogRecord& record) {
+    RememberReply(record);
+    const std::string_view prefix = record.prefix ? LogPrefix(record.kind) : std::string_view{};
+    if (options_.verbose) {
+        std::string line(prefix);
+        line += TerminalText(record.text);
+        if (record.newline) line += '\n';
+        console_.Write(line);
+    } else if (record.kind == LOG_ERROR && !options_.quiet) {
+        console_.WriteLine(std::string(prefix) + TerminalText(record.text));
+    }
+}
+
+void CliObserver::RememberReply(const LogRecord& record) {
+    if (record.kind != LOG_REPLY) return;
+    std::lock_guard lock(mutex_);
+    // A reply's first chunk carries the prefix; later chunks continue it.
+    if (record.prefix) replyText_.clear();
+    replyText_ += record.text;
+}
+
+void CliObserver::OnListing(CFtpSession&, bool done, const std::string& listingText) {
+    if (!done) return;
+    std::lock_guard lock(mutex_);
+    lastListing_ = listingText;
+}
+
+void CliObserver::OnNotice(CFtpSession&, const std::string& text) {
+    if (!options_.quiet) console_.WriteLine(TerminalText(text));
+}
+
+void CliObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
+    {
+        std::lock_guard lock(mutex_);
+        connected_ = connected;
+    }
+    changed_.notify_all();
+}
+
+void CliObserver::OnCommandFinished(CFtpSession&, int commandCode, int result) {
+    {
+        std::lock_guard lock(mutex_);
+        finished_.emplace_back(commandCode, result);
+    }
+    changed_.notify_all();
+}
+
+int CliObserver::Ask(CFtpSession&, const std::string& text, int style) {
+    // No one to ask: the client goes along with the worker (the online prompt reconnects).
+    const bool yesNo = (style & 0xf) == kAskYesNo || (style & 0xf) == kAskYesNoCancel;
+    const int answer = yesNo ? kAnswerYes : kAnswerOk;
+    if (options_.verbose) {
+        console_.WriteLine(TerminalText(text) + " -> " + (yesNo ? "Yes" : "OK"));
+    }
+    return answer;
+}
+
+OverwriteAnswer CliObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
+    int action = options_.overwrite;
+    if (action == kResume && !question.resumeAllowed) action = kOverwrite;
+    // "All": the same answer for every later file of the same case.
+    return {action, true};
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,82 @@
+// The command-line client's SessionObserver: prints the session log (all of it with -v, the
+// error lines otherwise), answers the worker's questions from the options, and hands command
+// results, the connection state, the last listing and the last server reply to the main
+// thread, which waits for them here.
+//
+// Threads: the On... calls, Ask and AskOverwrite come from the session's worker; the Wait...
+// calls and accessors from the main thread; RequestInterrupt from the interrupt watcher.
+// All shared state is under one lock. The console must outlive the observer.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "console.h"
+#include "session/session_observer.h"
+
+namespace tarnwick::cli {
+
+struct ObserverOptions {
+    bool verbose = false;  // every log line, with the log pane's prefixes
+    bool quiet = false;    // not even the error lines
+    int overwrite = kAuto;
+};
+
+// The log pane's prefix of a log kind ("State:>\t\t", ...); empty for an unknown kind.
+std::string_view LogPrefix(int kind);
+
+class CliObserver : public SessionObserver {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CliObserver(Console& console, ObserverOptions options);
+
+    // What ended a wait of the main thread.
+    struct Wake {
+        enum Kind { kFinished, kInterrupt, kDeadline } kind = kDeadline;
+        int result = 0;  // for kFinished
+    };
+
+    // [main] Forgets earlier command results; call before posting a command.
+    void ExpectCommand();
+    // [main] Waits until command `code` finishes, an interrupt is requested (the request is
+    // consumed) or the deadline passes.
+    Wake WaitForCommandFinished(int code, Clock::time_point deadline = Clock::time_point::max());
+    // [main] Waits until the control connection is down; false at the deadline.
+    bool WaitForDisconnected(Clock::time_point deadline);
+    // [main] The text of the last listing that completed; the last reply line received.
+    std::string LastListing() const;
+    std::string LastReplyLine() const;
+
+    // [any thread] Ctrl-C: wakes the main thread's wait.
+    void RequestInterrupt();
+    // [any thread] An error of the client itself, printed like the session's error lines.
+    void ReportError(std::string_view text);
+
+    void OnLog(CFtpSession&, const LogRecord& record) override;
+    void OnListing(CFtpSession&, bool done, const std::string& listingText) override;
+    void OnNotice(CFtpSession&, const std::string& text) override;
+    void OnConnectionStateChanged(CFtpSession&, bool connected) override;
+    void OnCommandFinished(CFtpSession&, int commandCode, int result) override;
+    int Ask(CFtpSession&, const std::string& text, int style) override;
+    OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& question) override;
+
+private:
+    void RememberReply(const LogRecord& record);
+
+    Console& console_;
+    const ObserverOptions options_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<int, int>> finished_;  // (command code, result), oldest first
+    bool connected_ = false;
+    int interruptRequests_ = 0;
+    std::string lastListing_;
+    std::string replyText_;  // the reply being received or last received, as logged
+};
+
+}  // namespace tarnwick::cli

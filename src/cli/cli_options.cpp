@@ -1,0 +1,205 @@
+#include "cli_options.h"
+
+#include <charconv>
+#include <limits>
+#include <string_view>
+
+namespace tarnwick::cli {
+
+namespace {
+
+struct CommandShape {
+    std::string_view name;
+    size_t minArgs;
+    size_t maxArgs;
+    std::string_view synopsis;
+};
+
+constexpr size_t kAnyNumber = std::numeric_limits<size_t>::max();
+
+constexpr CommandShape kCommands[] = {
+    {"ls", 1, 1, "ls URL"},
+    {"get", 1, 2, "get URL [LOCALDIR]"},
+    {"put", 2, kAnyNumber, "put PATH... URL"},
+    {"rm", 1, 1, "rm URL"},
+    {"rmdir", 1, 1, "rmdir URL"},
+    {"mkdir", 1, 1, "mkdir URL"},
+    {"rename", 2, 2, "rename URL NEWNAME"},
+};
+
+const CommandShape* FindCommand(std::string_view name) {
+    for (const CommandShape& shape : kCommands) {
+        if (shape.name == name) return &shape;
+    }
+    return nullptr;
+}
+
+// A whole decimal number within [min, max].
+bool ParseNumber(std::string_view text, int min, int max, int& value) {
+    int parsed = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (error != std::errc() || end != text.data() + text.size()) return false;
+    if (parsed < min || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseOverwrite(std::string_view text, int& action) {
+    constexpr std::pair<std::string_view, int> kNames[] = {
+        {"skip", kSkip}, {"resume", kResume}, {"overwrite", kOverwrite}, {"auto", kAuto}};
+    for (const auto& [name, value] : kNames) {
+        if (text == name) {
+            action = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsValuedOption(std::string_view name) {
+    return name == "--home" || name == "--user" || name == "--password" || name == "--overwrite" ||
+           name == "--retries" || name == "--retry-delay" || name == "--timeout";
+}
+
+// Applies an option that takes a value; false (with `error`) for a bad value.
+bool ApplyValuedOption(std::string_view name, const std::string& value, CliOptions& options,
+                       std::string& error) {
+    constexpr int kMaxNumber = 1'000'000;
+    int number = 0;
+    if (name == "--home") {
+        options.home = value;
+    } else if (name == "--user") {
+        options.user = value;
+    } else if (name == "--password") {
+        options.password = value;
+    } else if (name == "--overwrite") {
+        if (!ParseOverwrite(value, options.overwrite)) {
+            error = "--overwrite takes skip, resume, overwrite or auto, not '" + value + "'";
+            return false;
+        }
+    } else if (!ParseNumber(value, name == "--timeout" ? 1 : 0, kMaxNumber, number)) {
+        error = std::string(name) + " takes a whole number of " +
+                (name == "--retries" ? "retries" : "seconds") + ", not '" + value + "'";
+        return false;
+    } else if (name == "--retries") {
+        options.retries = number;
+    } else if (name == "--retry-delay") {
+        options.retryDelay = number;
+    } else {
+        options.timeout = number;
+    }
+    return true;
+}
+
+// Applies a flag; false when `name` is no known flag.
+bool ApplyFlag(std::string_view name, CliOptions& options) {
+    if (name == "--active") {
+        options.active = true;
+    } else if (name == "-v" || name == "--verbose") {
+        options.verbose = true;
+    } else if (name == "--quiet" || name == "-q") {
+        options.quiet = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool CheckArguments(const CliOptions& options, std::string& error) {
+    if (options.command.empty()) {
+        error = "no command given (see --help)";
+        return false;
+    }
+    const CommandShape* shape = FindCommand(options.command);
+    if (shape == nullptr) {
+        error = "unknown command '" + options.command + "' (see --help)";
+        return false;
+    }
+    const size_t count = options.arguments.size();
+    if (count < shape->minArgs || count > shape->maxArgs) {
+        error = std::string(count < shape->minArgs ? "missing" : "too many") +
+                " arguments; usage: tarnwick-cli [options] " + std::string(shape->synopsis);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(std::span<char* const> args, CliOptions& options,
+                              std::string& error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string arg = args[i];
+        const bool looksLikeOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (!looksLikeOption) {
+            if (options.command.empty()) {
+                options.command = arg;
+            } else {
+                options.arguments.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return ParseOutcome::kHelp;
+        } else if (arg == "--version") {
+            return ParseOutcome::kVersion;
+        } else if (ApplyFlag(arg, options)) {
+            continue;
+        } else {
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (!IsValuedOption(name)) {
+                error = "unknown option '" + arg + "' (see --help)";
+                return ParseOutcome::kUsageError;
+            }
+            std::string value;
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                error = "option " + name + " needs a value";
+                return ParseOutcome::kUsageError;
+            }
+            if (!ApplyValuedOption(name, value, options, error)) return ParseOutcome::kUsageError;
+        }
+    }
+    return CheckArguments(options, error) ? ParseOutcome::kRun : ParseOutcome::kUsageError;
+}
+
+std::string UsageText() {
+    return "usage: tarnwick-cli [options] COMMAND ARGUMENTS\n"
+           "\n"
+           "commands:\n"
+           "  ls URL                  list a remote directory: d|-, size, date, name\n"
+           "  get URL [LOCALDIR]      download a file (into the current directory)\n"
+           "  put PATH... URL         upload files into the remote directory URL\n"
+           "  rm URL                  delete a remote file\n"
+           "  rmdir URL               remove a remote directory\n"
+           "  mkdir URL               make a remote directory\n"
+           "  rename URL NEWNAME      rename a remote file or directory\n"
+           "\n"
+           "URLs: ftp://[user[:password]@]host[:port]/path\n"
+           "\n"
+           "options:\n"
+           "  --home DIR              program home for this run (cache, settings)\n"
+           "  --active                active data connections (PORT); passive by default\n"
+           "  --user U                user name when the URL names none\n"
+           "  --password P            password when the URL names none\n"
+           "  -v                      the session log on stderr\n"
+           "  --quiet                 no progress line and no error lines\n"
+           "  --overwrite ACTION      existing targets: skip, resume, overwrite or auto\n"
+           "  --retries N             connection and per-file retries\n"
+           "  --retry-delay S         seconds to wait before a retry\n"
+           "  --timeout S             seconds an operation may wait for the server\n"
+           "  --help                  show this help\n"
+           "  --version               show the version\n"
+           "\n"
+           "exit status: 0 success, 1 failure, 2 interrupted, 3 timed out, 4 connection\n"
+           "closed, 5 gave up connecting, 6 refused, 64 bad usage\n";
+}
+
+}  // namespace tarnwick::cli

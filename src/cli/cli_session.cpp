@@ -1,0 +1,81 @@
+#include "cli_session.h"
+
+namespace tarnwick::cli {
+
+namespace {
+
+// A polite goodbye must not hold the user up for long.
+constexpr auto kQuitWait = std::chrono::seconds(10);
+constexpr auto kSessionEndWait = std::chrono::seconds(5);
+
+}  // namespace
+
+CliSession::CliSession(const SiteSetting& site, AppSettingsSnapshot settings, CliObserver& observer,
+                       std::optional<int> timeout)
+    : observer_(observer), session_(site, std::move(settings), observer) {
+    if (timeout) session_.SetDefaultTimeout(*timeout);
+}
+
+CliSession::~CliSession() {
+    Close();
+}
+
+int CliSession::Connect() {
+    observer_.ExpectCommand();
+    if (!session_.StartWorker()) {
+        observer_.ReportError("Unable to create thread!");
+        return lastResult_ = kResultFailed;
+    }
+    return lastResult_ = Await(CmdConnect);
+}
+
+int CliSession::Run(const SessionCommand& command) {
+    if (interrupted_) return kResultInterrupted;
+    observer_.ExpectCommand();
+    if (!session_.PostCommand(command)) {
+        // The worker is idle between the commands of this client; busy means it is still
+        // starting a queue run or the like, which this client never asks for.
+        observer_.ReportError("The session is busy.");
+        return lastResult_ = kResultFailed;
+    }
+    return lastResult_ = Await(command.code);
+}
+
+int CliSession::Await(int code) {
+    while (true) {
+        const CliObserver::Wake wake = observer_.WaitForCommandFinished(code);
+        if (wake.kind == CliObserver::Wake::kFinished) return wake.result;
+        // Ctrl-C. A busy session is stopped the GUI's way and reports "Interrupted by user"
+        // itself; between the steps of its start-up it is not busy and Stop would do
+        // nothing, and a second Ctrl-C must not wait any longer.
+        if (!interrupted_ && session_.IsBusy()) {
+            interrupted_ = true;
+            session_.Stop();
+            continue;
+        }
+        if (!interrupted_) observer_.ReportError("Interrupted by user");
+        interrupted_ = true;
+        return kResultInterrupted;
+    }
+}
+
+void CliSession::Close() {
+    if (!session_.HasWorker()) return;
+    const bool goodbye = session_.connected && !interrupted_ && lastResult_ != kResultTimedOut &&
+                         lastResult_ != kResultConnectionClosed;
+    if (goodbye) {
+        SessionCommand quit;
+        quit.code = CmdQuit;
+        observer_.ExpectCommand();
+        if (session_.PostCommand(quit)) {
+            const auto deadline = CliObserver::Clock::now() + kQuitWait;
+            const CliObserver::Wake wake = observer_.WaitForCommandFinished(CmdQuit, deadline);
+            if (wake.kind == CliObserver::Wake::kFinished) {
+                observer_.WaitForDisconnected(CliObserver::Clock::now() + kSessionEndWait);
+            }
+        }
+    }
+    session_.StopWorker();
+}
+
+}  // namespace tarnwick::cli

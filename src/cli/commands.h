@@ -1,0 +1,20 @@
+// The commands of tarnwick-cli (ls, get, put, rm, rmdir, mkdir, rename): each checks its
+// arguments, opens one session on the URL's site, runs through it and prints its result.
+// Main thread only.
+#pragma once
+
+#include <string>
+
+#include "cli_options.h"
+#include "listing/listing_parser.h"
+
+namespace tarnwick::cli {
+
+// Runs the parsed command line; returns the exit status (0, a result code, or kExitUsage).
+int RunCommand(const CliOptions& options);
+
+// One line of `ls` (without line feed): "d" or "-", the size in bytes, "YYYY-MM-DD HH:MM" in
+// local time ("-" when unknown) and the name, TAB-separated.
+std::string FormatListingLine(const FileEntry& entry);
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,152 @@
+#include "cli_process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+extern char** environ;
+
+namespace tarnwick::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const std::string& override : overrides) {
+            replaced = replaced || override.substr(0, override.find('=')) == name;
+        }
+        if (!replaced) merged.push_back(text);
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int StatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+    return -1;
+}
+
+}  // namespace
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const fs::path& scratch,
+                       const std::vector<std::string>& env) {
+    static int runs = 0;
+    const std::string stem = "cli-" + std::to_string(++runs);
+    outPath_ = scratch / (stem + ".out");
+    errPath_ = scratch / (stem + ".err");
+
+    std::vector<std::string> argv{TARNWICK_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envp = MergedEnvironment(env);
+    std::vector<char*> argPointers = Pointers(argv);
+    std::vector<char*> envPointers = Pointers(envp);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    // The child starts with no signal blocked and SIGINT at its default, whatever the test
+    // runner's own state.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t interrupt;
+    sigemptyset(&none);
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &interrupt);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, argPointers.data(),
+                                  envPointers.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        pid_ = -1;
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(error);
+    }
+}
+
+CliProcess::~CliProcess() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int ignored = 0;
+    ::waitpid(pid_, &ignored, 0);
+}
+
+void CliProcess::Signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+}
+
+CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
+    CliResult result;
+    if (pid_ <= 0) return result;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int waitStatus = 0;
+    while (::waitpid(pid_, &waitStatus, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "tarnwick-cli still running after " << limit.count() << " ms";
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &waitStatus, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    result.status = StatusOf(waitStatus);
+    result.out = ReadFile(outPath_);
+    result.err = ReadFile(errPath_);
+    return result;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const fs::path& scratch,
+                 const std::vector<std::string>& env) {
+    CliProcess process(args, scratch, env);
+    return process.Wait();
+}
+
+fs::path MakeScratchDirectory() {
+    const char* base = std::getenv("TARNWICK_TEST_TMP");
+    fs::path root = base != nullptr ? base : fs::temp_directory_path();
+    fs::create_directories(root);
+    std::string pattern = (root / "cli-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    return pattern;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace tarnwick::test

@@ -1,0 +1,278 @@
+// tarnwick-cli end to end: the binary as a child process against the scripted server (exact
+// dialogues, faults) and a real FTP server (files on its disk).
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+#include "cli_process.h"
+#include "real_ftp_server.h"
+#include "scripted_ftp_server.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool HasLineStartingWith(const std::string& text, const std::string& start) {
+    const auto lines = Lines(text);
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.starts_with(start); });
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
+    return bytes;
+}
+
+// A loopback port that nothing listens on (bound, then released).
+uint16_t ClosedPort() {
+    UniqueFd listener = ListenLoopback();
+    return LocalPort(listener.Get());
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    // The client's own options for every run: a program home of the test's own.
+    std::vector<std::string> Args(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--home", (scratch / "home").string()});
+        return args;
+    }
+    CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        return RunCli(Args(std::move(args)), scratch, env);
+    }
+
+    fs::path scratch = MakeScratchDirectory();
+};
+
+// ---- bad usage ----
+
+TEST_F(CliTest, BadUsageExitsWith64AndOneLineOnStderr) {
+    const std::string nowhere = "ftp://127.0.0.1:" + std::to_string(ClosedPort());
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate", nowhere + "/"},
+        {"--frobnicate", "ls", nowhere + "/"},
+        {"ls"},
+        {"ls", "not a url"},
+        {"ls", "http://127.0.0.1/"},
+        {"--retries", "many", "ls", nowhere + "/"},
+        {"--overwrite", "sometimes", "ls", nowhere + "/"},
+        {"rename", nowhere + "/a"},
+        {"put", (scratch / "no-such-file").string(), nowhere + "/"},
+        {"get", nowhere + "/dir/"},
+        {"cache", nowhere + "/"},  // not a command of this client (yet)
+    };
+    for (const auto& args : cases) {
+        const CliResult result = Run(args);
+        SCOPED_TRACE(::testing::PrintToString(args));
+        EXPECT_EQ(result.status, 64) << result.err;
+        EXPECT_EQ(Lines(result.err).size(), 1u) << result.err;
+        EXPECT_TRUE(result.err.starts_with("tarnwick-cli: ")) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(ClosedPort()) + "/f";
+    const CliResult result = Run({"--retries", "1", "--retry-delay", "0", "get", url});
+    EXPECT_EQ(result.status, 5) << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tMax errors reached, stop."))
+        << result.err;
+    EXPECT_FALSE(fs::exists(scratch / "f"));
+}
+
+// ---- scripted dialogues ----
+
+void ScriptLogin(ScriptedFtpServer& server, const std::string& dir) {
+    server.Greeting("220 scripted\r\n");
+    server.Expect("user u").Reply("331 password\r\n");
+    server.Expect("pass p").Reply("230 in\r\n");
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    server.Expect("cwd " + dir).Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
+}
+
+TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
+    const std::string listing =
+        "total 3\r\n"
+        "drwxr-xr-x 2 ftp ftp 4096 Jan 02 2020 sub\r\n"
+        "-rw-r--r-- 1 ftp ftp 5000000000 Feb 29 2020 big.iso\r\n"
+        "lrwxrwxrwx 1 ftp ftp 7 Dec 31 1999 link -> target\r\n"
+        "03-15-21  04:05PM       1234 dos.txt\r\n";
+    ScriptedFtpServer server;
+    ScriptLogin(server, "/pub");
+    for (int i = 0; i < 2; ++i) {  // the start-up listing, then the command's own
+        server.Expect("pasv").Passive();
+        server.Expect("list").Reply("150 here\r\n").SendData(listing).Reply("226 done\r\n");
+    }
+    server.Expect("quit").Reply("221 bye\r\n");
+
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/";
+    const CliResult result = Run({"ls", url}, {"TZ=UTC"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "d\t4096\t2020-01-02 00:00\tsub\n"
+              "-\t5000000000\t2020-02-29 00:00\tbig.iso\n"
+              "d\t7\t1999-12-31 00:00\tlink\n"  // a link may be entered
+              "-\t1234\t2021-03-15 16:05\tdos.txt\n");
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+}
+
+// The same stalled listing, once with -v and once without: the whole log with the pane's
+// prefixes, or its error lines only; a timeout is status 3 and no QUIT is tried after it.
+TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
+    for (const bool verbose : {true, false}) {
+        SCOPED_TRACE(verbose ? "-v" : "plain");
+        ScriptedFtpServer server;
+        ScriptLogin(server, "/pub");
+        server.Expect("pasv").Passive({"127.0.0.2"});  // a warning: not the server's address
+        server.Expect("list").Reply("150 here\r\n").SendData("x\r\n").Reply("226 done\r\n");
+        server.Expect("pasv").Passive();
+        server.Expect("list").Reply("150 here\r\n").SendData("partial", {.stall = true});
+
+        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub";
+        std::vector<std::string> args{"--timeout", "1", "ls", url};
+        if (verbose) args.insert(args.begin(), "-v");
+        const CliResult result = Run(args);
+        EXPECT_EQ(result.status, 3) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tOperation timed out"))
+            << result.err;
+        EXPECT_EQ(HasLineStartingWith(result.err, "State:>\t\tConnecting to 127.0.0.1"), verbose);
+        EXPECT_EQ(HasLineStartingWith(result.err, "Command:>\tuser u"), verbose);
+        EXPECT_EQ(HasLineStartingWith(result.err, "Command:>\tpass *"), verbose);
+        EXPECT_EQ(HasLineStartingWith(result.err, "Reply:>\t331 password"), verbose);
+        EXPECT_EQ(HasLineStartingWith(result.err, "Warning:>\t"), verbose);
+        EXPECT_EQ(result.err.find("pass p\n"), std::string::npos);
+        const auto transcript = server.Transcript();
+        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "quit"), 0);
+    }
+}
+
+TEST_F(CliTest, CtrlCInterruptsATransfer) {
+    ScriptedFtpServer server;
+    ScriptLogin(server, "/pub");
+    server.Expect("pasv").Passive();
+    server.Expect("list")
+        .Reply("150 here\r\n")
+        .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
+        .Reply("226 done\r\n");
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 sending\r\n").SendData(Pattern(1000), {.stall = true});
+    server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
+
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
+    CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch);
+    ASSERT_TRUE(cli.Started());
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
+        std::this_thread::sleep_for(20ms);
+    }
+    cli.Signal(SIGINT);
+    const CliResult result = cli.Wait(10s);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user")) << result.err;
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+}
+
+// ---- a real server's disk ----
+
+class CliRealServerTest : public CliTest, public ::testing::WithParamInterface<bool> {
+protected:
+    std::string Url(const std::string& path, bool anonymous = false) const {
+        const std::string user = anonymous ? "" : "tarnwick:secret@";
+        return "ftp://" + user + "127.0.0.1:" + std::to_string(real.Port()) + path;
+    }
+    // Passive by default; the parameter adds --active.
+    CliResult RunMode(std::vector<std::string> args) {
+        if (!GetParam()) args.insert(args.begin(), "--active");
+        return Run(std::move(args));
+    }
+
+    RealFtpServer real;
+};
+
+TEST_P(CliRealServerTest, PutAndGetRoundTripByteIdentical) {
+    ASSERT_TRUE(real.Running()) << real.Error();
+    fs::create_directory(real.Root() / "up");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"empty.bin", ""}, {"one.txt", "x"}, {"big.bin", Pattern(3 * 1024 * 1024 + 17)}};
+    std::vector<std::string> put{"put"};
+    for (const auto& [name, data] : files) {
+        WriteFile(scratch / name, data);
+        put.push_back((scratch / name).string());
+    }
+    put.push_back(Url("/up/"));
+    CliResult result = RunMode(put);
+    ASSERT_EQ(result.status, 0) << result.err;
+    fs::create_directory(scratch / "down");
+    for (const auto& [name, data] : files) {
+        EXPECT_EQ(ReadFile(real.Root() / "up" / name), data) << name;
+        result = RunMode({"get", Url("/up/" + name), (scratch / "down").string()});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(ReadFile(scratch / "down" / name), data) << name;
+    }
+}
+
+TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
+    ASSERT_TRUE(real.Running()) << real.Error();
+    WriteFile(real.Root() / "old.txt", "text");
+    const fs::path& root = real.Root();
+
+    EXPECT_EQ(RunMode({"mkdir", Url("/made/")}).status, 0);
+    EXPECT_TRUE(fs::is_directory(root / "made"));
+    EXPECT_EQ(RunMode({"rename", Url("/old.txt"), "new.txt"}).status, 0);
+    EXPECT_FALSE(fs::exists(root / "old.txt"));
+    EXPECT_EQ(ReadFile(root / "new.txt"), "text");
+    EXPECT_EQ(RunMode({"rename", Url("/new.txt"), "/made/moved.txt"}).status, 0);
+    EXPECT_TRUE(fs::exists(root / "made" / "moved.txt"));
+    EXPECT_EQ(RunMode({"rm", Url("/made/moved.txt")}).status, 0);
+    EXPECT_FALSE(fs::exists(root / "made" / "moved.txt"));
+    const CliResult removed = RunMode({"rmdir", Url("/made")});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    EXPECT_FALSE(fs::exists(root / "made"));
+}
+
+TEST_P(CliRealServerTest, RefusedAndMissingFilesFailWithTheServersWord) {
+    ASSERT_TRUE(real.Running()) << real.Error();
+    WriteFile(scratch / "up.txt", "data");
+    // Anonymous users may only read this server.
+    CliResult result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});
+    EXPECT_EQ(result.status, 6) << result.err;
+    EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(real.Root() / "up.txt"));
+
+    // A missing remote file leaves no empty local file that would pass for a download.
+    fs::create_directory(scratch / "down");
+    result = RunMode({"get", Url("/missing.bin"), (scratch / "down").string()});
+    EXPECT_EQ(result.status, 6) << result.err;
+    EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(scratch / "down" / "missing.bin"));
+
+    result = RunMode({"ls", Url("/no/such/dir/")});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CliRealServerTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Passive" : "Active"; });
+
+}  // namespace
+}  // namespace tarnwick::test
