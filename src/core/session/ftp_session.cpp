@@ -103,14 +103,11 @@ bool CFtpSession::StartQueue() {
 
 void CFtpSession::Stop() {
     if (!IsBusy()) return;
-    // During a site-to-site transfer the source session's worker waits for both servers; the
-    // partner (source) is the one to interrupt.
-    CFtpSession* partner = partnerB;
-    if (siteToSiteActive && partner != nullptr) {
-        partner->stopEvent.Set();
-    } else {
-        stopEvent.Set();
-    }
+    // A site-to-site transfer is driven by the source session's worker, which waits on its
+    // own stop event for both servers: stopping the target means stopping its source.
+    CFtpSession* source = partnerB.load();
+    const bool isTarget = siteToSiteActive && source != nullptr && source->partnerA == this;
+    (isTarget ? source : this)->stopEvent.Set();
     siteToSiteActive = false;
 }
 

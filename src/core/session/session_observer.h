@@ -77,6 +77,11 @@ public:
     // A failure notice for the message window (e.g. "Control connection closed by server.").
     virtual void OnNotice(CFtpSession&, const std::string& /*text*/) {}
     virtual void OnConnectionStateChanged(CFtpSession&, bool /*connected*/) {}
+    // Every command the worker takes is reported once with its result code, also one refused
+    // while offline (1). CmdConnect is reported when a connect ends: 0 logged in (and the
+    // start directory listed), 2 interrupted, 4 closed by the server meanwhile, 5 gave up;
+    // reconnects the worker starts by itself (keep-alive) are reported the same way.
+    // A command dropped because the session was busy is not reported (PostCommand said so).
     virtual void OnCommandFinished(CFtpSession&, int /*commandCode*/, int /*result*/) {}
 
     // Questions: block the worker until answered. `text` and the session's host address make

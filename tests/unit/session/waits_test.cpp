@@ -112,6 +112,23 @@ TEST_F(WaitTest, RetryDelayOfZeroRetriesAtOnceAndStopStillInterrupts) {
                                         "Interrupted by user"}));
 }
 
+TEST(SessionStop, StopsTheSourceOfASiteToSiteTransferFromEitherSide) {
+    RecordingObserver observer;
+    CFtpSession source(SiteOn(21), QuickSettings(), observer);
+    CFtpSession target(SiteOn(21), QuickSettings(), observer);
+    source.partnerA = &target;
+    target.partnerB = &source;
+    for (CFtpSession* pressed : {&target, &source}) {
+        source.siteToSiteActive = true;
+        target.siteToSiteActive = true;
+        ASSERT_TRUE(pressed->TryMarkBusy());
+        pressed->Stop();
+        EXPECT_TRUE(source.stopEvent.TryWait());
+        EXPECT_FALSE(target.stopEvent.TryWait());
+        EXPECT_FALSE(pressed->siteToSiteActive);
+    }
+}
+
 TEST(SessionConstruction, LoginDataComesFromTheSiteOrTheAnonymousPassword) {
     struct Case {
         int loginType;
