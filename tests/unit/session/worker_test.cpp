@@ -2,6 +2,9 @@
 // reconnects, the offline prompt, dropped commands, keep-alive and the server's close.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "session_fixture.h"
 
 namespace tarnwick::test {
@@ -181,6 +184,58 @@ TEST_F(WorkerTest, StopWorkerEndsTheThreadWithoutFurtherLogLines) {
     EXPECT_FALSE(session->HasWorker());
     EXPECT_FALSE(session->connected);
     EXPECT_EQ(observer.Snapshot().log.size(), linesBefore);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
+
+namespace tarnwick::test {
+namespace {
+
+// Each command reaches the protocol operation with its own arguments (download and upload
+// take the local side from secondArg, the remote side from firstArg).
+TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
+    const std::filesystem::path local = std::filesystem::path(TestCacheHome()) / "commands";
+    std::filesystem::remove_all(local);
+    std::filesystem::create_directories(local);
+    { std::ofstream(local / "up.txt") << "uploaded text"; }
+
+    ScriptStartup(server);
+    server.Expect("cdup").Reply("200 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    server.Expect("dele /old.txt").Reply("250 deleted\r\n");
+    server.Expect("mkd /new").Reply("257 created\r\n");
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr /pub/f.bin")
+        .Reply("150 sending\r\n")
+        .SendData("hello")
+        .Reply("226 done\r\n");
+    server.Expect("type a").Reply("200 ascii\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("stor /pub/up.txt").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
+    server.Expect("quit").Reply("221 bye\r\n");
+    Open();
+    StartAndWaitConnected();
+
+    EXPECT_EQ(Run(Command(CmdParentDir)), kResultOk);
+    EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
+    EXPECT_EQ(Run(Command(CmdMakeDir, "/new")), kResultOk);
+    SessionCommand download = Command(CmdDownload, "/pub/f.bin");
+    download.secondArg = local.string();
+    download.remoteSize = 5;
+    EXPECT_EQ(Run(download), kResultOk) << observer.FormattedLog();
+    SessionCommand upload = Command(CmdUpload, "/pub");
+    upload.secondArg = (local / "up.txt").string();
+    EXPECT_EQ(Run(upload), kResultOk) << observer.FormattedLog();
+    EXPECT_EQ(Run(Command(CmdQuit)), kResultOk);
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
+
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"uploaded text"});
+    std::ifstream downloaded(local / "f.bin");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(downloaded), {}), "hello");
+    EXPECT_FALSE(session->connected);
 }
 
 }  // namespace
