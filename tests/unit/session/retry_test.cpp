@@ -1,40 +1,16 @@
 // Connection retries, the retry delay, the per-file retry wrappers and the anti-idle tick.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "platform/async_socket.h"
 #include "session_fixture.h"
 
 namespace tarnwick::test {
 namespace {
-
-// A loopback port where nothing listens: the socket is bound (so no one else gets the port)
-// but not listening, so a connect to it is refused at once.
-class RefusingPort {
-public:
-    RefusingPort() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~RefusingPort() { ::close(fd); }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-
-    int fd = -1;
-    uint16_t port = 0;
-};
 
 // The state lines of a connect attempt series, in order.
 std::vector<std::string> RetryLines(const ObserverRecord& record) {
@@ -52,11 +28,16 @@ std::vector<std::string> RetryLines(const ObserverRecord& record) {
 
 class RetryTest : public SessionTest {
 protected:
-    CFtpSession& OpenRefused() {
-        session = std::make_unique<CFtpSession>(SiteOn(refusing.port), settings, observer);
-        return *session;
+    // A session whose server refuses at once: its port is bound here but never listens.
+    void OpenRefused() {
+        std::string address;
+        int port = 0;
+        ASSERT_TRUE(refusing.Create(0, SOCK_STREAM, AF_INET, "127.0.0.1"));
+        ASSERT_TRUE(refusing.GetSockName(address, port));
+        session =
+            std::make_unique<CFtpSession>(SiteOn(static_cast<uint16_t>(port)), settings, observer);
     }
-    RefusingPort refusing;
+    platform::AsyncSocket refusing;
 };
 
 // Also shows that a retry delay of 0 means "retry at once": with the 1000-second default in
@@ -94,16 +75,6 @@ TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
     const ObserverRecord record = observer.Snapshot();
     EXPECT_EQ(record.CountLog("Interrupted by user"), 1);
     EXPECT_EQ(record.CountLog("Connection retry #1..."), 0);
-}
-
-TEST_F(RetryTest, AlwaysRetryIgnoresTheLimit) {
-    settings->errorRetry = 0;
-    settings->alwaysRetry = true;
-    OpenRefused();
-    ASSERT_TRUE(session->StartWorker());
-    ASSERT_TRUE(observer.WaitForLogLine("Connection retry #3...", kWait));
-    session->StopWorker();
-    EXPECT_EQ(observer.Snapshot().CountLog("Max errors reached, stop."), 0);
 }
 
 // A socket that cannot be created (no descriptors left) counts against the limit, so a
@@ -146,9 +117,7 @@ TEST_F(FileRetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
     for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{2, 3}}) {
         SCOPED_TRACE("FileRetry " + std::to_string(c.fileRetry));
         ScriptedFtpServer deleteServer;
-        deleteServer.Greeting("220 ready\r\n");
-        deleteServer.Expect("user tester").Reply("331 password\r\n");
-        deleteServer.Expect("pass secret").Reply("230 in\r\n");
+        ScriptLogin(deleteServer);
         for (int i = 0; i < c.tries; ++i) {
             deleteServer.Expect("dele /f").Reply("450 file busy\r\n");
         }
@@ -186,20 +155,6 @@ TEST_F(FileRetryTest, DeleteReconnectsAfterTheServerClosedAndKeepsTheCommandBusy
               (std::vector<std::string>{"user tester", "pass secret", "dele /f"}));
     EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
     EXPECT_TRUE(session->IsBusy());
-}
-
-TEST_F(FileRetryTest, DownloadDoesNotReconnectWhenTheServerClosed) {
-    ScriptLogin(server);
-    server.Expect("type i").Drop();
-    ConnectOnThisThread();
-    session->transferType = 1;
-    session->remoteSize = 5;  // known: no listing of the remote directory first
-
-    const std::string localDir = TestCacheHome() + "/download";
-    EXPECT_EQ(session->RetryDownload(localDir, "/f.bin", 0), kResultConnectionClosed)
-        << observer.FormattedLog();
-    EXPECT_EQ(server.AcceptedConnections(), 1u);
-    EXPECT_EQ(observer.Snapshot().CountLog("Waiting to retry..."), 0);
 }
 
 TEST_F(FileRetryTest, StaleCloseNoticeDoesNotEndTheNextConnection) {
@@ -257,18 +212,6 @@ INSTANTIATE_TEST_SUITE_P(FourCommands, AntiIdleTest,
                                            std::pair{1, std::vector<std::string>{"pasv", "list"}},
                                            std::pair{2, std::vector<std::string>{"pwd"}},
                                            std::pair{3, std::vector<std::string>{"rest 0"}}));
-
-TEST_F(SessionTest, NoAntiIdleWithoutKeepAlive) {
-    settings->antiIdleCommandInterval = 1;
-    ScriptStartup(server);
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
-    Open();
-    StartAndWaitConnected();
-
-    for (int tick = 0; tick < 5; ++tick) session->IdleTick();
-    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultOk);
-    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), {"pwd"}));
-}
 
 }  // namespace
 }  // namespace tarnwick::test
