@@ -95,151 +95,87 @@ int Send(CFtpSession& s, const std::string& line) {
     return s.controlSocket.SendCommand(line, true);
 }
 
+// clang-format off
 const Dialogue kDialogues[] = {
     {"PreliminaryThenCompletion",
      [](auto& srv) { srv.Expect("stat").Reply("150 a\r\n").Delay(100ms).Reply("226 b\r\n"); },
      [](DialogueContext& c) {
          int result = Send(c.session, "stat");
-         EXPECT_EQ(c.session.controlSocket.replyCount, 2);
+         EXPECT_EQ(c.ctl.replyCount, 2);
          return result;
-     },
-     kResultOk,
-     {"stat"}},
+     }, kResultOk, {"stat"}},
     {"BrokenTransferThenAborAnswer",
-     [](auto& srv) {
-         srv.Expect("abor").ReplyInChunks({"426 broken\r\n", "226 aborted\r\n"});
-     },
-     [](DialogueContext& c) { return c.session.controlSocket.Abort(); },
-     kResultOk,
-     {"abor"}},
-    {"LineBreakRefused",
-     [](auto&) {},
-     [](DialogueContext& c) {
-         return Send(c.session, "dele a\r\nrmd /") + c.session.controlSocket.ChangeDir("a\nb", 0);
-     },
-     2 * kResultFailed,
-     {},
-     "Command refused: it contains a line break."},
-    {"NeverEndingReplyIsBounded",
-     [](auto& srv) { srv.Expect("stat").Flood("211-more\r\n"); },
+     [](auto& srv) { srv.Expect("abor").ReplyInChunks({"426 broken\r\n", "226 aborted\r\n"}); },
+     [](DialogueContext& c) { return c.ctl.Abort(); }, kResultOk, {"abor"}},
+    {"LineBreakRefused", Replies({}),
+     [](DialogueContext& c) { return Send(c.session, "dele a\r\nrmd /") + c.ctl.ChangeDir("a\nb", 0); },
+     2 * kResultFailed, {}, "Command refused: it contains a line break."},
+    {"NeverEndingReplyIsBounded", [](auto& srv) { srv.Expect("stat").Flood("211-more\r\n"); },
      [](DialogueContext& c) {
          int result = Send(c.session, "stat");
-         EXPECT_LE(c.session.controlSocket.replyText.size(), kMaxReplyBytes);
+         EXPECT_LE(c.ctl.replyText.size(), kMaxReplyBytes);
          // The connection was given up: the session's next wait learns it.
          EXPECT_EQ(c.session.WaitForSession(nullptr, 1), kResultConnectionClosed);
          return result;
-     },
-     kResultFailed,
-     {"stat"},
+     }, kResultFailed, {"stat"},
      "Reply too long (more than 1048576 bytes), closing the control connection."},
-    {"ServerCloses",
-     [](auto& srv) { srv.Expect("noop").Drop(); },
+    {"ServerCloses", [](auto& srv) { srv.Expect("noop").Drop(); },
      [](DialogueContext& c) {
          int result = Send(c.session, "noop");
          EXPECT_FALSE(c.session.loggedIn);
          return result;
-     },
-     kResultConnectionClosed,
-     {"noop"},
-     "Control Connection Closed"},
-    {"ServerResets",
-     [](auto& srv) { srv.Expect("noop").Reset(); },
+     }, kResultConnectionClosed, {"noop"}, "Control Connection Closed"},
+    {"ServerResets", [](auto& srv) { srv.Expect("noop").Reset(); },
      [](DialogueContext& c) { return Send(c.session, "noop"); },
-     kResultConnectionClosed,
-     {"noop"},
-     "Control connection reset by server."},
-    {"ChangeDirToBlanksOrCurrentSendsNothing",
-     [](auto&) {},
+     kResultConnectionClosed, {"noop"}, "Control connection reset by server."},
+    {"ChangeDirToBlanksOrCurrentSendsNothing", Replies({}),
      [](DialogueContext& c) {
          c.session.currentDirectory = "/pub";
-         return c.session.controlSocket.ChangeDir("   ", 0) +
-                c.session.controlSocket.ChangeDir("/pub/", 0);
-     },
-     kResultOk,
-     {}},
-    {"ChangeDirForcedSendsDotWithoutPwd",
-     [](auto& srv) { srv.Expect("cwd .").Reply("250 ok\r\n"); },
-     [](DialogueContext& c) { return c.session.controlSocket.ChangeDir(" ", kOptForceCwd); },
-     kResultOk,
-     {"cwd ."}},
+         return c.ctl.ChangeDir("   ", 0) + c.ctl.ChangeDir("/pub/", 0);
+     }, kResultOk, {}},
+    {"ChangeDirForcedSendsDotWithoutPwd", Replies({{"cwd .", "250 ok\r\n"}}),
+     [](DialogueContext& c) { return c.ctl.ChangeDir(" ", kOptForceCwd); }, kResultOk, {"cwd ."}},
     {"ChangeDirTrimsAndReportsTheNewDirectory",
-     [](auto& srv) {
-         srv.Expect("cwd /pub").Reply("250 ok\r\n");
-         srv.Expect("pwd").Reply("257 \"/pub\" is current\r\n");
-     },
+     Replies({{"cwd /pub", "250 ok\r\n"}, {"pwd", "257 \"/pub\" is current\r\n"}}),
      [](DialogueContext& c) {
-         int result = c.session.controlSocket.ChangeDir("  /pub  ", 0);
+         int result = c.ctl.ChangeDir("  /pub  ", 0);
          EXPECT_EQ(c.session.currentDirectory, "/pub");
          return result;
-     },
-     kResultOk,
-     {"cwd /pub", "pwd"}},
-    {"ChangeDirRefused",
-     [](auto& srv) { srv.Expect("cwd x").Reply("550 no\r\n"); },
-     [](DialogueContext& c) { return c.session.controlSocket.ChangeDir("x", 0); },
-     kResultFailed,
-     {"cwd x"}},
-    {"PwdWithoutClosingQuote",
-     [](auto& srv) { srv.Expect("pwd").Reply("257 \"/pub\r\n"); },
+     }, kResultOk, {"cwd /pub", "pwd"}},
+    {"PwdWithoutClosingQuote", Replies({{"pwd", "257 \"/pub\r\n"}}),
      [](DialogueContext& c) {
          c.session.currentDirectory = "/old";
-         int result = c.session.controlSocket.PrintDir();
+         int result = c.ctl.PrintDir();
          EXPECT_EQ(c.session.currentDirectory, "");
          return result;
-     },
-     kResultOk,
-     {"pwd"}},
-    {"TypeSentOnlyOnChange",
-     [](auto& srv) {
-         srv.Expect("type i").Reply("200 ok\r\n");
-         srv.Expect("type a").Reply("200 ok\r\n");
-     },
-     [](DialogueContext& c) {
-         auto& ctl = c.session.controlSocket;
-         return ctl.SetType(1) + ctl.SetType(1) + ctl.SetType(0);
-     },
-     kResultOk,
-     {"type i", "type a"}},
+     }, kResultOk, {"pwd"}},
+    {"TypeSentOnlyOnChange", Replies({{"type i", "200 ok\r\n"}, {"type a", "200 ok\r\n"}}),
+     [](DialogueContext& c) { return c.ctl.SetType(1) + c.ctl.SetType(1) + c.ctl.SetType(0); },
+     kResultOk, {"type i", "type a"}},
     {"RestartAcceptedRefusedOrFailed",
-     [](auto& srv) {
-         srv.Expect("rest 5000000000").Reply("350 ok\r\n");
-         srv.Expect("rest 0").Reply("502 not implemented\r\n");
-         srv.Expect("rest 7").Reply("450 busy\r\n");
-     },
+     Replies({{"rest 5000000000", "350 ok\r\n"}, {"rest 0", "502 not implemented\r\n"},
+              {"rest 7", "450 busy\r\n"}}),
      [](DialogueContext& c) {
          int supported = -1;
-         EXPECT_EQ(c.session.controlSocket.Restart(5'000'000'000ULL, &supported), kResultOk);
+         EXPECT_EQ(c.ctl.Restart(5'000'000'000ULL, &supported), kResultOk);
          EXPECT_EQ(supported, 1);
-         EXPECT_EQ(c.session.controlSocket.Restart(0, &supported), kResultOk);
+         EXPECT_EQ(c.ctl.Restart(0, &supported), kResultOk);
          EXPECT_EQ(supported, 0);
          supported = -1;
-         int result = c.session.controlSocket.Restart(7, &supported);
+         int result = c.ctl.Restart(7, &supported);
          EXPECT_EQ(supported, -1);
          return result;
-     },
-     kResultFailed,
-     {"rest 5000000000", "rest 0", "rest 7"},
+     }, kResultFailed, {"rest 5000000000", "rest 0", "rest 7"},
      "This site can't resume broken downloads."},
-    {"MakeDirRefusedForGood",
-     [](auto& srv) { srv.Expect("mkd new").Reply("550 exists\r\n"); },
-     [](DialogueContext& c) { return c.session.controlSocket.MakeDir("new", 0); },
-     kResultRefused,
-     {"mkd new"}},
-    {"RenameStopsAtARefusedRnfr",
-     [](auto& srv) { srv.Expect("rnfr a").Reply("550 no\r\n"); },
-     [](DialogueContext& c) { return c.session.controlSocket.RenameFile("a", "b", 0); },
-     kResultFailed,
-     {"rnfr a"}},
+    {"MakeDirRefusedForGood", Replies({{"mkd new", "550 exists\r\n"}}),
+     [](DialogueContext& c) { return c.ctl.MakeDir("new", 0); }, kResultRefused, {"mkd new"}},
     {"RemoveDirLeavesItFirst",
-     [](auto& srv) {
-         srv.Expect("cwd /pub").Reply("250 ok\r\n");
-         srv.Expect("pwd").Reply("257 \"/pub\"\r\n");
-         srv.Expect("rmd /pub/old").Reply("250 removed\r\n");
-     },
-     [](DialogueContext& c) { return c.session.controlSocket.RemoveDir("/pub/old", 0); },
-     kResultOk,
+     Replies({{"cwd /pub", "250 ok\r\n"}, {"pwd", "257 \"/pub\"\r\n"},
+              {"rmd /pub/old", "250 removed\r\n"}}),
+     [](DialogueContext& c) { return c.ctl.RemoveDir("/pub/old", 0); }, kResultOk,
      {"cwd /pub", "pwd", "rmd /pub/old"}},
 };
+// clang-format on
 
 TEST_P(DialogueTest, SendsExactlyTheseCommands) {
     RunDialogue();

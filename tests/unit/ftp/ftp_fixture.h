@@ -123,6 +123,7 @@ using Lines = std::vector<std::string>;
 // What a dialogue's client side can reach.
 struct DialogueContext {
     CFtpSession& session;
+    CControlSocket& ctl;
     ScriptedFtpServer& server;
     std::filesystem::path dir;  // the test's scratch directory
 };
@@ -144,7 +145,7 @@ protected:
         const Dialogue& d = GetParam();
         d.script(server);
         Connect(d.passive);
-        DialogueContext context{*session, server, scratch};
+        DialogueContext context{*session, session->controlSocket, server, scratch};
         EXPECT_EQ(d.run(context), d.result) << observer.FormattedLog();
         EXPECT_TRUE(server.WaitDone(std::chrono::seconds(5)))
             << ::testing::PrintToString(server.Failures());
@@ -158,6 +159,14 @@ protected:
         }
     }
 };
+
+// A script of plain exchanges: each command answered by its reply.
+inline std::function<void(ScriptedFtpServer&)> Replies(
+    std::vector<std::pair<std::string, std::string>> steps) {
+    return [steps](ScriptedFtpServer& server) {
+        for (const auto& [command, reply] : steps) server.Expect(command).Reply(reply);
+    };
+}
 
 inline std::string DialogueName(const ::testing::TestParamInfo<Dialogue>& info) {
     return info.param.name;

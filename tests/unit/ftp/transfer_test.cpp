@@ -1,5 +1,10 @@
 // Listings, downloads, uploads and server-to-server transfers against the scripted server:
 // exact commands, the bytes that arrive, and every failure ending with the right line.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "ftp_fixture.h"
 #include "listing/directory_cache.h"
 
@@ -12,15 +17,26 @@ const std::string kData = Pattern(300'000);
 const std::string kListing =
     "drwxr-xr-x 2 ftp ftp 4096 Jan 01 2020 new\r\n-rw-r--r-- 1 ftp ftp 3 Jan 01 2020 a.txt\r\n";
 
-// The usual start of a passive download of x.bin.
-void DownloadScript(ScriptedFtpServer& srv, PassiveOptions pasv = {}) {
+// TYPE I and PASV, as every binary transfer in passive mode starts.
+void TypeAndPasv(ScriptedFtpServer& srv, PassiveOptions pasv = {}) {
     srv.Expect("type i").Reply("200 binary\r\n");
     srv.Expect("pasv").Passive(pasv);
 }
 
-int Download(DialogueContext& c, const std::string& name = "x.bin") {
+// `command` answered by 150, `data` over the data connection, then `final`.
+void Transfer(ScriptedFtpServer& srv, const std::string& command, const std::string& data,
+              DataOptions options = {}, const std::string& final = "226 done\r\n") {
+    srv.Expect(command).Reply("150 go\r\n").SendData(data, options).Reply(final);
+}
+
+int Download(DialogueContext& c) {
     c.session.remoteSize = static_cast<int64_t>(kData.size());
-    return c.session.controlSocket.RetrieveFile(c.dir.string(), name, 0);
+    return c.ctl.RetrieveFile(c.dir.string(), "x.bin", 0);
+}
+
+int DownloadWithin1s(DialogueContext& c) {
+    c.session.SetDefaultTimeout(1);
+    return Download(c);
 }
 
 int DownloadChecked(DialogueContext& c) {
@@ -29,134 +45,73 @@ int DownloadChecked(DialogueContext& c) {
     return result;
 }
 
+int Upload(DialogueContext& c, const std::string& content, const std::string& name) {
+    WriteFile(c.dir / name, content);
+    int result = c.ctl.StoreFile((c.dir / name).string(), "/up", 0);
+    c.server.WaitDone(5s);
+    return result;
+}
+
+const Lines kRetr{"type i", "pasv", "retr x.bin"};
+
+// clang-format off
 const Dialogue kTransfers[] = {
-    {"DownloadPassiveInChunks",
-     [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("retr x.bin")
-             .Reply("150 sending\r\n")
-             .SendData(kData, {.chunkSize = 70'000, .gap = 20ms})
-             .Reply("226 done\r\n");
-     },
-     DownloadChecked,
-     kResultOk,
-     {"type i", "pasv", "retr x.bin"},
-     "File x.bin received successfully."},
+    {"DownloadInChunks",
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.chunkSize = 70'000, .gap = 20ms}); },
+     DownloadChecked, kResultOk, kRetr, "File x.bin received successfully."},
     {"PasvAddressElsewhereIsReplacedByThePeer",
-     [](auto& srv) {
-         DownloadScript(srv, {.announcedAddress = "127.0.0.2"});
-         srv.Expect("retr x.bin").Reply("150 sending\r\n").SendData(kData).Reply("226 done\r\n");
-     },
-     DownloadChecked,
-     kResultOk,
-     {"type i", "pasv", "retr x.bin"},
+     [](auto& srv) { TypeAndPasv(srv, {.announcedAddress = "127.0.0.2"}); Transfer(srv, "retr x.bin", kData); },
+     DownloadChecked, kResultOk, kRetr,
      "The server announced data address 127.0.0.2; connecting to 127.0.0.1 instead."},
-    {"DownloadActive",
+    {"ResumeAppendsFromTheLocalSize",
      [](auto& srv) {
-         srv.Expect("type i").Reply("200 binary\r\n");
-         srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-         srv.Expect("retr x.bin").Reply("150 sending\r\n").SendData(kData).Reply("226 done\r\n");
-     },
-     DownloadChecked,
-     kResultOk,
-     {"type i", "port", "retr x.bin"},
-     "",
-     false},
-    {"ResumeDownloadAppendsFromTheLocalSize",
-     [](auto& srv) {
-         DownloadScript(srv);
+         TypeAndPasv(srv);
          srv.Expect("rest 1000").Reply("350 restarting\r\n");
-         srv.Expect("retr x.bin")
-             .Reply("150 sending\r\n")
-             .SendData(kData.substr(1000))
-             .Reply("226 done\r\n");
+         Transfer(srv, "retr x.bin", kData.substr(1000));
      },
      [](DialogueContext& c) {
          WriteFile(c.dir / "x.bin", kData.substr(0, 1000));
-         c.session.controlSocket.overwriteChoice.fill(kResume);
+         c.ctl.overwriteChoice.fill(kResume);
          return DownloadChecked(c);
-     },
-     kResultOk,
-     {"type i", "pasv", "rest 1000", "retr x.bin"}},
+     }, kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
     {"DataConnectionResetFailsTheDownload",
-     [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("retr x.bin")
-             .Reply("150 sending\r\n")
-             .SendData(kData, {.resetAfter = 1000})
-             .Reply("426 broken\r\n");
-     },
-     [](DialogueContext& c) { return Download(c); },
-     kResultFailed,
-     {"type i", "pasv", "retr x.bin"},
-     "Failed to receive x.bin."},
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.resetAfter = 1000}, "426 broken\r\n"); },
+     Download, kResultFailed, kRetr, "Failed to receive x.bin."},
     {"StalledDataTimesOutAndAborts",
      [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("retr x.bin").Reply("150 sending\r\n").SendData("abc", {.stall = true});
+         TypeAndPasv(srv);
+         Transfer(srv, "retr x.bin", "abc", {.stall = true}, "");
          srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
      },
-     [](DialogueContext& c) {
-         c.session.SetDefaultTimeout(1);
-         return Download(c);
-     },
-     kResultTimedOut,
-     {"type i", "pasv", "retr x.bin", "abor"},
-     "Failed to receive x.bin."},
+     DownloadWithin1s, kResultTimedOut, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
     {"ActiveModeServerNeverConnects",
      [](auto& srv) {
          srv.Expect("type i").Reply("200 binary\r\n");
          srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-         srv.Expect("retr x.bin").Reply("150 sending\r\n");
-         srv.Expect("abor").Reply("225 nothing to abort\r\n");
+         Replies({{"retr x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
      },
-     [](DialogueContext& c) {
-         c.session.SetDefaultTimeout(1);
-         return Download(c);
-     },
-     kResultTimedOut,
-     {"type i", "port", "retr x.bin", "abor"},
-     "Operation timed out",
-     false},
+     DownloadWithin1s, kResultTimedOut, {"type i", "port", "retr x.bin", "abor"}, "Operation timed out", false},
     {"RetrRefusedEndsTheDataSideAtOnce",
-     [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("retr x.bin").Reply("550 no such file\r\n");
-     },
-     [](DialogueContext& c) {
-         int result = Download(c);
-         EXPECT_EQ(c.session.controlSocket.replyCount, 1);
-         return result;
-     },
-     kResultRefused,
-     {"type i", "pasv", "retr x.bin"}},
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
+     Download, kResultRefused, kRetr},
     {"DirectoryInTheWayFailsAndAborts",
-     [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("abor").Reply("225 nothing to abort\r\n");
-     },
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("abor").Reply("225 nothing to abort\r\n"); },
      [](DialogueContext& c) {
          std::filesystem::create_directory(c.dir / "x.bin");
          return Download(c);
-     },
-     kResultFailed,
-     {"type i", "pasv", "abor"},
-     "Failed to receive x.bin."},
+     }, kResultFailed, {"type i", "pasv", "abor"}, "Failed to receive x.bin."},
     {"DiskFullFailsAndAborts",
      [](auto& srv) {
-         DownloadScript(srv);
-         srv.Expect("retr full").Reply("150 sending\r\n").SendData(kData).Reply("226 done\r\n");
+         TypeAndPasv(srv);
+         Transfer(srv, "retr full", kData);
          srv.Expect("abor").Reply("225 nothing to abort\r\n");
      },
      [](DialogueContext& c) {
          c.session.remoteSize = 3;
-         int result = c.session.controlSocket.RetrieveFile("/dev", "full", 0);
-         EXPECT_FALSE(c.session.dataSocket.IsOpen());
-         return result;
-     },
-     kResultFailed,
-     {"type i", "pasv", "retr full", "abor"},
-     "Failed to receive full."},
+         return c.ctl.RetrieveFile("/dev", "full", 0);
+     }, kResultFailed, {"type i", "pasv", "retr full", "abor"}, "Failed to receive full."},
+    {"UnsafeRemoteNameIsRefused", Replies({}),
+     [](DialogueContext& c) { return c.ctl.RetrieveFile(c.dir.string(), "/pub/..", 0); }, kResultRefused, {}},
     {"ZeroLengthUploadSendsNothingAndSucceeds",
      [](auto& srv) {
          srv.Expect("type a").Reply("200 ascii\r\n");
@@ -164,76 +119,92 @@ const Dialogue kTransfers[] = {
          srv.Expect("stor /up/empty.txt").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
      },
      [](DialogueContext& c) {
-         WriteFile(c.dir / "empty.txt", "");
-         int result = c.session.controlSocket.StoreFile((c.dir / "empty.txt").string(), "/up", 0);
-         c.server.WaitDone(5s);
+         int result = Upload(c, "", "empty.txt");
          EXPECT_EQ(c.server.ReceivedData(), Lines{""});
          return result;
-     },
-     kResultOk,
-     {"type a", "pasv", "stor /up/empty.txt"},
-     "File empty.txt sent successfully."},
-    {"UploadActive",
-     [](auto& srv) {
-         srv.Expect("type i").Reply("200 binary\r\n");
-         srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-         srv.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
-     },
-     [](DialogueContext& c) {
-         WriteFile(c.dir / "x.bin", kData);
-         int result = c.session.controlSocket.StoreFile((c.dir / "x.bin").string(), "/up", 0);
-         c.server.WaitDone(5s);
-         EXPECT_EQ(c.server.ReceivedData(), Lines{kData});
-         return result;
-     },
-     kResultOk,
-     {"type i", "port", "stor /up/x.bin"},
-     "File x.bin sent successfully.",
-     false},
+     }, kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
+    {"UploadRefusedBeforeTheDataFlows",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("stor /up/x.bin").Reply("425 no data connection\r\n"); },
+     [](DialogueContext& c) { return Upload(c, "abc", "x.bin"); }, kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
     {"ListingWithBothRepliesInOneChunk",
      [](auto& srv) {
          srv.Expect("pasv").Passive();
          srv.Expect("list").Reply("150 here\r\n226 done\r\n").SendData(kListing);
      },
      [](DialogueContext& c) {
-         int result = c.session.controlSocket.ListDir("", "", 0);
+         int result = c.ctl.ListDir("", "", 0);
          EXPECT_EQ(c.session.listingText, kListing);
          return result;
-     },
-     kResultOk,
-     {"pasv", "list"},
-     "Listing Complete"},
+     }, kResultOk, {"pasv", "list"}, "Listing Complete"},
     {"ListingRefused",
-     [](auto& srv) {
-         srv.Expect("pasv").Passive();
-         srv.Expect("list -a").Reply("425 no data connection\r\n");
-     },
-     [](DialogueContext& c) { return c.session.controlSocket.ListDir("", "-a", 0); },
-     kResultFailed,
-     {"pasv", "list -a"}},
+     [](auto& srv) { srv.Expect("pasv").Passive(); srv.Expect("list -a").Reply("425 no data connection\r\n"); },
+     [](DialogueContext& c) { return c.ctl.ListDir("", "-a", 0); }, kResultFailed, {"pasv", "list -a"}},
+    {"BrokenListingIsNeitherCompleteNorCached",
+     [](auto& srv) { srv.Expect("pasv").Passive(); Transfer(srv, "list", kListing, {.resetAfter = 10}); },
+     [](DialogueContext& c) {
+         c.session.currentDirectory = "/";
+         int result = c.ctl.ListDir("", "", 0);
+         EXPECT_EQ(CachedListPath(c.session.CommandSettings().cacheHomeDirectory, "127.0.0.1", "/"), "");
+         return result;
+     }, kResultFailed, {"pasv", "list"}, "Failed to receive file list."},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Transfers, DialogueTest, ::testing::ValuesIn(kTransfers), DialogueName);
 
-TEST_F(FtpTest, ListingIsCachedAndSparesALaterMkd) {
+TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
-    server.Expect("list").Reply("150 here\r\n").SendData(kListing).Reply("226 done\r\n");
+    Transfer(server, "list", kListing);
+    server.Expect("type a").Reply("200 ascii\r\n");
+    server.Expect("pasv").Passive();
+    Transfer(server, "retr a.txt", "abc");
     Connect();
     ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
-    EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
-    EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
-    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list"}));
     const auto listings = observer.Snapshot().listings;
     ASSERT_EQ(listings.size(), 2u);
-    EXPECT_FALSE(listings[0].done);
     EXPECT_EQ(listings[1].text, kListing);
+    EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
+    EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
+    // Size and time of the download come from the cached entry.
+    ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
+    EXPECT_EQ(session->fileSize, 3u);
+    FileEntry entry;
+    ASSERT_TRUE(LookupCachedEntry(settings->cacheHomeDirectory, "127.0.0.1", "/a.txt", entry));
+    struct stat info {};
+    ASSERT_EQ(stat((scratch / "a.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, entry.modified);
+    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "type a", "pasv", "retr a.txt"}));
+}
+
+TEST_F(FtpTest, DataConnectionRefusedFailsAtOnceNotAtTheDeadline) {
+    // A port that is bound but does not listen refuses connections.
+    const int refusing = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(refusing, reinterpret_cast<sockaddr*>(&address), length), 0);
+    getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Reply("227 Entering Passive Mode (127,0,0,1," +
+                                std::to_string(port / 256) + "," + std::to_string(port % 256) +
+                                ")\r\n");
+    server.Expect("retr x.bin").Reply("150 go\r\n");
+    Connect();
+    session->SetDefaultTimeout(30);
+    session->remoteSize = 3;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "x.bin", 0), kResultFailed);
+    EXPECT_TRUE(Logged("Connection refused."));
+    EXPECT_TRUE(Logged("Failed to receive x.bin."));
+    close(refusing);
 }
 
 TEST_F(FtpTest, EveryActiveTransferIsOfferedOnAFreshPort) {
     for (int i = 0; i < 2; ++i) {
         server.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-        server.Expect("list").Reply("150 here\r\n").SendData(kListing).Reply("226 done\r\n");
+        Transfer(server, "list", kListing);
     }
     Connect(false);
     ASSERT_EQ(Control().ListDir("", "", 0), kResultOk) << observer.FormattedLog();
@@ -246,7 +217,6 @@ TEST_F(FtpTest, EveryActiveTransferIsOfferedOnAFreshPort) {
 
 TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
     settings->pOverwrite = true;
-    settings->defaultOverwriteAction = 2;
     observer.SetOverwriteAnswer({kSkip, true});
     Connect();
     for (const char* name : {"a.bin", "b.bin"}) {
@@ -257,7 +227,7 @@ TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
     EXPECT_TRUE(Commands().empty());  // both skipped, nothing sent
     const ObserverRecord record = observer.Snapshot();
     ASSERT_EQ(record.overwriteQuestions.size(), 1u);
-    EXPECT_EQ(record.overwriteQuestions[0].suggested, kOverwrite);
+    EXPECT_EQ(record.overwriteQuestions[0].suggested, kOverwrite);  // DefaultOverwriteAction
     EXPECT_EQ(record.overwriteQuestions[0].autoAction, kSkip);
     EXPECT_EQ(record.showSession, 1);
 }
@@ -267,10 +237,9 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     targetServer.Greeting("220 target\r\n");
     targetServer.Expect("user tester").Reply("230 in\r\n");
     for (bool refuse : {false, true}) {
-        SCOPED_TRACE(refuse ? "refused" : "accepted");
         server.Expect("pasv").Passive();
         server.Expect("retr /src/f.bin")
-            .Reply("150 sending\r\n")
+            .Reply("150 go\r\n")
             .Delay(refuse ? 1s : 100ms)
             .Reply("226 sent\r\n");
         if (refuse) server.Expect("abor").Reply("226 aborted\r\n");
