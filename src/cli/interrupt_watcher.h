@@ -1,16 +1,18 @@
-// Ctrl-C for the command-line client. SIGINT is caught by a handler that only writes one
-// byte into a self-pipe; a small thread reads the pipe and calls the callback, outside
-// signal context, where it may take locks.
+// Ctrl-C for the command-line client: SIGINT is blocked in every thread of the client and
+// taken by one watcher thread with sigwait, which calls the callback outside signal context,
+// where it may take locks. (A handler writing into a self-pipe would do too, but sanitizer
+// runtimes defer handlers while a thread sits in a restarted read, so sigwait it is.)
 //
 // Threads: construct on the main thread BEFORE starting any other thread: it blocks SIGINT
-// in the calling thread, so that every thread started later inherits the block and the
-// signal is delivered to the watcher's thread alone (no other thread's system call is cut
-// short by it). The callback runs on the watcher's thread. One watcher at a time per
-// process. The destructor (main thread) restores the previous disposition and signal mask
-// and ends the thread.
+// in the calling thread, and every thread started later inherits the block. The callback
+// runs on the watcher's thread. One watcher at a time per process. The destructor (main
+// thread) ends the watcher and restores the signal mask.
 #pragma once
 
-#include <csignal>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -23,20 +25,14 @@ public:
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    // False when the pipe or the handler could not be set up (Ctrl-C then ends the process
-    // the default way).
-    bool Active() const { return active_; }
-
 private:
     void Watch();
 
     std::function<void()> onInterrupt_;
-    int readFd_ = -1;
-    int writeFd_ = -1;
-    bool active_ = false;
-    struct sigaction previous_ {};
+    sigset_t interrupt_{};
     sigset_t previousMask_{};
-    std::thread thread_;
+    std::atomic<bool> quitting_{false};
+    std::thread thread_;  // last: started once everything above is set
 };
 
 }  // namespace tarnwick::cli

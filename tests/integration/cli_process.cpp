@@ -122,6 +122,9 @@ CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
     result.status = StatusOf(waitStatus);
     result.out = ReadFile(outPath_);
     result.err = ReadFile(errPath_);
+    // A sanitizer build of the client reports its findings on stderr.
+    EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;
     return result;
 }
 
