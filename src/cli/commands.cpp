@@ -46,6 +46,16 @@ bool EndsBatch(int result) {
            result == kResultConnectionClosed || result == kResultGaveUp;
 }
 
+// Server-controlled text for a terminal or a script: control characters (an escape sequence
+// in a file name, say) become "?".
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return out;
+}
+
 // True for a remote path that names a file or directory below the root.
 bool NamesEntry(const std::string& path) {
     return !IsRootPath(StripTrailingSeparator(path));
@@ -121,11 +131,11 @@ int CommandRunner::Get() {
     if (!NamesEntry(path) || path.ends_with('/')) {
         return Usage("get: the URL must name a file, not a directory");
     }
+    const std::string localDirText = options_.arguments.size() > 1 ? options_.arguments[1] : ".";
     std::error_code code;
-    const fs::path localDir =
-        fs::absolute(options_.arguments.size() > 1 ? options_.arguments[1] : ".", code);
+    const fs::path localDir = fs::absolute(localDirText, code);
     if (code || (fs::exists(localDir, code) && !fs::is_directory(localDir, code))) {
-        return Usage("get: not a directory: " + options_.arguments[1]);
+        return Usage("get: not a directory: " + localDirText);
     }
     const fs::path localFile = localDir / LastComponent(path);
     const bool existed = fs::exists(fs::symlink_status(localFile, code));
@@ -242,7 +252,7 @@ int CommandRunner::Execute(const SessionCommand& command, const std::string& fil
 int CommandRunner::Failed(int result, const std::string& what) {
     std::string reason = ResultText(result);
     // The server's word on a refusal or failure, when its last reply was a negative one.
-    const std::string reply = observer_.LastReplyLine();
+    const std::string reply = Printable(observer_.LastReplyLine());
     if ((result == kResultFailed || result == kResultRefused) &&
         (reply.starts_with('4') || reply.starts_with('5'))) {
         reason += " (" + reply + ")";
@@ -266,7 +276,7 @@ std::string FormatListingLine(const FileEntry& entry) {
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &local);
     }
     return std::string(entry.isDirectory ? "d" : "-") + "\t" + std::to_string(entry.Size()) + "\t" +
-           when + "\t" + entry.name;
+           when + "\t" + Printable(entry.name);
 }
 
 int RunCommand(const CliOptions& options) {

@@ -14,7 +14,8 @@ namespace tarnwick::cli {
 int RunCommand(const CliOptions& options);
 
 // One line of `ls` (without line feed): "d" or "-", the size in bytes, "YYYY-MM-DD HH:MM" in
-// local time ("-" when unknown) and the name, TAB-separated.
+// local time ("-" when unknown) and the name, TAB-separated. Control characters of the name
+// are shown as "?".
 std::string FormatListingLine(const FileEntry& entry);
 
 }  // namespace tarnwick::cli

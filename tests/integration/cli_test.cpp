@@ -113,7 +113,8 @@ TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
         "drwxr-xr-x 2 ftp ftp 4096 Jan 02 2020 sub\r\n"
         "-rw-r--r-- 1 ftp ftp 5000000000 Feb 29 2020 big.iso\r\n"
         "lrwxrwxrwx 1 ftp ftp 7 Dec 31 1999 link -> target\r\n"
-        "03-15-21  04:05PM       1234 dos.txt\r\n";
+        "03-15-21  04:05PM       1234 dos.txt\r\n"
+        "-rw-r--r-- 1 ftp ftp 1 Mar 01 2020 \x1b[2Jescape\r\n";
     ScriptedFtpServer server;
     ScriptLogin(server, "/pub");
     for (int i = 0; i < 2; ++i) {  // the start-up listing, then the command's own
@@ -129,7 +130,8 @@ TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
               "d\t4096\t2020-01-02 00:00\tsub\n"
               "-\t5000000000\t2020-02-29 00:00\tbig.iso\n"
               "d\t7\t1999-12-31 00:00\tlink\n"  // a link may be entered
-              "-\t1234\t2021-03-15 16:05\tdos.txt\n");
+              "-\t1234\t2021-03-15 16:05\tdos.txt\n"
+              "-\t1\t2020-03-01 00:00\t?[2Jescape\n");  // no escape reaches a terminal
     EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
 }
 
@@ -229,6 +231,25 @@ TEST_P(CliRealServerTest, PutAndGetRoundTripByteIdentical) {
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(ReadFile(scratch / "down" / name), data) << name;
     }
+}
+
+TEST_P(CliRealServerTest, OverwriteOptionAnswersForAnExistingFile) {
+    ASSERT_TRUE(real.Running()) << real.Error();
+    const std::string data = Pattern(300'000);
+    WriteFile(real.Root() / "f.bin", data);
+    const fs::path local = scratch / "f.bin";
+    const std::string url = Url("/f.bin");
+    // A partial file whose bytes differ from the server's: a resume keeps them.
+    const std::string partial(100'000, 'A');
+    WriteFile(local, partial);
+
+    EXPECT_EQ(RunMode({"--overwrite", "skip", "get", url, scratch.string()}).status, 0);
+    EXPECT_EQ(ReadFile(local), partial);
+    EXPECT_EQ(RunMode({"--overwrite", "resume", "get", url, scratch.string()}).status, 0);
+    EXPECT_EQ(ReadFile(local), partial + data.substr(100'000));
+    WriteFile(local, "something else entirely");
+    EXPECT_EQ(RunMode({"--overwrite", "overwrite", "get", url, scratch.string()}).status, 0);
+    EXPECT_EQ(ReadFile(local), data);
 }
 
 TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
