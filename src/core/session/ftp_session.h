@@ -259,7 +259,7 @@ private:
     std::atomic<int> idleTicks{0};
     std::atomic<int> defaultTimeout{kDefaultTimeout};
     bool reconnectToShownDir = true;
-    int lastCommand = CmdConnect;  // [worker] the command that decides what follows a session
+    int lastCommand = CmdConnect;  // [worker] the last command taken: decides what follows
     int lastResult = kResultOk;    // [worker] ... and its result
     platform::WorkerThread workerThread;
 };

@@ -64,7 +64,6 @@ CFtpSession::WorkerStep CFtpSession::ConnectStep() {
         // Giving up returns to the offline wait without "Session Closed.".
         return connectResult == kResultGaveUp ? WorkerStep::kOfflineWait : WorkerStep::kSessionEnd;
     }
-    lastCommand = CmdConnect;
     lastResult = kResultOk;
     if (EnterOnlineState()) CommandLoop();
     return WorkerStep::kSessionEnd;
