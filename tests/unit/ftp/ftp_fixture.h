@@ -75,7 +75,7 @@ protected:
         site.password = "secret";
         site.passive = passive ? 1 : 0;
         session = std::make_unique<CFtpSession>(site, settings, observer);
-        session->SetDefaultTimeout(5);
+        session->SetDefaultTimeout(10);
         return *session;
     }
 
@@ -147,7 +147,7 @@ protected:
         Connect(d.passive);
         DialogueContext context{*session, session->controlSocket, server, scratch};
         EXPECT_EQ(d.run(context), d.result) << observer.FormattedLog();
-        EXPECT_TRUE(server.WaitDone(std::chrono::seconds(5)))
+        EXPECT_TRUE(server.WaitDone(std::chrono::seconds(10)))
             << ::testing::PrintToString(server.Failures());
         Lines commands = Commands();
         for (std::string& line : commands) {
