@@ -147,6 +147,17 @@ TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
     EXPECT_EQ(record.CountLog("Session Closed."), 1);
 }
 
+// A close during the start-up steps has been consumed by the step that saw it: the session
+// must end there, not sit in its command loop on a dead connection.
+TEST_F(WorkerTest, ServerCloseDuringStartupEndsTheSession) {
+    ScriptLogin(server);
+    server.Expect("pwd").Drop();
+    Open();
+    StartAndWaitConnected(kResultConnectionClosed);
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait)) << observer.FormattedLog();
+    EXPECT_FALSE(session->connected);
+}
+
 // Each command reaches the protocol operation with its own arguments (download and upload
 // take the local side from secondArg, the remote side from firstArg).
 TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
