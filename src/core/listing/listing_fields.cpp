@@ -5,8 +5,6 @@
 
 namespace tarnwick {
 
-bool IsFieldSpace(char c) { return c == ' ' || (c >= 9 && c <= 13); }
-
 namespace {
 
 // Finds field n of `text`, fields being maximal runs of characters for which isSep is false.

@@ -3,6 +3,7 @@
 // Every function here is reentrant and may be called from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,7 +16,8 @@ namespace tarnwick {
 struct FileEntry {
     std::string name;        // as listed; for a symbolic link only the part before " -> "
     std::string attributes;  // UNIX permission field as listed; empty for DOS lines
-    int64_t modified = 0;    // seconds since 1970-01-01 UTC, from local calendar fields; -1 if unrepresentable
+    int64_t modified =
+        0;  // seconds since 1970-01-01 UTC, from local calendar fields; -1 if unrepresentable
     uint32_t sizeHigh = 0;
     uint32_t sizeLow = 0;
     bool isDirectory = false;
@@ -30,28 +32,43 @@ struct FileEntry {
 
 using FileEntryList = std::vector<FileEntry>;
 
+// Longest listing line (bytes before trimming, line feed not counted) taken as an entry. Real lines
+// are a few hundred bytes; a longer one is skipped, in memory and in files alike, so that a hostile
+// listing file cannot make the reader hold an unbounded line.
+inline constexpr size_t kMaxListingLineLength = 16 * 1024;
+
 // The parser's idea of "now" (seconds since the epoch). Tests inject a fixed clock to check
 // the year inference around New Year; everyone else uses SystemNow.
 using ClockFunction = int64_t (*)();
 int64_t SystemNow();
 
 // Parses one line (trimmed by the caller or not: field spaces around it are ignored). Never
-// fails: a malformed line yields a malformed entry.
+// fails: a malformed line yields a malformed entry. Sets name, modified, size and
+// isDirectory; attributes only for UNIX-style lines (pass a fresh entry).
+// Sizes are unsigned 64-bit; a size that is negative or does not fit 64 bits is refused and
+// read as 0, like a missing one. A DOS date with a four-digit year takes it as written.
 void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now = SystemNow);
 
-// Parses a whole listing held in memory, appending to `list`. Skips "total" lines, stops at
-// the first empty (or all-white-space) line, drops "." and "..".
+// Parses a whole listing held in memory, appending to `list`. Lines are separated by line
+// feeds (empty ones vanish) and trimmed (which removes the CR of CR LF). Skips "total" lines
+// and lines longer than kMaxListingLineLength, stops at the first all-white-space line,
+// drops "." and "..".
 void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now = SystemNow);
 
-// Parses a listing stored in a file, appending to `list`; keeps "." and "..".
-// Returns 0 on success, -1 for an empty path or a file that cannot be opened.
+// Parses a listing stored in a file, appending to `list`; keeps "." and "..". The file is
+// read as bytes, whole lines at a time; an empty line ends the listing; otherwise the rules
+// of ParseListingText apply. Returns 0 on success, -1 for an empty path, a file that cannot
+// be opened or a read error (then nothing is appended).
 int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now = SystemNow);
 
 // Display text of a size: "1,234,567"; ">4GB" when sizeHigh is not 0.
 std::string FormatFileSize(uint32_t sizeHigh, uint32_t sizeLow);
 
 // Field operations shared by the listing, cache and clipboard code.
-bool IsFieldSpace(char c);  // space and the control characters 9 to 13
+// Space and the control characters 9 to 13. Inline: the parser calls it for every byte.
+inline bool IsFieldSpace(char c) {
+    return c == ' ' || (c >= 9 && c <= 13);
+}
 std::string_view GetField(std::string_view line, int n);
 std::string_view GetFieldByChar(std::string_view text, int n, char separator);
 int FieldStart(std::string_view line, int n);  // -1 when there is no field n

@@ -1,0 +1,363 @@
+// The listing parser: one line at a time, UNIX or DOS style decided by the line itself.
+#include "listing/listing_parser.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "listing/local_time.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Numbers in listing fields are saturated here: far beyond any calendar field the C library
+// accepts, so such a field gives an unrepresentable time (-1), and still safe to add to.
+constexpr int64_t kNumberLimit = int64_t{1} << 60;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool StartsWithDigit(std::string_view text) {
+    return !text.empty() && IsDigit(text[0]);
+}
+
+std::string_view Trim(std::string_view text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsFieldSpace(text[begin])) ++begin;
+    while (end > begin && IsFieldSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+// The number at the start of `text` (optional sign, then digits up to the first non-digit),
+// as C's atoi reads it but saturated instead of overflowing; 0 when there is none.
+int64_t LeadingNumber(std::string_view text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        value = std::min(value * 10 + (text[i] - '0'), kNumberLimit);
+    }
+    return negative ? -value : value;
+}
+
+// A size field: an unsigned 64-bit number at its start. A negative number or one that does
+// not fit 64 bits is no size at all and gives 0, as a missing one does; wrapping it would
+// show (and compare against) a size the server never sent.
+uint64_t LeadingSize(std::string_view text) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i++] == '-') return 0;
+    }
+    uint64_t value = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10) return 0;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// The first fields of a line, found in one pass (GetField would rescan for each one). Only
+// the start of the last field wanted is looked for: it begins the name, which runs to the
+// end of the line.
+class LineFields {
+public:
+    static constexpr int kMax = 9;  // a UNIX line needs fields 0..7 and where field 8 starts
+
+    // Finds fields 0..last-1 and the start of field `last`.
+    LineFields(std::string_view line, int last) {
+        size_t i = 0;
+        for (; count_ <= last; ++count_) {
+            while (i < line.size() && IsFieldSpace(line[i])) ++i;
+            if (i == line.size()) break;
+            start_[count_] = i;
+            if (count_ == last) {
+                ++count_;
+                break;
+            }
+            size_t j = i;
+            while (j < line.size() && !IsFieldSpace(line[j])) ++j;
+            field_[count_] = line.substr(i, j - i);
+            i = j;
+        }
+    }
+
+    // Field n (empty when there is none); n must be below `last`.
+    std::string_view Get(int n) const { return n < count_ ? field_[n] : std::string_view{}; }
+    // Where field n begins, or npos when the line has no field n.
+    size_t Start(int n) const { return n < count_ ? start_[n] : std::string_view::npos; }
+
+private:
+    std::array<std::string_view, kMax> field_{};
+    std::array<size_t, kMax> start_{};
+    int count_ = 0;
+};
+
+// The rest of the line from field n on; the whole line when it has no field n.
+std::string_view RestFrom(std::string_view line, const LineFields& fields, int n) {
+    const size_t start = fields.Start(n);
+    return start == std::string_view::npos ? line : line.substr(start);
+}
+
+// drwxr-xr-x 2 owner group 4096 Jan 31 12:00 name  (the group column may be missing)
+void ParseUnixLine(FileEntry& entry, std::string_view line, const LineFields& fields,
+                   ClockFunction clock, LocalTimeCache& times) {
+    entry.attributes.assign(fields.Get(0));
+    const int shift = StartsWithDigit(fields.Get(4)) ? 0 : 1;
+    entry.SetSize(LeadingSize(fields.Get(4 - shift)));
+    entry.isDirectory = entry.attributes.empty() || entry.attributes[0] != '-';
+
+    const int64_t now = clock();
+    LocalFields when;
+    when.month = MonthFromName(fields.Get(5 - shift));
+    when.day = LeadingNumber(fields.Get(6 - shift));
+    const std::string_view timeOrYear = fields.Get(7 - shift);
+    const size_t colon = timeOrYear.find(':');
+    if (colon != std::string_view::npos) {
+        when.hour = LeadingNumber(timeOrYear.substr(0, colon));
+        when.minute = LeadingNumber(timeOrYear.substr(colon + 1));
+        when.year = times.LocalYear(now);
+    } else {
+        when.year = LeadingNumber(timeOrYear);
+    }
+    when.year = std::max<int64_t>(when.year, 1970);
+    entry.modified = times.LocalTime(when);
+    if (entry.modified > now) {  // "Dec 31 23:59" seen on 1 January is last year's
+        --when.year;
+        entry.modified = times.LocalTime(when);
+    }
+
+    std::string_view name = RestFrom(line, fields, 8 - shift);
+    const size_t arrow = name.find(" -> ");
+    if (arrow != std::string_view::npos) name = name.substr(0, arrow);
+    entry.name.assign(name);
+}
+
+// The year part of a DOS date. Two digits: below 70 is 20xx, else 19xx. The original rule
+// also gives 19xx+ for three digits; from four digits on the year is taken as written,
+// but not before 1970, as for UNIX lines.
+int64_t DosYear(int64_t year) {
+    if (year < 70) return 2000 + year;
+    if (year < 1000) return 1900 + year;
+    return std::max<int64_t>(year, 1970);
+}
+
+// "09:05PM", "21:05", "9:35PM": hour and minute around the colon, then the 12-hour clock.
+// Without a colon the fixed positions of "HH:MM" are read.
+void ReadDosTime(std::string_view time, LocalFields& when) {
+    const size_t colon = time.find(':');
+    if (colon != std::string_view::npos) {
+        when.hour = LeadingNumber(time.substr(0, colon));
+        when.minute = LeadingNumber(time.substr(colon + 1));
+    } else {
+        when.hour = LeadingNumber(time.substr(0, 2));
+        when.minute = time.size() > 3 ? LeadingNumber(time.substr(3, 2)) : 0;
+    }
+    const std::string_view suffix = time.size() >= 2 ? time.substr(time.size() - 2) : "";
+    if (suffix == "PM" && when.hour != 12) when.hour += 12;
+    if (suffix == "AM" && when.hour == 12) when.hour = 0;
+}
+
+// 01-31-02 09:05PM <DIR> name  or  01-31-02 09:05PM 1234 name
+void ParseDosLine(FileEntry& entry, std::string_view line, const LineFields& fields,
+                  LocalTimeCache& times) {
+    entry.isDirectory = fields.Get(2) == "<DIR>";
+    entry.SetSize(entry.isDirectory ? 0 : LeadingSize(fields.Get(2)));
+
+    const std::string_view date = fields.Get(0);
+    LocalFields when;
+    when.month = LeadingNumber(GetFieldByChar(date, 0, '-'));
+    when.day = LeadingNumber(GetFieldByChar(date, 1, '-'));
+    when.year = DosYear(LeadingNumber(GetFieldByChar(date, 2, '-')));
+    ReadDosTime(fields.Get(1), when);
+    entry.modified = times.LocalTime(when);
+
+    entry.name.assign(RestFrom(line, fields, 3));
+}
+
+void ParseTrimmedLine(FileEntry& entry, std::string_view line, ClockFunction clock,
+                      LocalTimeCache& times) {
+    // The line is trimmed, so its first character is that of field 0.
+    if (StartsWithDigit(line)) {
+        ParseDosLine(entry, line, LineFields(line, 3), times);
+    } else {
+        ParseUnixLine(entry, line, LineFields(line, 8), clock, times);
+    }
+}
+
+bool IsTotalLine(std::string_view line) {
+    return line.substr(0, 5) == "total";
+}
+
+bool IsDotName(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// What to do with one physical line of a listing.
+enum class LineKind { kSkip, kEnd, kEntry };
+
+LineKind Classify(std::string_view rawLine, std::string_view& trimmed) {
+    if (rawLine.size() > kMaxListingLineLength) return LineKind::kSkip;
+    trimmed = Trim(rawLine);
+    if (IsTotalLine(trimmed)) return LineKind::kSkip;
+    if (trimmed.empty()) return LineKind::kEnd;
+    return LineKind::kEntry;
+}
+
+size_t CountLineFeeds(std::string_view text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Owns a file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads a file as bytes, one physical line (without its line feed) at a time. A line longer
+// than kMaxListingLineLength is reported as overlong and never held whole in memory.
+class LineReader {
+public:
+    enum class Result { kLine, kOverlongLine, kEnd, kError };
+
+    explicit LineReader(int fd) : fd_(fd), buffer_(kChunkSize, '\0') {}
+
+    // On kLine, `line` is valid until the next call.
+    Result Next(std::string_view& line) {
+        pending_.clear();
+        bool overlong = false;
+        for (;;) {
+            const char* begin = buffer_.data() + begin_;
+            const char* feed = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin_));
+            const size_t length = feed ? static_cast<size_t>(feed - begin) : end_ - begin_;
+            if (!overlong && pending_.empty() && feed) {  // the common case: no copy
+                begin_ += length + 1;
+                line = std::string_view(begin, length);
+                return length > kMaxListingLineLength ? Result::kOverlongLine : Result::kLine;
+            }
+            if (!overlong) {
+                overlong = pending_.size() + length > kMaxListingLineLength;
+                if (overlong) {
+                    pending_.clear();
+                } else {
+                    pending_.append(begin, length);
+                }
+            }
+            begin_ += length;
+            if (feed) {
+                ++begin_;
+                break;
+            }
+            const Result refill = Refill();
+            if (refill == Result::kError) return refill;
+            if (refill == Result::kEnd) {
+                if (!overlong && pending_.empty()) return Result::kEnd;
+                break;  // the last line has no line feed
+            }
+        }
+        line = pending_;
+        return overlong ? Result::kOverlongLine : Result::kLine;
+    }
+
+private:
+    static constexpr size_t kChunkSize = 64 * 1024;
+
+    Result Refill() {
+        ssize_t got;
+        do {
+            got = read(fd_, buffer_.data(), buffer_.size());
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) return Result::kError;
+        begin_ = 0;
+        end_ = static_cast<size_t>(got);
+        return got == 0 ? Result::kEnd : Result::kLine;
+    }
+
+    int fd_;
+    std::string buffer_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    std::string pending_;  // a line that spans chunks
+};
+
+}  // namespace
+
+int64_t SystemNow() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now) {
+    LocalTimeCache& times = LocalTimeCache::ForThisThread();
+    times.SyncWithTimeZone();
+    ParseTrimmedLine(entry, Trim(line), now, times);
+}
+
+void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now) {
+    LocalTimeCache& times = LocalTimeCache::ForThisThread();
+    times.SyncWithTimeZone();
+    list.reserve(list.size() + CountLineFeeds(text) + 1);
+    size_t pos = 0;
+    for (;;) {
+        // Runs of line feeds count as one, so empty lines vanish.
+        while (pos < text.size() && text[pos] == '\n') ++pos;
+        if (pos == text.size()) return;
+        size_t feed = text.find('\n', pos);
+        if (feed == std::string_view::npos) feed = text.size();
+        std::string_view line;
+        const LineKind kind = Classify(text.substr(pos, feed - pos), line);
+        pos = feed;
+        if (kind == LineKind::kEnd) return;
+        if (kind == LineKind::kSkip) continue;
+        FileEntry& entry = list.emplace_back();
+        ParseTrimmedLine(entry, line, now, times);
+        if (IsDotName(entry.name)) list.pop_back();
+    }
+}
+
+int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now) {
+    if (path.empty()) return -1;
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return -1;
+    LocalTimeCache& times = LocalTimeCache::ForThisThread();
+    times.SyncWithTimeZone();
+
+    const size_t oldSize = list.size();
+    LineReader reader(file.get());
+    std::string_view rawLine;
+    for (;;) {
+        const LineReader::Result result = reader.Next(rawLine);
+        if (result == LineReader::Result::kError) {  // e.g. a directory: no half listing
+            list.resize(oldSize);
+            return -1;
+        }
+        if (result == LineReader::Result::kEnd) break;
+        if (result == LineReader::Result::kOverlongLine) continue;
+        std::string_view line;
+        const LineKind kind = Classify(rawLine, line);
+        if (kind == LineKind::kEnd) break;
+        if (kind == LineKind::kSkip) continue;
+        ParseTrimmedLine(list.emplace_back(), line, now, times);
+    }
+    return 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,133 @@
+// Password text, log indentation, number formatting and command-line splitting.
+#include "listing/text_utils.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "listing/listing_parser.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
+constexpr std::string_view kLowerDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+uint8_t SwapNibbles(uint8_t byte) {
+    return static_cast<uint8_t>((byte << 4) | (byte >> 4));
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsFieldSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsFieldSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool IsExistingNonDirectory(std::string_view path) {
+    struct stat info;
+    const std::string name(path);
+    return stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// Tries each space from left to right (a run of spaces counts once): the first prefix that
+// names an existing file is the program.
+bool SplitAtExistingProgram(std::string_view line, ProgramAndArguments& result) {
+    for (size_t space = line.find(' '); space != std::string_view::npos;
+         space = line.find(' ', space + 1)) {
+        if (line[space - 1] == ' ') continue;
+        if (IsExistingNonDirectory(line.substr(0, space))) {
+            result.program = std::string(line.substr(0, space));
+            result.arguments = std::string(Trim(line.substr(space + 1)));
+            return true;
+        }
+    }
+    return false;
+}
+
+ProgramAndArguments SplitAtFirstSpace(std::string_view line) {
+    const size_t space = line.find(' ');
+    return {std::string(line.substr(0, space)), std::string(Trim(line.substr(space + 1)))};
+}
+
+}  // namespace
+
+std::string EncodePassword(std::string_view password) {
+    std::string encoded;
+    encoded.reserve(password.size() * 2);
+    for (char c : password) {
+        const uint8_t byte = SwapNibbles(static_cast<uint8_t>(~static_cast<uint8_t>(c)));
+        encoded += kUpperHexDigits[byte >> 4];
+        encoded += kUpperHexDigits[byte & 0x0f];
+    }
+    return encoded;
+}
+
+std::string DecodePassword(std::string_view encoded) {
+    std::string password;
+    password.reserve(encoded.size() / 2);
+    for (size_t i = 0; i + 1 < encoded.size(); i += 2) {
+        const int high = HexDigitValue(encoded[i]);
+        const int low = HexDigitValue(encoded[i + 1]);
+        if (high < 0 || low < 0) break;
+        const auto byte = static_cast<uint8_t>(high * 16 + low);
+        password += static_cast<char>(~SwapNibbles(byte));
+    }
+    return password;
+}
+
+std::string IndentContinuationLines(std::string_view text) {
+    std::string indented;
+    indented.reserve(text.size() + 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        indented += text[i];
+        if (text[i] == '\n' && i + 1 < text.size()) indented += "\t\t";
+    }
+    return indented;
+}
+
+std::string IntToString(int64_t value, int radix) {
+    if (radix < 2 || radix > 36) return {};
+    const bool negative = radix == 10 && value < 0;
+    // Unsigned arithmetic: negating INT64_MIN as a signed number would overflow.
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    if (negative) magnitude = ~magnitude + 1;
+    std::string digits;
+    do {
+        digits += kLowerDigits[magnitude % static_cast<uint64_t>(radix)];
+        magnitude /= static_cast<uint64_t>(radix);
+    } while (magnitude != 0);
+    if (negative) digits += '-';
+    std::reverse(digits.begin(), digits.end());
+    return digits;
+}
+
+ProgramAndArguments SplitProgramAndArguments(std::string_view commandLine) {
+    const std::string_view line = Trim(commandLine);
+    const size_t firstSpace = line.find(' ');
+    if (firstSpace == std::string_view::npos) return {std::string(line), {}};
+
+    const bool drivePath = line.size() > 1 && line[1] == ':';
+    const bool posixPath = line.front() == '/';
+    ProgramAndArguments result;
+    if ((drivePath || posixPath) && SplitAtExistingProgram(line, result)) return result;
+    if (posixPath) {
+        // No prefix exists: the whole line may be a program whose name holds spaces;
+        // otherwise fall back to the ordinary split.
+        if (IsExistingNonDirectory(line)) return {std::string(line), {}};
+        return SplitAtFirstSpace(line);
+    }
+    if (line.substr(0, firstSpace).find(':') == std::string_view::npos) {
+        return SplitAtFirstSpace(line);
+    }
+    return {std::string(line), {}};
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,59 @@
+// Recognising, splitting and building URLs of the form
+//   scheme://[user[:password]@]host[:port][/path]
+// Pure functions without state; callable from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// Service types of a URL. The values of the well-known services are those the Windows
+// internet functions use, so numbers that were stored or logged keep their meaning;
+// kServiceOther is ours: a well-formed URL of a scheme not listed here.
+enum ServiceType : int {
+    kServiceFtp = 1,
+    kServiceGopher = 2,
+    kServiceHttp = 3,
+    kServiceUnknown = 4096,  // the text is not a URL at all
+    kServiceFile = 4097,
+    kServiceHttps = 4107,
+    kServiceOther = 4351,
+};
+
+// The parts of a URL as ParseUrl splits them.
+struct UrlParts {
+    ServiceType service = kServiceUnknown;
+    std::string scheme;    // lower case, e.g. "ftp"
+    std::string server;    // host name or address; an IPv6 literal without its brackets
+    std::string path;      // from the "/" after the host to the end, "/" if the URL has none
+    int port = 0;          // as given, else the service's default (21 ftp, 80 http, 443
+                           // https, 70 gopher), else 0
+    std::string user;      // empty when the URL names none; "%XX" escapes decoded
+    std::string password;  // empty when the URL names none; "%XX" escapes decoded
+};
+
+// Splits a URL. Leading and trailing white space (and a CR left over from a CR LF line) is
+// ignored. The user information ends at the last "@" before the path, so a password may
+// contain "@"; it may not contain "/", which must be written "%2F". The host may be an IPv6
+// literal in brackets ("ftp://[::1]:2121/x"). Fails (false, `parts` unspecified) for text
+// without "scheme://", an empty host (allowed only for file URLs), a malformed host, or a
+// port that is not a number from 1 to 65535. An empty port ("host:") means the default.
+// The path is kept exactly as written: no "%XX" unescaping.
+bool ParseUrl(std::string_view text, UrlParts& parts);
+
+// True if the text parses as a URL of service type ftp.
+bool IsFtpUrl(std::string_view text);
+
+// The service type of the URL, or kServiceUnknown if the text does not parse.
+ServiceType UrlServiceType(std::string_view text);
+
+// The text from the first "/" at or after index 6 (just past "ftp://") to the end; "/" if
+// there is none. A plain string operation for texts already known to be ftp URLs.
+std::string UrlPath(std::string_view url);
+
+// "ftp://" + host + remotePath (which begins with "/"), without escaping any character. A
+// host that contains ":" (an IPv6 address) is put in brackets so the URL parses back.
+std::string MakeFtpUrl(std::string_view host, std::string_view remotePath);
+
+}  // namespace tarnwick

@@ -1,0 +1,82 @@
+// Splitting and building URLs.
+#include "listing/url.h"
+
+#include <string>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+// The parts of a URL as "service server path port user password", or "refused".
+std::string Split(const char* text) {
+    UrlParts p;
+    if (!ParseUrl(text, p)) return "refused";
+    return std::to_string(p.service) + " " + p.server + " " + p.path + " " +
+           std::to_string(p.port) + " " + p.user + " " + p.password;
+}
+
+TEST(UrlTest, SplitsWellFormedUrls) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ftp://host", "1 host / 21  "},
+        {"ftp://anna@host/pub", "1 host /pub 21 anna "},
+        {"ftp://anna:pw@host:2121/pub/", "1 host /pub/ 2121 anna pw"},
+        {"ftp://host:/x", "1 host /x 21  "},  // empty port: the default
+        {"ftp://a:p@ss:w@host/x", "1 host /x 21 a p@ss:w"},
+        {"ftp://u%40x:p%3aw%zz@h/a%20b", "1 h /a%20b 21 u@x p:w%zz"},
+        {"ftp://[::1]:2121/x", "1 ::1 /x 2121  "},
+        {"ftp://u@[fe80::1%eth0]", "1 fe80::1%eth0 / 21 u "},
+        {"FTP://Host/Pub", "1 Host /Pub 21  "},
+        {"  ftp://host/a b\r", "1 host /a b 21  "},
+        {"http://h/i.html", "3 h /i.html 80  "},
+        {"https://h", "4107 h / 443  "},
+        {"file:///home/u", "4097  /home/u 0  "},
+        {"sftp://h:22/x", "4351 h /x 22  "},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(Split(text), expected) << text;
+}
+
+TEST(UrlTest, RefusesMalformedUrls) {
+    for (const char* text : {"",
+                             "host/pub",
+                             "ftp:/host/x",
+                             "://host",
+                             "1ftp://h/x",
+                             "ftp://",
+                             "ftp:///x",
+                             "ftp://u:p@/x",
+                             "ftp://h:0/x",
+                             "ftp://h:65536/x",
+                             "ftp://h:99999999999/x",
+                             "ftp://h:-1/x",
+                             "ftp://h:21a/x",
+                             "ftp://h:21:22/x",
+                             "ftp://h st/x",
+                             "ftp://h\\x/y",
+                             "ftp://[::1/x",
+                             "ftp://[::1]x/y",
+                             "ftp://[]/x",
+                             "ftp://[xyz]/x",
+                             "ftp://::1/x"}) {
+        EXPECT_EQ(Split(text), "refused");
+        EXPECT_EQ(UrlServiceType(text), kServiceUnknown) << text;
+    }
+    EXPECT_TRUE(IsFtpUrl("ftp://host/x\r"));
+    EXPECT_FALSE(IsFtpUrl("http://host/x"));
+    EXPECT_EQ(UrlServiceType("mailto://someone"), kServiceOther);
+}
+
+TEST(UrlTest, UrlPathAndMakeFtpUrl) {
+    EXPECT_EQ(UrlPath("ftp://host"), "/");
+    EXPECT_EQ(UrlPath("ftp://host/pub/x"), "/pub/x");
+    EXPECT_EQ(UrlPath(""), "/");
+
+    EXPECT_EQ(MakeFtpUrl("host", "/a b/%41#"), "ftp://host/a b/%41#");
+    EXPECT_EQ(MakeFtpUrl("[::1]", "/x"), "ftp://[::1]/x");
+    // An IPv6 host gets brackets, so the URL parses back.
+    EXPECT_EQ(Split(MakeFtpUrl("fe80::2", "/pub").c_str()), "1 fe80::2 /pub 21  ");
+}
+
+}  // namespace
+}  // namespace tarnwick
