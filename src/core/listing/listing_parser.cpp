@@ -316,7 +316,10 @@ void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction 
     if (!now) now = SystemNow;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
-    list.reserve(list.size() + CountLineFeeds(text) + 1);
+    // One allocation for the whole listing, but geometric growth kept for callers that
+    // append many listings to one list.
+    const size_t needed = list.size() + CountLineFeeds(text) + 1;
+    if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
     size_t pos = 0;
     for (;;) {
         // Runs of line feeds count as one, so empty lines vanish.
