@@ -262,6 +262,21 @@ TEST_F(ConnectedPair, ResetByPeerIsReportedAsConnectionReset) {
     server->Close();
     ASSERT_TRUE(PumpUntil([&] { return !Lines("client close").empty(); }));
     EXPECT_EQ(Lines("client close"), std::vector<std::string>{"client close 10054"});
+    // Sending on the broken connection fails; it must not raise SIGPIPE and end the process.
+    EXPECT_EQ(client->Send("x", 1), SOCKET_ERROR);
+    EXPECT_NE(AsyncSocket::GetLastError(), WSAEWOULDBLOCK);
+}
+
+TEST_F(ConnectedPair, AttachedDescriptorKeepsItsConnectionAndNotifications) {
+    auto adopted = MakeSocket("adopted");
+    const int fd = client->Detach();
+    EXPECT_FALSE(client->IsOpen());
+    ASSERT_TRUE(adopted->Attach(fd));
+    adopted->onReceive = [](TestSocket& self, int) { self.ReadSome(); };
+    ASSERT_EQ(server->Send("late", 4), 4);
+    ASSERT_TRUE(PumpUntil([&] { return adopted->received == "late"; }));
+    EXPECT_TRUE(Lines("client").empty());
+    EXPECT_EQ(adopted->Send("ok", 2), 2);  // attached as connected, not merely open
 }
 
 TEST_F(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
