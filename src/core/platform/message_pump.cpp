@@ -1,0 +1,78 @@
+#include "platform/message_pump.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <vector>
+
+#include "platform/socket_registry.h"
+
+namespace tarnwick::platform {
+
+namespace {
+
+constexpr short kSignalled = POLLIN | POLLERR | POLLHUP;
+
+// Milliseconds this pass may block: -1 without deadline; false when the deadline has passed.
+bool PassTimeout(bool hasDeadline, time_t deadline, int& timeoutMs) {
+    timeoutMs = -1;
+    if (!hasDeadline) return true;
+    const time_t remaining = deadline - time(nullptr);
+    if (remaining < 0) return false;
+    timeoutMs = remaining > INT_MAX / 1000 ? INT_MAX : static_cast<int>(remaining) * 1000;
+    return true;
+}
+
+// The lowest ready handle that really is signalled (this consumes an auto-reset signal), or -1.
+int FirstSignalled(std::span<Waitable* const> handles, const std::vector<pollfd>& fds) {
+    for (size_t i = 0; i < handles.size(); ++i) {
+        if ((fds[i].revents & kSignalled) && handles[i]->TryWait()) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int MessagePumpWait(std::span<Waitable* const> handles, int seconds) {
+    const bool hasDeadline = seconds != -1;
+    const time_t deadline = time(nullptr) + (hasDeadline ? seconds : 0);
+    detail::SocketRegistry& registry = *detail::SocketRegistry::ForCurrentThread();
+    std::vector<pollfd> fds;
+    std::vector<uint64_t> socketIds;
+    for (;;) {
+        int timeoutMs = -1;
+        if (!PassTimeout(hasDeadline, deadline, timeoutMs)) return WAIT_TIMEOUT;
+        fds.clear();
+        socketIds.clear();
+        for (Waitable* handle : handles) fds.push_back({handle->PollFd(), POLLIN, 0});
+        registry.CollectPollSet(fds, socketIds);
+
+        const int ready = poll(fds.data(), fds.size(), timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return WAIT_FAILED;
+        }
+        if (ready == 0) return WAIT_TIMEOUT;
+        for (size_t i = 0; i < handles.size(); ++i) {
+            if (fds[i].revents & POLLNVAL) return WAIT_FAILED;  // its descriptor was closed
+        }
+        const int signalled = FirstSignalled(handles, fds);
+        if (signalled >= 0) return WAIT_OBJECT_0 + signalled;
+        // Only now the sockets: a signalled handle wins over pending notifications, which
+        // stay pending (poll reports them again) for the next wait.
+        for (size_t i = 0; i < socketIds.size(); ++i) {
+            const short revents = fds[handles.size() + i].revents;
+            if (revents != 0) registry.Dispatch(socketIds[i], revents);
+        }
+    }
+}
+
+int MessagePumpWait(Waitable& handle, int seconds) {
+    Waitable* const handles[] = {&handle};
+    return MessagePumpWait(handles, seconds);
+}
+
+}  // namespace tarnwick::platform
