@@ -20,8 +20,8 @@ TEST(HistoryTest, LoadTrimsSkipsEmptyLinesAndRepeatsAndKeepsLongLinesWhole) {
     ScratchDirectory scratch;
     const std::string long300(300, 'u');
     WriteFile(scratch / "urlhis.txt", "  ftp.a.org \n\n\t\nftp.b.org\r\nftp.a.org\nFTP.A.ORG\n" +
-                                          long300 + "\n" + std::string(kMaxTextFileLine + 1, 'x') +
-                                          "\nlast");
+                                          long300 + "\n" +
+                                          std::string(kMaxTextFileLine + 100, 'x') + "\nlast");
     EXPECT_EQ(LoadHistory(scratch / "urlhis.txt"),
               (Entries{"ftp.a.org", "ftp.b.org", "FTP.A.ORG", long300, "last"}));
     EXPECT_EQ(LoadHistory(scratch / "missing.txt"), Entries{});

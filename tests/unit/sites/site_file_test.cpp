@@ -157,7 +157,7 @@ TEST(SiteFileTest, MissingAndOverlongFilesFailCleanly) {
 
     const std::string block = "[a]\nh\n21\nu\n\n1\n0\n\n\n0\n\n";
     WriteFile(scratch / "site.dat",
-              block + "[b]\naddress=" + std::string(kMaxTextFileLine + 1, 'x') + "\n" + block);
+              block + "[b]\naddress=" + std::string(kMaxTextFileLine + 100, 'x') + "\n" + block);
     sites.clear();
     EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kLineTooLong);
     EXPECT_EQ(Names(sites), std::vector<std::string>{"a"});
