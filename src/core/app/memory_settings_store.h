@@ -18,6 +18,8 @@ public:
     void SetString(std::string_view name, std::string_view value) override;
 
     bool Contains(std::string_view name) const { return values_.contains(name); }
+    // Same names with the same values of the same types.
+    bool operator==(const MemorySettingsStore& other) const { return values_ == other.values_; }
 
 private:
     std::map<std::string, std::variant<int, std::string>, std::less<>> values_;
