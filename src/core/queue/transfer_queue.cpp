@@ -143,8 +143,10 @@ size_t TransferQueue::Clear() {
 
 void TransferQueue::Move(const std::vector<const QueueItem*>& selected, QueueMove move) {
     const ItemSet chosen(selected.begin(), selected.end());
+    bool moved = false;
     {
         std::lock_guard lock(mutex_);
+        const ItemList before = items_;
         switch (move) {
             case QueueMove::kUp:
                 MoveUp(items_, chosen);
@@ -159,8 +161,9 @@ void TransferQueue::Move(const std::vector<const QueueItem*>& selected, QueueMov
                 MoveToBottom(items_, chosen);
                 break;
         }
+        moved = items_ != before;
     }
-    NotifyChanged();
+    if (moved) NotifyChanged();
 }
 
 size_t TransferQueue::ResetStates(bool includeStopped) {
