@@ -5,9 +5,9 @@
 // Threads: every member function may be called from any thread; each one takes the queue's
 // lock for its whole effect, so callers never see half a change. The item that a worker is
 // executing is in state transferring, and the front-end operations (Remove, Clear, Move,
-// ResetStates) never take out, move or reset such an item. Items are shared_ptrs: an item
-// that leaves the list stays alive for whoever still holds it (the worker, a view's
-// snapshot).
+// ResetStates) never take out, move or reset such an item; only Add's replacement rule may
+// unlink it. Items are shared_ptrs: an item that leaves the list stays alive for whoever
+// still holds it (the worker, a view's snapshot).
 //
 // Notification: after every call that changed the list or an item's state, the changed
 // handler is called on the calling thread, after the lock has been released (so it may
@@ -69,8 +69,9 @@ public:
     // Takes out every item that is not transferring; returns how many were taken out.
     size_t Clear();
     // Reorders the selected items as the queue view's Move commands do. Selected items keep
-    // their relative order; a selected transferring item stays where it is. Items not in the
-    // queue are ignored.
+    // their relative order; a selected transferring item is not moved (an item moving past
+    // it shifts it by one place, as it does any neighbour). Items not in the queue are
+    // ignored.
     void Move(const std::vector<const QueueItem*>& selected, QueueMove move);
     // Every item in error (and, when includeStopped, every stopped one) becomes queued. A
     // transferring item is left to the worker executing it. Returns how many changed.
