@@ -1,5 +1,5 @@
-// The transfer queue: AddToQueue's replacement rule, the front end's respect for the item
-// being transferred, the queue run's walk, reordering, and the queue shared by two threads.
+// The transfer queue: AddToQueue's replacement rule, the front end leaving the item being
+// transferred alone, the queue run's walk, reordering, and the queue shared by two threads.
 #include "queue/transfer_queue.h"
 
 #include <atomic>
