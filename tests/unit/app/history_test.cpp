@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "../listing/scratch_directory.h"
+#include "scratch_directory.h"
 #include "listing/line_reader.h"
 
 namespace tarnwick {

@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "../listing/scratch_directory.h"
+#include "scratch_directory.h"
 #include "app/settings_io.h"
 #include "listing/text_utils.h"
 

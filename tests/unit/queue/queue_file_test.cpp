@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../listing/scratch_directory.h"
+#include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../listing/scratch_directory.h"
+#include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {

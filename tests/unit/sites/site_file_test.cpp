@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "../listing/scratch_directory.h"
+#include "scratch_directory.h"
 #include "listing/line_reader.h"
 #include "listing/text_utils.h"
 
