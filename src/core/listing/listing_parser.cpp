@@ -143,9 +143,9 @@ void ParseUnixLine(FileEntry& entry, std::string_view line, const LineFields& fi
     entry.name.assign(name);
 }
 
-// The year part of a DOS date. Two digits: below 70 is 20xx, else 19xx. The original rule
-// also gives 19xx+ for three digits; from four digits on the year is taken as written,
-// but not before 1970, as for UNIX lines.
+// The year part of a DOS date. Two digits: below 70 is 20xx, else 19xx (three digits also
+// count from 1900). A four-digit year is taken as written, but not before 1970, as for UNIX
+// lines.
 int64_t DosYear(int64_t year) {
     if (year < 70) return 2000 + year;
     if (year < 1000) return 1900 + year;
@@ -306,15 +306,20 @@ int64_t SystemNow() {
 }
 
 void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now) {
+    if (!now) now = SystemNow;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
     ParseTrimmedLine(entry, Trim(line), now, times);
 }
 
 void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now) {
+    if (!now) now = SystemNow;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
-    list.reserve(list.size() + CountLineFeeds(text) + 1);
+    // One allocation for the whole listing, but geometric growth kept for callers that
+    // append many listings to one list.
+    const size_t needed = list.size() + CountLineFeeds(text) + 1;
+    if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
     size_t pos = 0;
     for (;;) {
         // Runs of line feeds count as one, so empty lines vanish.
@@ -335,6 +340,7 @@ void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction 
 
 int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now) {
     if (path.empty()) return -1;
+    if (!now) now = SystemNow;
     const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return -1;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();

@@ -16,8 +16,9 @@ namespace tarnwick {
 struct FileEntry {
     std::string name;        // as listed; for a symbolic link only the part before " -> "
     std::string attributes;  // UNIX permission field as listed; empty for DOS lines
-    int64_t modified =
-        0;  // seconds since 1970-01-01 UTC, from local calendar fields; -1 if unrepresentable
+    // Seconds since 1970-01-01 UTC (64-bit, no 2038 limit) from local calendar fields; -1 if
+    // the time cannot be represented.
+    int64_t modified = 0;
     uint32_t sizeHigh = 0;
     uint32_t sizeLow = 0;
     bool isDirectory = false;
@@ -37,8 +38,9 @@ using FileEntryList = std::vector<FileEntry>;
 // listing file cannot make the reader hold an unbounded line.
 inline constexpr size_t kMaxListingLineLength = 16 * 1024;
 
-// The parser's idea of "now" (seconds since the epoch). Tests inject a fixed clock to check
-// the year inference around New Year; everyone else uses SystemNow.
+// The parser's idea of "now" (seconds since the epoch), read once per UNIX line and called
+// on the parsing thread. Tests inject a fixed clock to check the year inference around New
+// Year; everyone else uses SystemNow (also taken for a null clock).
 using ClockFunction = int64_t (*)();
 int64_t SystemNow();
 

@@ -1,13 +1,15 @@
 // Memoised local-time conversion; see local_time.h.
 //
-// A day is "regular" when every local time in it names exactly one instant and the UTC offset
-// is the same for all of them. For such a day mktime(h:m) is midnight + h*3600 + m*60, so
-// only midnight needs the C library. Everything else (days near a transition, fields that
-// need normalising, years outside 1900..9999) goes to mktime itself.
+// A day is "regular" when the UTC offset is the same for some days around it: then every
+// local time in it names exactly one instant, midnight + h*3600 + m*60, and only midnight
+// needs the C library. Everything else (days near a transition, fields that need normalising,
+// years outside the tables) is resolved from scratch.
 #include "listing/local_time.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -44,21 +46,48 @@ bool UtcOffsetAt(int64_t t, long* offset) {
     return true;
 }
 
+// The fields as a struct tm, or false when one does not fit.
+bool ToTm(const LocalFields& f, tm* fields) {
+    if (!FitsInt(f.year - 1900) || !FitsInt(f.month - 1) || !FitsInt(f.day) || !FitsInt(f.hour) ||
+        !FitsInt(f.minute)) {
+        return false;
+    }
+    *fields = tm{};
+    fields->tm_year = static_cast<int>(f.year - 1900);
+    fields->tm_mon = static_cast<int>(f.month - 1);
+    fields->tm_mday = static_cast<int>(f.day);
+    fields->tm_hour = static_cast<int>(f.hour);
+    fields->tm_min = static_cast<int>(f.minute);
+    fields->tm_isdst = -1;
+    return true;
+}
+
 }  // namespace
 
 int64_t PlainLocalTime(const LocalFields& f) {
-    if (!FitsInt(f.year - 1900) || !FitsInt(f.month - 1) || !FitsInt(f.day) || !FitsInt(f.hour) ||
-        !FitsInt(f.minute)) {
-        return -1;
+    tm fields;
+    return ToTm(f, &fields) ? static_cast<int64_t>(std::mktime(&fields)) : -1;
+}
+
+// `wall` is the local time counted as if it were UTC; the instant is wall - offset for the
+// offset in effect at that instant. Of the offsets around (a day either side covers every
+// zone), the largest gives the earliest candidate instant; the offset in effect there is the
+// one before any change near wall, which is exactly the rule for repeated and skipped times.
+int64_t ResolveLocalTime(const LocalFields& f) {
+    tm fields;
+    if (!ToTm(f, &fields)) return -1;
+    errno = 0;
+    const int64_t wall = static_cast<int64_t>(timegm(&fields));  // normalises like mktime
+    if (wall == -1 && errno != 0) return -1;
+    long largest = LONG_MIN;
+    for (int64_t sample : {wall - kSecondsPerDay, wall, wall + kSecondsPerDay}) {
+        long offset = 0;
+        if (!UtcOffsetAt(sample, &offset)) return -1;
+        largest = std::max(largest, offset);
     }
-    tm fields{};
-    fields.tm_year = static_cast<int>(f.year - 1900);
-    fields.tm_mon = static_cast<int>(f.month - 1);
-    fields.tm_mday = static_cast<int>(f.day);
-    fields.tm_hour = static_cast<int>(f.hour);
-    fields.tm_min = static_cast<int>(f.minute);
-    fields.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&fields));
+    long offset = 0;
+    if (!UtcOffsetAt(wall - largest, &offset)) return -1;
+    return wall - offset;
 }
 
 LocalTimeCache& LocalTimeCache::ForThisThread() {
@@ -97,11 +126,10 @@ void LocalTimeCache::Clear() {
 }
 
 int64_t LocalTimeCache::LocalTime(const LocalFields& f) {
-    if (!enabled_ || f.year < kFirstYear || f.year > kLastYear || !IsPlainDate(f)) {
-        return PlainLocalTime(f);
-    }
+    if (!enabled_) return PlainLocalTime(f);
+    if (f.year < kFirstYear || f.year > kLastYear || !IsPlainDate(f)) return ResolveLocalTime(f);
     const int64_t midnight = RegularMidnight(f.year, f.month, f.day);
-    if (midnight == kIrregularDay) return PlainLocalTime(f);
+    if (midnight == kIrregularDay) return ResolveLocalTime(f);
     return midnight + f.hour * 3600 + f.minute * 60;
 }
 
@@ -119,13 +147,12 @@ int64_t LocalTimeCache::RegularMidnight(int64_t year, int64_t month, int64_t day
     return midnight;
 }
 
-// Midnight is taken from mktime and accepted only when it really is that day's 00:00 and the
-// UTC offset is the same from a day before to two days after it. A transition within that
-// window could make some local time of the day skipped or doubled (and mktime's choice for
-// those depends on its own history), so such days always go to mktime. Samples a day apart
-// assume that a zone never has two transitions less than a day apart that cancel out.
+// Midnight is accepted only when it really is that day's 00:00 and the UTC offset stays the
+// same from two days before to three days after it: wider than the window ResolveLocalTime
+// looks at for any time of the day, so it would find this one offset too. Samples a day
+// apart assume that a zone never changes its offset twice within a day.
 int64_t LocalTimeCache::ComputeRegularMidnight(int64_t year, int64_t month, int64_t day) {
-    const int64_t t0 = PlainLocalTime({year, month, day, 0, 0});
+    const int64_t t0 = ResolveLocalTime({year, month, day, 0, 0});
     if (t0 == -1) return kIrregularDay;
     const time_t instant = static_cast<time_t>(t0);
     tm local{};
@@ -134,11 +161,11 @@ int64_t LocalTimeCache::ComputeRegularMidnight(int64_t year, int64_t month, int6
         local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
         return kIrregularDay;
     }
-    const int64_t samples[] = {t0 - kSecondsPerDay, t0 - 1, t0 + kSecondsPerDay - 1,
-                               t0 + kSecondsPerDay, t0 + 2 * kSecondsPerDay};
-    for (int64_t sample : samples) {
-        long offset = 0;
-        if (!UtcOffsetAt(sample, &offset) || offset != local.tm_gmtoff) return kIrregularDay;
+    for (int64_t days = -2; days <= 3; ++days) {
+        for (int64_t sample : {t0 + days * kSecondsPerDay - 1, t0 + days * kSecondsPerDay}) {
+            long offset = 0;
+            if (!UtcOffsetAt(sample, &offset) || offset != local.tm_gmtoff) return kIrregularDay;
+        }
     }
     return t0;
 }

@@ -1,7 +1,8 @@
-// Local calendar fields to seconds since the epoch, exactly as std::mktime decides them
-// (tm_isdst = -1, out-of-range fields normalised, -1 when the time cannot be represented),
-// but memoised per local day. The listing parser needs one such conversion per line and
-// mktime is by far its largest cost.
+// Local calendar fields to seconds since the epoch, as std::mktime computes them (tm_isdst
+// = -1, out-of-range fields normalised, -1 when the time cannot be represented), but
+// deterministic and memoised per local day. The listing parser needs one such conversion per
+// line, and mktime is both its largest cost and, for local times that a daylight-saving
+// change skips or repeats, dependent on the previous mktime call anywhere in the process.
 //
 // Threads: every thread has its own cache (LocalTimeCache::ForThisThread()); the only shared
 // state is the C library's time zone, which it guards itself.
@@ -29,8 +30,15 @@ struct LocalFields {
     int64_t minute = 0;
 };
 
-// One mktime call per conversion: the reference the cache must agree with. -1 when a field
-// does not fit the C library's calendar or the result cannot be represented.
+// The local time named by the fields, without memoisation. Where a local time exists exactly
+// once this is mktime's answer. A local time that occurs twice (clocks going back) gives the
+// earlier instant; one that is skipped (clocks going forward) is read with the UTC offset in
+// effect before the change, so it lands as far after the change as it names after its start.
+// -1 when the time cannot be represented. Assumes, as the memoisation does, that a zone never
+// changes its offset twice within a day.
+int64_t ResolveLocalTime(const LocalFields& fields);
+
+// One mktime call: the baseline for benchmarks and the reference for tests.
 int64_t PlainLocalTime(const LocalFields& fields);
 
 class LocalTimeCache {
@@ -43,13 +51,14 @@ public:
     // before any conversion.
     void SyncWithTimeZone();
 
-    // Same result as PlainLocalTime(fields).
+    // Same result as ResolveLocalTime(fields).
     int64_t LocalTime(const LocalFields& fields);
 
     // The local calendar year of the instant t (1970 if the C library cannot convert it).
     int64_t LocalYear(int64_t t);
 
-    // Benchmarks switch memoisation off to show the cost of plain mktime per line.
+    // Benchmarks switch the cache off: LocalTime and LocalYear then call the C library every
+    // time, LocalTime as PlainLocalTime (mktime), to show what a plain implementation costs.
     void SetEnabled(bool enabled) { enabled_ = enabled; }
 
 private:

@@ -1,6 +1,5 @@
 #include "platform/async_socket.h"
 
-#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
 
@@ -184,11 +183,11 @@ bool AsyncSocket::ShutDown(int how) {
 }
 
 void AsyncSocket::Close() {
-    const int descriptor = Detach();
+    const int descriptor = Unregister();
     if (descriptor >= 0) close(descriptor);
 }
 
-int AsyncSocket::Detach() {
+int AsyncSocket::Unregister() {
     if (registry) registry->Remove(registryId);
     registry.reset();
     registryId = 0;
@@ -199,34 +198,6 @@ int AsyncSocket::Detach() {
     const int descriptor = fd;
     fd = -1;
     return descriptor;
-}
-
-bool AsyncSocket::Attach(int descriptor) {
-    if (IsOpen() || descriptor < 0) return Fail(WSAEINVAL);
-    SocketAddress local;
-    local.length = sizeof local.storage;
-    if (getsockname(descriptor, local.Get(), &local.length) != 0) {
-        return Fail(SocketErrorFromErrno(errno));
-    }
-    if (!IsSupportedFamily(local.Family())) return Fail(WSAEAFNOSUPPORT);
-    const int flags = fcntl(descriptor, F_GETFL);
-    if (flags < 0 || fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) != 0) {
-        return Fail(SocketErrorFromErrno(errno));
-    }
-    int listening = 0;
-    socklen_t length = sizeof listening;
-    getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length);
-    SocketAddress peer;
-    peer.length = sizeof peer.storage;
-    const bool connected = getpeername(descriptor, peer.Get(), &peer.length) == 0;
-    Register(descriptor, local.Family(), State::kOpen);
-    if (listening) {
-        state = State::kListening;
-        acceptEnabled = true;
-    } else if (connected) {
-        EnterConnected();
-    }
-    return true;
 }
 
 bool AsyncSocket::GetSockName(std::string& address, int& port) const {

@@ -1,8 +1,8 @@
 // AsyncSocket: a non-blocking socket whose readiness arrives as virtual notifications, the way
 // Windows asynchronous sockets deliver them as window messages.
 //
-// Threads and ownership: a socket belongs to the thread that opened it (Socket, Create,
-// Attach, or Accept into it). Only that thread may use it, and its notifications are
+// Threads and ownership: a socket belongs to the thread that opened it (Socket, Create, or
+// Accept into it). Only that thread may use it, and its notifications are
 // dispatched only on that thread, while it waits in MessagePumpWait. The object owns its
 // descriptor and must stay where it is while open (it is registered by address). It may be
 // destroyed on another thread only when it is closed or its thread has ended. A handler may
@@ -95,12 +95,6 @@ public:
     bool SetSendBufferSize(int bytes);
     bool SetReceiveBufferSize(int bytes);
 
-    // Takes over an open socket descriptor (made non-blocking; connected, listening or
-    // neither), registered with the calling thread. The socket must be closed.
-    bool Attach(int fd);
-    // Gives the descriptor up without closing it; the socket is closed afterwards.
-    int Detach();
-
     bool IsOpen() const { return fd >= 0; }
     int Handle() const { return fd; }
     int Family() const { return family; }  // AF_INET or AF_INET6 while open
@@ -124,6 +118,7 @@ private:
     enum class Step { kLookup, kConnect, kAccept, kWrite, kRead };
 
     bool Register(int descriptor, int socketFamily, State initialState);
+    int Unregister();  // returns the descriptor, still open
     bool StartConnect(const SocketAddress& address);
     void EnterConnected();
     static bool Fail(int error);  // records the calling thread's error, returns false

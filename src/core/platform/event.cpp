@@ -61,10 +61,10 @@ bool WaitableTimer::Arm(std::chrono::milliseconds delay) {
     auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count();
     if (nanoseconds <= 0) nanoseconds = 1;
     Cancel();
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-    return timerfd_settime(fd, 0, &spec, nullptr) == 0;
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
+    due.it_value.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+    return timerfd_settime(fd, 0, &due, nullptr) == 0;
 }
 
 void WaitableTimer::Cancel() {

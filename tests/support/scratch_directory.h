@@ -21,7 +21,7 @@ public:
         const auto parent =
             base ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
         std::filesystem::create_directories(parent);
-        std::string name = (parent / "listing-XXXXXX").string();
+        std::string name = (parent / "scratch-XXXXXX").string();
         if (!mkdtemp(name.data())) ADD_FAILURE() << "mkdtemp failed under " << parent;
         path_ = name;
     }

@@ -1,0 +1,69 @@
+// The history files of the address boxes.
+#include "app/history.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "scratch_directory.h"
+#include "listing/line_reader.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::ReadFile;
+using testing::ScratchDirectory;
+using testing::WriteFile;
+using Entries = std::vector<std::string>;
+
+TEST(HistoryTest, LoadTrimsSkipsEmptyLinesAndRepeatsAndKeepsLongLinesWhole) {
+    ScratchDirectory scratch;
+    const std::string long300(300, 'u');
+    const std::string overlong(kMaxTextFileLine + 100, 'x');
+    WriteFile(scratch / "urlhis.txt", "  ftp.a.org \n\n\t\nftp.b.org\r\nftp.a.org\nFTP.A.ORG\n" +
+                                          long300 + "\n" + overlong + "\nlast");
+    EXPECT_EQ(LoadHistory(scratch / "urlhis.txt"),
+              (Entries{"ftp.a.org", "ftp.b.org", "FTP.A.ORG", long300, "last"}));
+    EXPECT_EQ(LoadHistory(scratch / "missing.txt"), Entries{});
+}
+
+TEST(HistoryTest, AddAppendsNewEntriesOnly) {
+    ScratchDirectory scratch;
+    const std::string path = scratch / "pathhis.txt";
+    WriteFile(path, "/pub");  // written by hand: no line feed at the end
+    Entries entries = LoadHistory(path);
+    using enum HistoryAddResult;
+    const std::pair<std::string, HistoryAddResult> steps[] = {
+        {"  /incoming  ", kAdded}, {"/incoming", kNotAdded}, {"/pub", kNotAdded},
+        {" \t ", kNotAdded},       {"/a\n/b", kNotAdded},    {"/Pub", kAdded},
+    };
+    for (const auto& [typed, result] : steps) {
+        EXPECT_EQ(AddHistoryEntry(path, entries, typed), result) << typed;
+    }
+    EXPECT_EQ(entries, (Entries{"/pub", "/incoming", "/Pub"}));
+    EXPECT_EQ(ReadFile(path), "/pub\n/incoming\n/Pub\n");
+
+    EXPECT_EQ(AddHistoryEntry(scratch / "no such dir/urlhis.txt", entries, "host"), kAddedNotSaved);
+    EXPECT_EQ(entries.back(), "host");
+}
+
+TEST(HistoryTest, TrimsBothFilesAndReportsEachFailure) {
+    ScratchDirectory scratch;
+    const std::string home = scratch.path() + "/";
+    std::string big;
+    while (big.size() <= 10000) big += "ftp://host.example.org/some/long/path\n";
+    WriteFile(home + "urlhis.txt", big);
+    WriteFile(home + "pathhis.txt", "/pub\n");
+    EXPECT_EQ(TrimHistoryFiles(home), Entries{});
+    EXPECT_LE(ReadFile(home + "urlhis.txt").size(), 8000u);
+
+    // Both files too long and the temporary file's name taken by a directory.
+    WriteFile(home + "urlhis.txt", big);
+    WriteFile(home + "pathhis.txt", big);
+    std::filesystem::create_directory(home + "~tmphis.txt");
+    const std::string message = "Can't create temporary file " + home + "~tmphis.txt!";
+    EXPECT_EQ(TrimHistoryFiles(home), (Entries{message, message}));
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,342 @@
+// AsyncSocket over loopback: notifications, their order and their re-enabling rules, name
+// lookups, errors, and handlers that close or destroy sockets while being dispatched.
+// Everything runs on the test thread; every wait is bounded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/async_socket.h"
+#include "platform/message_pump.h"
+
+namespace tarnwick::platform {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+// Writes every notification into a shared transcript ("name kind error"), signals
+// `progress`, then runs the test's hook for it. A hook may destroy the socket.
+class TestSocket : public AsyncSocket {
+public:
+    using Hook = std::function<void(TestSocket&, int)>;
+    TestSocket(std::string name, Lines& transcript, Event& progress)
+        : name(std::move(name)), transcript(transcript), progress(progress) {}
+
+    Hook onReceive, onSend, onConnect, onClose, onAccept;
+    std::string received;
+
+    void ReadSome(size_t limit = 64 * 1024) {
+        std::string buffer(limit, '\0');
+        const int count = Receive(buffer.data(), buffer.size());
+        if (count > 0) received.append(buffer, 0, count);
+    }
+
+protected:
+    void OnReceive(int error) override { Notify("receive", error, onReceive); }
+    void OnSend(int error) override { Notify("send", error, onSend); }
+    void OnConnect(int error) override { Notify("connect", error, onConnect); }
+    void OnClose(int error) override { Notify("close", error, onClose); }
+    void OnAccept(int error) override { Notify("accept", error, onAccept); }
+
+private:
+    void Notify(const char* kind, int error, const Hook& hook) {
+        transcript.push_back(name + " " + kind + " " + std::to_string(error));
+        progress.Set();
+        if (hook) hook(*this, error);  // last: it may destroy *this
+    }
+    std::string name;
+    Lines& transcript;
+    Event& progress;
+};
+
+class AsyncSocketTest : public testing::Test {
+protected:
+    Lines transcript;
+    Event progress;
+    std::vector<std::unique_ptr<TestSocket>> accepted;  // "server", "server2", ...
+    TestSocket::Hook acceptedOnReceive;                 // given to every accepted socket
+
+    std::unique_ptr<TestSocket> MakeSocket(const std::string& name) {
+        return std::make_unique<TestSocket>(name, transcript, progress);
+    }
+
+    // Listens on `address` port 0 and accepts every connection into `accepted`; the port.
+    int Listen(TestSocket& listener, const std::string& address, int family = AF_INET) {
+        if (!listener.Create(0, SOCK_STREAM, family, address) || !listener.Listen()) return 0;
+        listener.onAccept = [this](TestSocket& self, int) {
+            auto server = MakeSocket(accepted.empty() ? "server" : "server2");
+            server->onReceive = acceptedOnReceive;
+            if (self.Accept(*server)) accepted.push_back(std::move(server));
+        };
+        std::string host;
+        int port = 0;
+        return listener.GetSockName(host, port) ? port : 0;
+    }
+
+    bool PumpUntil(const std::function<bool()>& done, int seconds = 5) {
+        const auto limit = Clock::now() + std::chrono::seconds(seconds);
+        while (!done() && Clock::now() < limit) MessagePumpWait(progress, 1);
+        return done();
+    }
+    void PumpFor(int ms) {  // dispatches whatever comes within `ms`
+        for (const auto limit = Clock::now() + milliseconds(ms); Clock::now() < limit;) {
+            MessagePumpWait(progress, 0);
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+    }
+    Lines Of(const std::string& prefix) const {
+        Lines lines;
+        std::copy_if(transcript.begin(), transcript.end(), std::back_inserter(lines),
+                     [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+        return lines;
+    }
+
+    // The error of connecting `client` (named "client"), whether it failed at once or was
+    // reported by OnConnect; -1 if neither happened in time.
+    int ConnectAndWait(TestSocket& client, const std::string& host, int port) {
+        if (!client.Connect(host, port) && AsyncSocket::GetLastError() != WSAEWOULDBLOCK) {
+            return AsyncSocket::GetLastError();
+        }
+        if (!PumpUntil([&] { return !Of("client connect").empty(); }, 20)) return -1;
+        const std::string line = Of("client connect").back();
+        return std::stoi(line.substr(line.rfind(' ') + 1));
+    }
+};
+
+// The client sends once it may, the server echoes and closes: connect, send, receive and one
+// close arrive in that order, and the addresses line up.
+class LoopbackEcho : public AsyncSocketTest, public testing::WithParamInterface<int> {};
+
+TEST_P(LoopbackEcho, NotificationsArriveInOrderAndCloseOnce) {
+    const int family = GetParam();
+    const std::string loopback = family == AF_INET6 ? "::1" : "127.0.0.1";
+    if (AsyncSocket probe; !probe.Create(0, SOCK_STREAM, family, loopback)) {
+        GTEST_SKIP() << loopback << " is not available here";
+    }
+    auto listener = MakeSocket("listener");
+    const int port = Listen(*listener, loopback, family);
+    ASSERT_NE(port, 0);
+    acceptedOnReceive = [](TestSocket& self, int) {
+        self.ReadSome();
+        if (self.received != "hello") return;
+        self.Send("hello", 5);
+        self.Close();
+    };
+    auto client = MakeSocket("client");
+    ASSERT_TRUE(client->Create(0, SOCK_STREAM, family));
+    client->onSend = [](TestSocket& self, int) { self.Send("hello", 5); };
+    client->onReceive = [](TestSocket& self, int) { self.ReadSome(); };
+    ASSERT_EQ(ConnectAndWait(*client, loopback, port), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !Of("client close 0").empty(); }));
+    PumpFor(100);  // nothing may follow the close
+
+    EXPECT_EQ(Of("client"),
+              (Lines{"client connect 0", "client send 0", "client receive 0", "client close 0"}));
+    EXPECT_EQ(client->received, "hello");
+    std::string peerHost;
+    int peerPort = 0;
+    ASSERT_TRUE(client->GetPeerName(peerHost, peerPort));
+    EXPECT_EQ(peerHost, loopback);
+    EXPECT_EQ(peerPort, port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, LoopbackEcho, testing::Values(AF_INET, AF_INET6),
+                         [](const auto& info) { return info.param == AF_INET6 ? "IPv6" : "IPv4"; });
+
+// client (test side) connected to accepted[0] (server side).
+class ConnectedPair : public AsyncSocketTest {
+protected:
+    void SetUp() override {
+        port = Listen(*listener, "127.0.0.1");
+        ASSERT_TRUE(client->Create());
+        ASSERT_EQ(ConnectAndWait(*client, "127.0.0.1", port), 0);
+        ASSERT_TRUE(PumpUntil([&] { return !accepted.empty(); }));
+        server = accepted[0].get();
+        PumpFor(50);  // the initial "ready to send" notifications
+        transcript.clear();
+    }
+    std::unique_ptr<TestSocket> listener = MakeSocket("listener"), client = MakeSocket("client");
+    TestSocket* server = nullptr;
+    int port = 0;
+};
+
+TEST_F(ConnectedPair, ReceiveIsNotRepeatedUntilTheHandlerReads) {
+    ASSERT_EQ(server->Send("abc", 3), 3);
+    ASSERT_TRUE(PumpUntil([&] { return Of("client receive 0").size() == 1; }));
+    EXPECT_EQ(MessagePumpWait(progress, 1), WAIT_TIMEOUT);  // no busy repetition
+    client->ReadSome(1);  // reading re-enables it; two bytes are still there
+    ASSERT_TRUE(PumpUntil([&] { return Of("client receive 0").size() == 2; }));
+}
+
+// Data sent before a graceful close is offered first; a reset is reported as such.
+TEST_F(ConnectedPair, CloseComesAfterPendingDataAndTellsResetFromGraceful) {
+    client->onReceive = [](TestSocket& self, int) { self.ReadSome(1); };
+    ASSERT_EQ(server->Send("xyz", 3), 3);
+    server->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !Of("client close").empty(); }));
+    PumpFor(100);
+    EXPECT_EQ(Of("client"), (Lines{"client receive 0", "client receive 0", "client receive 0",
+                                   "client close 0"}));
+    EXPECT_EQ(client->received, "xyz");
+
+    auto other = MakeSocket("client");
+    ASSERT_TRUE(other->Create());
+    transcript.clear();
+    ASSERT_EQ(ConnectAndWait(*other, "127.0.0.1", port), 0);
+    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 2; }));
+    const linger abortive{1, 0};  // closing with linger 0 sends a reset
+    ASSERT_TRUE(accepted[1]->SetSockOpt(SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive));
+    accepted[1]->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !Of("client close").empty(); }));
+    EXPECT_EQ(Of("client close"), Lines{"client close 10054"});
+    // Sending on the broken connection fails; it must not raise SIGPIPE and end the process.
+    EXPECT_EQ(other->Send("x", 1), SOCKET_ERROR);
+}
+
+TEST_F(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
+    bool drain = false;
+    server->onReceive = [&](TestSocket& self, int) {
+        if (drain) self.ReadSome();
+    };
+    ASSERT_TRUE(client->SetSendBufferSize(4096));
+    ASSERT_TRUE(server->SetReceiveBufferSize(4096));
+    const std::string chunk(64 * 1024, 'x');
+    size_t sent = 0;
+    for (int i = 0, count = 0; i < 10000 && count != SOCKET_ERROR; ++i) {  // fill the buffers
+        count = client->Send(chunk.data(), chunk.size());
+        if (count > 0) sent += count;
+    }
+    ASSERT_EQ(AsyncSocket::GetLastError(), WSAEWOULDBLOCK);
+    PumpFor(100);
+    EXPECT_TRUE(Of("client send").empty());  // no room yet, no notification
+
+    drain = true;
+    server->ReadSome();  // its receive notification came while it was not draining
+    ASSERT_TRUE(PumpUntil([&] { return server->received.size() == sent; }, 20));
+    ASSERT_TRUE(PumpUntil([&] { return Of("client send 0").size() == 1; }));
+    PumpFor(100);
+    EXPECT_EQ(Of("client send 0").size(), 1u);
+}
+
+TEST_F(ConnectedPair, DeadlinePassingWhileDispatchingEndsTheWaitAtOnce) {
+    Event awaited;
+    client->onReceive = [&](TestSocket& self, int) {
+        self.ReadSome();
+        std::this_thread::sleep_for(milliseconds(2100));  // a handler that takes too long
+        awaited.Set();
+    };
+    ASSERT_EQ(server->Send("x", 1), 1);
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(MessagePumpWait(awaited, 1), WAIT_TIMEOUT);
+    EXPECT_TRUE(awaited.TryWait());  // the late signal is kept, not lost
+}
+
+TEST_F(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
+    auto second = MakeSocket("client2");
+    ASSERT_TRUE(second->Create());
+    second->Connect("127.0.0.1", port);
+    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 2; }));
+    // The first server end, registered first, is dispatched first and destroys the second,
+    // which is ready in the same pass.
+    server->onReceive = [&](TestSocket& self, int) {
+        self.ReadSome();
+        accepted[1].reset();
+    };
+    ASSERT_EQ(client->Send("1", 1), 1);
+    ASSERT_EQ(second->Send("2", 1), 1);
+    std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_TRUE(PumpUntil([&] { return accepted[1] == nullptr; }));
+    EXPECT_TRUE(Of("server2 receive 0").empty());
+
+    client->onClose = [&](TestSocket&, int) { client.reset(); };
+    server->Close();
+    ASSERT_TRUE(PumpUntil([&] { return client == nullptr; }));
+    PumpFor(50);
+}
+
+// Like an upload running inside its connection's notification: the connect handler sends and
+// waits, and meanwhile its own "ready to send", the accept and the peer's receives come in.
+TEST_F(AsyncSocketTest, HandlerMayWaitWhileItsOwnNotificationsAreDispatched) {
+    std::string payload(2 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4096);
+    auto listener = MakeSocket("listener");
+    const int port = Listen(*listener, "127.0.0.1");
+    acceptedOnReceive = [](TestSocket& self, int) { self.ReadSome(); };
+
+    Event allSent(Event::kManualReset);
+    size_t offset = 0;
+    auto sendRest = [&](TestSocket& self, int) {
+        for (int count = 0; offset < payload.size() && count != SOCKET_ERROR;) {
+            count = self.Send(payload.data() + offset, payload.size() - offset);
+            if (count > 0) offset += count;
+        }
+        if (offset == payload.size()) allSent.Set();
+    };
+    int nestedResult = -1;
+    auto uploader = MakeSocket("client");
+    uploader->onConnect = [&](TestSocket& self, int) {
+        sendRest(self, 0);
+        nestedResult = MessagePumpWait(allSent, 10);
+    };
+    uploader->onSend = sendRest;
+    ASSERT_TRUE(uploader->Create());
+    uploader->Connect("127.0.0.1", port);
+    ASSERT_TRUE(PumpUntil([&] { return nestedResult != -1; }, 20));
+    EXPECT_EQ(nestedResult, WAIT_OBJECT_0);
+    ASSERT_TRUE(PumpUntil([&] { return accepted[0]->received.size() == payload.size(); }, 20));
+    EXPECT_TRUE(accepted[0]->received == payload);
+}
+
+TEST_F(AsyncSocketTest, ConnectReportsRefusalLookupsAndBadAddresses) {
+    auto listener = MakeSocket("listener");
+    const int listening = Listen(*listener, "127.0.0.1");
+    int closed = 0;
+    if (AsyncSocket probe; probe.Create(0, SOCK_STREAM, AF_INET, "127.0.0.1")) {
+        std::string host;
+        probe.GetSockName(host, closed);
+    }  // closed again: nothing listens there
+    ASSERT_NE(closed, 0);
+    const struct {
+        const char* host;
+        int port;
+        int expected;
+    } cases[] = {
+        {"127.0.0.1", closed, WSAECONNREFUSED},
+        {"localhost", listening, 0},
+        {"nonexistent.invalid", listening, WSAHOST_NOT_FOUND},
+        {"::1", listening, WSAEAFNOSUPPORT},  // an address, but not of this socket's family
+        {"", listening, WSAEINVAL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        transcript.clear();
+        auto client = MakeSocket("client");
+        ASSERT_TRUE(client->Create());
+        EXPECT_EQ(ConnectAndWait(*client, c.host, c.port), c.expected);
+    }
+}
+
+// A socket closed or destroyed while its name lookup runs never hears of the late result.
+TEST_F(AsyncSocketTest, LookupResultAfterCloseOrDestructionIsDiscarded) {
+    auto closed = MakeSocket("client");
+    auto destroyed = MakeSocket("client");
+    ASSERT_TRUE(closed->Create());
+    ASSERT_TRUE(destroyed->Create());
+    closed->Connect("localhost", 21);
+    destroyed->Connect("localhost", 21);
+    closed->Close();
+    destroyed.reset();
+    std::this_thread::sleep_for(milliseconds(200));  // let the lookups finish
+    PumpFor(100);
+    EXPECT_TRUE(transcript.empty());
+}
+
+}  // namespace
+}  // namespace tarnwick::platform

@@ -1,0 +1,187 @@
+#include "search/offline_search.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "scratch_directory.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+std::string File(const std::string& name) {
+    return "-rw-r--r--   1 ftp ftp  1234 Jan  5 10:00 " + name + "\n";
+}
+
+struct SearchRun {
+    OfflineSearchResult result;
+    Strings urls;
+    Strings directories;  // as reported before each was searched
+};
+
+// A cache home inside a scratch directory, so that tests can also put things beside it.
+class OfflineSearchTest : public ::testing::Test {
+protected:
+    std::string home() const { return scratch_ / "cache"; }
+
+    // Writes `listing` as the files.lis of `directory` (relative to the cache home).
+    void Cache(const std::string& directory, const std::string& listing) const {
+        fs::create_directories(home() + "/" + directory);
+        testing::WriteFile(home() + "/" + directory + "/files.lis", listing);
+    }
+
+    // Searches the cache home (or `cacheHome`); with stopAt > 0 the stopAt-th question
+    // whether to stop is answered yes.
+    SearchRun Search(const std::string& text, const Strings& sites, bool regex = false,
+                     int stopAt = 0, std::string cacheHome = "") const {
+        SearchRun run;
+        int questions = 0;
+        OfflineSearchCallbacks callbacks;
+        callbacks.searchingDirectory = [&run](const std::string& d) {
+            run.directories.push_back(d);
+        };
+        callbacks.resultFound = [&run](const std::string& url) { run.urls.push_back(url); };
+        callbacks.stopRequested = [&questions, stopAt] { return ++questions == stopAt; };
+        if (cacheHome.empty()) cacheHome = home();
+        run.result = RunOfflineSearch({cacheHome, sites, text, regex}, callbacks);
+        EXPECT_EQ(run.result.resultCount, run.urls.size());
+        return run;
+    }
+
+    testing::ScratchDirectory scratch_;
+};
+
+TEST(WildcardToPattern, EscapesOnlyDotsAndTranslatesWildcards) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"*.txt", ".*\\.txt"}, {"a?c", "a.c"},           {"?.*", ".\\..*"},
+        {"[ab]*", "[ab].*"},   {"(x|y).c", "(x|y)\\.c"},
+    };
+    for (const auto& [wildcard, pattern] : cases) {
+        EXPECT_EQ(WildcardToPattern(wildcard), pattern) << wildcard;
+    }
+}
+
+TEST_F(OfflineSearchTest, MatchesWholeNamesAsTheListingFileReaderGivesThem) {
+    Cache("h", "total 12\n" + File(".") + File("a.txt") + File("a.txt.bak") + File("b.TXT") +
+                   File("notes for  release.txt") +
+                   "lrwxrwxrwx 1 u g 11 Jan 05 2001 www.txt -> public.txt\n"
+                   "01-31-02  09:05PM                 1234 dos file.txt\r\n"
+                   "totally.txt is skipped\n\n" +
+                   File("after the empty line.txt"));
+    const SearchRun run = Search("*.txt", {"h"});
+    EXPECT_EQ(run.result.outcome, SearchOutcome::kCompleted);
+    EXPECT_EQ(run.urls, (Strings{"ftp://h/a.txt", "ftp://h/notes for  release.txt",
+                                 "ftp://h/www.txt", "ftp://h/dos file.txt"}));
+    EXPECT_EQ(Search("?", {"h"}).urls, (Strings{"ftp://h/."}));  // dot entries are kept
+}
+
+TEST_F(OfflineSearchTest, PatternSyntaxOfTheEngineApplies) {
+    Cache("h", File("a.txt") + File("c.txt") + File("ab") + File("ba") + File("A.TXT"));
+    EXPECT_EQ(Search("[ab].txt", {"h"}).urls, (Strings{"ftp://h/a.txt"}));
+    EXPECT_EQ(Search("(ab|ba)", {"h"}).urls, (Strings{"ftp://h/ab", "ftp://h/ba"}));
+    EXPECT_EQ(Search("(a|c)\\.txt", {"h"}, true).urls, (Strings{"ftp://h/a.txt", "ftp://h/c.txt"}));
+}
+
+TEST_F(OfflineSearchTest, BreadthFirstBySiteThenLevelThenName) {
+    // Created out of name order, so that enumeration order alone would not sort them.
+    Cache("h/b", File("x"));
+    Cache("h/a/deep", File("x"));
+    Cache("h/a", File("x") + File("y"));
+    Cache("h", File("x"));
+    Cache("g", File("x"));
+    Cache("h/b/no-listing/sub", File("x"));
+    const SearchRun run = Search("x", {"h", "g"});
+    EXPECT_EQ(run.urls, (Strings{"ftp://h/x", "ftp://h/a/x", "ftp://h/b/x", "ftp://h/a/deep/x",
+                                 "ftp://h/b/no-listing/sub/x", "ftp://g/x"}));
+    const std::string h = home() + "/h";
+    EXPECT_EQ(run.directories, (Strings{h, h + "/a", h + "/b", h + "/a/deep", h + "/b/no-listing",
+                                        h + "/b/no-listing/sub", home() + "/g"}));
+    // A trailing separator on the cache home changes neither paths nor URLs.
+    const SearchRun slashed = Search("x", {"h", "g"}, false, 0, home() + "/");
+    EXPECT_EQ(slashed.urls, run.urls);
+    EXPECT_EQ(slashed.directories, run.directories);
+}
+
+TEST_F(OfflineSearchTest, StopIsHonouredBetweenDirectoriesAndEndsAllSites) {
+    Cache("h", File("x"));
+    Cache("h/a", File("x"));
+    Cache("g", File("x"));
+    const SearchRun run = Search("x", {"h", "g"}, false, 2);
+    EXPECT_EQ(run.result.outcome, SearchOutcome::kCancelled);
+    EXPECT_EQ(run.urls, (Strings{"ftp://h/x"}));
+    EXPECT_EQ(run.directories.size(), 1u);
+    EXPECT_TRUE(Search("x", {"h", "g"}, false, 1).urls.empty());
+}
+
+TEST_F(OfflineSearchTest, PatternThatDoesNotCompileSearchesNothing) {
+    Cache("h", File("(ab") + File("ab"));
+    struct Case {
+        std::string text;
+        bool regex;
+        std::string message;
+        std::size_t position;
+    };
+    const std::vector<Case> cases = {
+        {"(ab", true, ") expected\r\n  ", 3},
+        {"(ab*", false, ") expected\r\n  ", 5},  // the wildcard became "(ab.*"
+        {"", false, "[,',( or ident expected", 0},
+    };
+    for (const Case& c : cases) {
+        const SearchRun run = Search(c.text, {"h"}, c.regex);
+        EXPECT_EQ(run.result.outcome, SearchOutcome::kPatternError) << c.text;
+        EXPECT_EQ(run.result.compile.message, c.message) << c.text;
+        EXPECT_EQ(run.result.compile.position, c.position) << c.text;
+        EXPECT_TRUE(run.directories.empty() && run.urls.empty()) << c.text;
+    }
+}
+
+TEST_F(OfflineSearchTest, NeverLeavesTheCacheHome) {
+    const std::string outside = scratch_ / "outside";
+    fs::create_directories(outside);
+    testing::WriteFile(outside + "/files.lis", File("secret"));
+    Cache("h", File("visible"));
+    fs::create_directory_symlink(outside, home() + "/h/link");
+    fs::create_directories(home() + "/j");
+    fs::create_symlink(outside + "/files.lis", home() + "/j/files.lis");
+    fs::create_directory_symlink(outside, home() + "/linked-site");
+    EXPECT_EQ(Search("*", {"h", "j", "linked-site"}).urls, (Strings{"ftp://h/visible"}));
+    // Names that are no site key would lead out of the cache home.
+    EXPECT_TRUE(Search("*", {"..", "../outside", ""}).directories.empty());
+}
+
+TEST_F(OfflineSearchTest, ListingThatIsAPipeIsSkippedNotWaitedFor) {
+    fs::create_directories(home() + "/h");
+    const std::string fifo = home() + "/h/files.lis";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto search = std::async(std::launch::async, [this] { return Search("*", {"h"}); });
+    if (search.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the search waits for a writer on the pipe";
+        const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // releases the reader
+        if (writer >= 0) close(writer);
+    }
+    EXPECT_EQ(search.get().result.outcome, SearchOutcome::kCompleted);
+}
+
+TEST_F(OfflineSearchTest, CachedSitesAreTheRealDirectoriesSorted) {
+    EXPECT_TRUE(CachedSites(home()).empty());  // no cache home yet
+    fs::create_directories(home() + "/ftp.b.org");
+    fs::create_directories(home() + "/ftp.a.org");
+    fs::create_directories(home() + "/B");
+    testing::WriteFile(home() + "/notes.txt", "a file, not a site");
+    fs::create_directory_symlink(scratch_.path(), home() + "/link");
+    EXPECT_EQ(CachedSites(home()), (Strings{"B", "ftp.a.org", "ftp.b.org"}));
+}
+
+}  // namespace
+}  // namespace tarnwick
