@@ -267,9 +267,6 @@ TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
     EXPECT_EQ(RunMode({"rm", Url("/made/moved.txt")}).status, 0);
     EXPECT_FALSE(fs::exists(root / "made" / "moved.txt"));
     const CliResult removed = RunMode({"rmdir", Url("/made")});
-    if (removed.err.find("Unimplemented command!") != std::string::npos) {
-        GTEST_SKIP() << "the session's worker does not dispatch CmdRemoveDir yet";
-    }
     EXPECT_EQ(removed.status, 0) << removed.err;
     EXPECT_FALSE(fs::exists(root / "made"));
 }

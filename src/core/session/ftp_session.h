@@ -54,9 +54,8 @@ enum SessionCommandCode : int {
     CmdRename = 11,
     CmdPrintDir = 12,
     CmdRest = 13,
-    // Remove directory firstArg (opt), through RetryDeleteDir. Not one of the original codes
-    // (there a directory was removed only by a queue run); the command-line client's rmdir
-    // needs it.
+    // Remove directory firstArg (opt). An addition to the original codes (there a directory
+    // was removed only by a queue run); the command-line client's rmdir needs it.
     CmdRemoveDir = 14,
 };
 

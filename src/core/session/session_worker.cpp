@@ -147,6 +147,8 @@ int CFtpSession::ExecuteCommand(const SessionCommand& cmd) {
             return controlSocket.MakeDir(cmd.firstArg, opt);
         case CmdQuit:
             return controlSocket.Quit();
+        case CmdRemoveDir:
+            return controlSocket.RemoveDir(cmd.firstArg, opt);
         case CmdRename:
             return controlSocket.RenameFile(cmd.firstArg, cmd.secondName, opt);
         case CmdPrintDir:
