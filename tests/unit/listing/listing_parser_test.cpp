@@ -148,8 +148,10 @@ TEST_F(ListingParserTest, SingleLines) {
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(Parse(line), expected) << line;
 
-    for (const char* unrepresentable :
-         {"- 1 u g 1 Jan 1 99999999999999 x", "1-1-1 99999999999:1 1 x"}) {
+    // Numbers past 64 bits saturate rather than overflow.
+    for (const char* unrepresentable : {"- 1 u g 1 Jan 1 99999999999999 x",
+                                        "- 1 u g 1 Jan 99999999999999999999999 2005 x",
+                                        "1-1-1 99999999999:1 1 x"}) {
         FileEntry entry;
         ParseListingLine(entry, unrepresentable, FixedNow);
         EXPECT_EQ(entry.modified, -1) << unrepresentable;
