@@ -24,12 +24,12 @@ using testing::ReadFile;
 using testing::WriteFile;
 
 // tester/secret on 127.0.0.1:port, normal login.
-inline SiteSetting LoopbackSite(uint16_t port, const std::string& user = "tester") {
+inline SiteSetting LoopbackSite(uint16_t port) {
     SiteSetting site;
     site.address = "127.0.0.1";
     site.port = port;
     site.logintype = kLoginNormal;
-    site.username = user;
+    site.username = "tester";
     site.password = "secret";
     return site;
 }
@@ -57,9 +57,8 @@ protected:
 
     // A session on the scripted server (or on `port`), not connected, with a short default
     // deadline, logging in as tester/secret.
-    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0,
-                             const std::string& user = "tester") {
-        SiteSetting site = LoopbackSite(port != 0 ? port : server.Port(), user);
+    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0) {
+        SiteSetting site = LoopbackSite(port != 0 ? port : server.Port());
         site.passive = passive ? 1 : 0;
         session = std::make_unique<CFtpSession>(site, settings, observer);
         session->SetDefaultTimeout(10);
@@ -68,13 +67,10 @@ protected:
 
     // The session, connected and logged in (the scripted server's script starts with the
     // login).
-    CFtpSession& Connect(bool passive = true, uint16_t port = 0,
-                         const std::string& user = "tester") {
-        MakeSession(passive, port, user);
+    CFtpSession& Connect(bool passive = true) {
+        MakeSession(passive);
         EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-        if (!passive) {
-            EXPECT_TRUE(session->listenSocket.Open());
-        }
+        EXPECT_TRUE(passive || session->listenSocket.Open());
         return *session;
     }
     CControlSocket& Control() { return session->controlSocket; }
