@@ -1,6 +1,8 @@
 // Reading and writing the site file.
 #include "sites/site_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -138,7 +140,9 @@ SiteFileResult LoadSiteFile(const std::string& path, std::vector<SiteSetting>& s
 
 SiteFileResult SaveSiteFile(const std::string& path, const std::vector<SiteSetting>& sites) {
     // The file holds passwords: the new one is never readable by others, not even before
-    // the rename, whatever the permissions of the file it replaces.
+    // the rename; an older file, written without care, is tightened even if saving fails.
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::chmod(path.c_str(), 0600);
     return WriteFileAtomically(path, SiteFileText(sites), {.ownerOnly = true}) ==
                    AtomicWriteResult::kWritten
                ? SiteFileResult::kOk
