@@ -6,43 +6,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "listing/history_file.h"
 #include "listing/line_reader.h"
+#include "listing/text_utils.h"
+#include "platform/file_descriptor.h"
 
 namespace tarnwick {
 
 namespace {
 
-bool IsSpace(char c) {
-    return c == ' ' || (c >= 9 && c <= 13);
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 bool Contains(const std::vector<std::string>& entries, std::string_view entry) {
     return std::find(entries.begin(), entries.end(), entry) != entries.end();
 }
-
-// Owns a file descriptor.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // True if the file is not empty and its last byte is not a line feed: appending must first
 // end that line, or the new entry would be glued to it.
@@ -56,18 +32,12 @@ bool EndsInsideALine(int fd) {
 // Appends the entry as one line with a single write, so a concurrent appender cannot
 // interleave with it.
 bool AppendLine(const std::string& path, std::string_view entry) {
-    Descriptor file(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (file.get() < 0) return false;
+    const platform::FileDescriptor file(
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!file.IsOpen()) return false;
     std::string line = EndsInsideALine(file.get()) ? "\n" : "";
     line.append(entry).push_back('\n');
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(file.get(), rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        rest.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
+    return platform::WriteAll(file.get(), line);
 }
 
 }  // namespace
@@ -76,11 +46,11 @@ std::vector<std::string> LoadHistory(const std::string& path) {
     std::vector<std::string> entries;
     LineReader reader(path);
     if (!reader.IsOpen()) return entries;
-    std::string line;
+    std::string_view line;
     for (LineStatus status; (status = reader.Next(line)) != LineStatus::kEnd;) {
         if (status == LineStatus::kError) break;
         if (status == LineStatus::kTooLong) continue;
-        const std::string_view entry = Trim(line);
+        const std::string_view entry = TrimFieldSpaces(line);
         if (!entry.empty() && !Contains(entries, entry)) entries.emplace_back(entry);
     }
     return entries;
@@ -88,7 +58,7 @@ std::vector<std::string> LoadHistory(const std::string& path) {
 
 HistoryAddResult AddHistoryEntry(const std::string& path, std::vector<std::string>& entries,
                                  std::string_view text) {
-    const std::string_view entry = Trim(text);
+    const std::string_view entry = TrimFieldSpaces(text);
     if (entry.empty() || entry.size() > kMaxTextFileLine ||
         entry.find_first_of("\r\n") != std::string_view::npos || Contains(entries, entry)) {
         return HistoryAddResult::kNotAdded;

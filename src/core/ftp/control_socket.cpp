@@ -2,6 +2,7 @@
 // socket notifications that release the waiting operation.
 #include "ftp/control_socket.h"
 
+#include "listing/text_utils.h"
 #include "session/ftp_session.h"
 
 namespace tarnwick {
@@ -152,7 +153,7 @@ void CControlSocket::OnReceive(int /*error*/) {
     if (replyDone.TryWait()) {
         // Nobody waits for a reply: only log what came.
         session.Log("Unexpected response received.", LOG_STATE);
-        session.Log(IndentReplyText(bytes), LOG_REPLY, false, true);
+        session.Log(IndentContinuationLines(bytes), LOG_REPLY, false, true);
         return;
     }
     AddReplyChunk(bytes);
@@ -184,10 +185,10 @@ void CControlSocket::LogReplyChunk(std::string_view bytes) {
     // The first chunk of a reply carries the reply prefix; later ones continue its text, with
     // continuation lines indented under the first.
     if (replyText.empty()) {
-        session.Log(IndentReplyText(bytes), LOG_REPLY, false, true);
+        session.Log(IndentContinuationLines(bytes), LOG_REPLY, false, true);
         return;
     }
-    std::string text = IndentReplyText(bytes);
+    std::string text = IndentContinuationLines(bytes);
     if (replyText.ends_with("\r\n")) text.insert(0, "\t\t");
     session.Log(text, LOG_REPLY, false, false);
 }

@@ -138,16 +138,6 @@ std::string SocketErrorText(int error) {
     return "socket error code=" + std::to_string(error);
 }
 
-std::string IndentReplyText(std::string_view chunk) {
-    std::string out;
-    out.reserve(chunk.size() + 16);
-    for (size_t i = 0; i < chunk.size(); ++i) {
-        out += chunk[i];
-        if (chunk[i] == '\n' && i + 1 < chunk.size()) out += "\t\t";
-    }
-    return out;
-}
-
 std::string CommandLogText(std::string_view line) {
     std::string logged(line);
     if (logged.starts_with("pass") && logged.size() > 5) {
@@ -217,28 +207,18 @@ int OverwriteCase(bool upload, int64_t sourceTime, int64_t targetTime, uint64_t 
 
 int AutoOverwriteAction(int overwriteCase) {
     // Rows: source older, same time, newer; columns: source smaller, same size, bigger.
+    // clang-format off
     static constexpr int kRule[kOverwriteCases] = {
         // download
-        kSkip,
-        kSkip,
-        kSkip,  //
-        kOverwrite,
-        kSkip,
-        kResume,  //
-        kOverwrite,
-        kOverwrite,
-        kOverwrite,
+        kSkip,      kSkip,      kSkip,
+        kOverwrite, kSkip,      kResume,
+        kOverwrite, kOverwrite, kOverwrite,
         // upload
-        kSkip,
-        kSkip,
-        kResume,  //
-        kOverwrite,
-        kSkip,
-        kResume,  //
-        kOverwrite,
-        kOverwrite,
-        kOverwrite,
+        kSkip,      kSkip,      kResume,
+        kOverwrite, kSkip,      kResume,
+        kOverwrite, kOverwrite, kOverwrite,
     };
+    // clang-format on
     if (overwriteCase < 0 || overwriteCase >= kOverwriteCases) return kSkip;
     return kRule[overwriteCase];
 }

@@ -34,10 +34,6 @@ bool IsTransferPair(const std::string* codes, int count);
 // The log text of a socket error number (Windows Sockets numbering); "" for 0.
 std::string SocketErrorText(int error);
 
-// Inserts two tabs after every line feed of `chunk` that is not its last character, so that
-// continuation lines of a reply line up under its first line in the log.
-std::string IndentReplyText(std::string_view chunk);
-
 // The command line as logged: "pass " followed by one "*" per password character.
 std::string CommandLogText(std::string_view line);
 

@@ -16,15 +16,23 @@ enum class AtomicWriteResult {
     kRenameFailed,           // the temporary file could not replace the target
 };
 
-// Writes `contents` to `target` through a temporary file. With an empty `temporaryPath` a
-// unique name ".<target name>.XXXXXX" next to the target is used; otherwise that path, which
-// must be in the same directory as the target. The temporary file is removed on failure.
-// A target that already exists keeps its permission bits; a new one gets 0644 (less umask
-// for a named temporary file). `syncToDisk` flushes the data to the device before the
-// rename, so that even a power loss leaves the old or the new content; files that can be
-// fetched again (cached listings) may skip that cost.
+struct AtomicWriteOptions {
+    // Empty: a unique name ".<target name>.XXXXXX" next to the target. Otherwise this path,
+    // which must be in the same directory as the target.
+    std::string temporaryPath{};
+    // Flushes the data to the device before the rename, so that even a power loss leaves the
+    // old or the new content; files that can be fetched again (cached listings) may skip
+    // that cost.
+    bool syncToDisk = true;
+    // The new file is readable by its owner only (0600), from the moment it is created: for
+    // files that hold passwords.
+    bool ownerOnly = false;
+};
+
+// Writes `contents` to `target` through a temporary file, which is removed on failure.
+// Unless `ownerOnly` is set, a target that already exists keeps its permission bits and a new
+// one gets 0644 (less umask for a named temporary file).
 AtomicWriteResult WriteFileAtomically(const std::string& target, std::string_view contents,
-                                      const std::string& temporaryPath = {},
-                                      bool syncToDisk = true);
+                                      const AtomicWriteOptions& options = {});
 
 }  // namespace tarnwick

@@ -150,7 +150,8 @@ int UpdateDirectoryCache(const CacheConfig& config, const std::string& siteKey,
     MakeDirectoryPath(location->Directory());
     const std::string listingFile = location->ListingFile();
     // A cached listing can always be fetched again, so it is not worth a sync to the disk.
-    const AtomicWriteResult written = WriteFileAtomically(listingFile, listing, {}, false);
+    const AtomicWriteResult written =
+        WriteFileAtomically(listingFile, listing, {.syncToDisk = false});
     if (written == AtomicWriteResult::kCannotCreateTemporary) {
         tell("Can't open file " + listingFile);
         return -1;

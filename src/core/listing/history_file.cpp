@@ -45,7 +45,7 @@ HistoryTrimResult TrimHistoryFile(const std::string& directory, const std::strin
                                       : std::string_view(tail).substr(firstLineEnd + 1);
 
     const std::string temporary = JoinPath(directory, kTemporaryName);
-    switch (WriteFileAtomically(path, kept, temporary)) {
+    switch (WriteFileAtomically(path, kept, {.temporaryPath = temporary})) {
         case AtomicWriteResult::kWritten:
             return {HistoryTrimStatus::kTrimmed, {}};
         case AtomicWriteResult::kCannotCreateTemporary:

@@ -29,7 +29,9 @@ std::string_view NthField(std::string_view text, int n, IsSep isSep, size_t* sta
 
 }  // namespace
 
-std::string_view GetField(std::string_view line, int n) { return NthField(line, n, IsFieldSpace); }
+std::string_view GetField(std::string_view line, int n) {
+    return NthField(line, n, IsFieldSpace);
+}
 
 std::string_view GetFieldByChar(std::string_view text, int n, char separator) {
     return NthField(text, n, [separator](char c) { return c == separator; });

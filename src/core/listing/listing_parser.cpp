@@ -1,17 +1,13 @@
 // The listing parser: one line at a time, UNIX or DOS style decided by the line itself.
 #include "listing/listing_parser.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 
+#include "listing/line_reader.h"
 #include "listing/local_time.h"
+#include "listing/text_utils.h"
 
 namespace tarnwick {
 
@@ -29,25 +25,10 @@ bool StartsWithDigit(std::string_view text) {
     return !text.empty() && IsDigit(text[0]);
 }
 
-std::string_view Trim(std::string_view text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsFieldSpace(text[begin])) ++begin;
-    while (end > begin && IsFieldSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-// The number at the start of `text` (optional sign, then digits up to the first non-digit),
-// as C's atoi reads it but saturated instead of overflowing; 0 when there is none.
+// The number at the start of `text`, as C's atoi reads it but saturated instead of
+// overflowing; 0 when there is none.
 int64_t LeadingNumber(std::string_view text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && IsDigit(text[i]); ++i) {
-        value = std::min(value * 10 + (text[i] - '0'), kNumberLimit);
-    }
-    return negative ? -value : value;
+    return LeadingInteger(text, kNumberLimit);
 }
 
 // A size field: an unsigned 64-bit number at its start. A negative number or one that does
@@ -207,8 +188,10 @@ bool IsDotName(const std::string& name) {
 enum class LineKind { kSkip, kEnd, kEntry };
 
 LineKind Classify(std::string_view rawLine, std::string_view& trimmed) {
-    if (rawLine.size() > kMaxListingLineLength) return LineKind::kSkip;
-    trimmed = Trim(rawLine);
+    // The CR of a CR LF line end does not count against the bound, as in LineReader.
+    const size_t length = rawLine.size() - (rawLine.ends_with('\r') ? 1 : 0);
+    if (length > kMaxListingLineLength) return LineKind::kSkip;
+    trimmed = TrimFieldSpaces(rawLine);
     if (IsTotalLine(trimmed)) return LineKind::kSkip;
     if (trimmed.empty()) return LineKind::kEnd;
     return LineKind::kEntry;
@@ -217,87 +200,6 @@ LineKind Classify(std::string_view rawLine, std::string_view& trimmed) {
 size_t CountLineFeeds(std::string_view text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
-
-// Owns a file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Reads a file as bytes, one physical line (without its line feed) at a time. A line longer
-// than kMaxListingLineLength is reported as overlong and never held whole in memory.
-class LineReader {
-public:
-    enum class Result { kLine, kOverlongLine, kEnd, kError };
-
-    explicit LineReader(int fd) : fd_(fd), buffer_(kChunkSize, '\0') {}
-
-    // On kLine, `line` is valid until the next call.
-    Result Next(std::string_view& line) {
-        pending_.clear();
-        bool overlong = false;
-        for (;;) {
-            const char* begin = buffer_.data() + begin_;
-            const char* feed = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin_));
-            const size_t length = feed ? static_cast<size_t>(feed - begin) : end_ - begin_;
-            if (!overlong && pending_.empty() && feed) {  // the common case: no copy
-                begin_ += length + 1;
-                line = std::string_view(begin, length);
-                return length > kMaxListingLineLength ? Result::kOverlongLine : Result::kLine;
-            }
-            if (!overlong) {
-                overlong = pending_.size() + length > kMaxListingLineLength;
-                if (overlong) {
-                    pending_.clear();
-                } else {
-                    pending_.append(begin, length);
-                }
-            }
-            begin_ += length;
-            if (feed) {
-                ++begin_;
-                break;
-            }
-            const Result refill = Refill();
-            if (refill == Result::kError) return refill;
-            if (refill == Result::kEnd) {
-                if (!overlong && pending_.empty()) return Result::kEnd;
-                break;  // the last line has no line feed
-            }
-        }
-        line = pending_;
-        return overlong ? Result::kOverlongLine : Result::kLine;
-    }
-
-private:
-    static constexpr size_t kChunkSize = 64 * 1024;
-
-    Result Refill() {
-        ssize_t got;
-        do {
-            got = read(fd_, buffer_.data(), buffer_.size());
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) return Result::kError;
-        begin_ = 0;
-        end_ = static_cast<size_t>(got);
-        return got == 0 ? Result::kEnd : Result::kLine;
-    }
-
-    int fd_;
-    std::string buffer_;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    std::string pending_;  // a line that spans chunks
-};
 
 }  // namespace
 
@@ -309,7 +211,7 @@ void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now
     if (!now) now = SystemNow;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
-    ParseTrimmedLine(entry, Trim(line), now, times);
+    ParseTrimmedLine(entry, TrimFieldSpaces(line), now, times);
 }
 
 void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now) {
@@ -341,22 +243,21 @@ void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction 
 int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now) {
     if (path.empty()) return -1;
     if (!now) now = SystemNow;
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return -1;
+    LineReader reader(path, kMaxListingLineLength);
+    if (!reader.IsOpen()) return -1;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
 
     const size_t oldSize = list.size();
-    LineReader reader(file.get());
     std::string_view rawLine;
     for (;;) {
-        const LineReader::Result result = reader.Next(rawLine);
-        if (result == LineReader::Result::kError) {  // e.g. a directory: no half listing
+        const LineStatus status = reader.Next(rawLine);
+        if (status == LineStatus::kError) {  // e.g. a directory: no half listing
             list.resize(oldSize);
             return -1;
         }
-        if (result == LineReader::Result::kEnd) break;
-        if (result == LineReader::Result::kOverlongLine) continue;
+        if (status == LineStatus::kEnd) break;
+        if (status == LineStatus::kTooLong) continue;
         std::string_view line;
         const LineKind kind = Classify(rawLine, line);
         if (kind == LineKind::kEnd) break;

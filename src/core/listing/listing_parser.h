@@ -33,9 +33,9 @@ struct FileEntry {
 
 using FileEntryList = std::vector<FileEntry>;
 
-// Longest listing line (bytes before trimming, line feed not counted) taken as an entry. Real lines
-// are a few hundred bytes; a longer one is skipped, in memory and in files alike, so that a hostile
-// listing file cannot make the reader hold an unbounded line.
+// Longest listing line (bytes before trimming; the line end, LF or CR LF, not counted) taken as an
+// entry. Real lines are a few hundred bytes; a longer one is skipped, in memory and in files
+// alike, so that a hostile listing file cannot make the reader hold an unbounded line.
 inline constexpr size_t kMaxListingLineLength = 16 * 1024;
 
 // The parser's idea of "now" (seconds since the epoch), read once per UNIX line and called

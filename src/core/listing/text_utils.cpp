@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-#include "listing/listing_parser.h"
-
 namespace tarnwick {
 
 namespace {
@@ -16,19 +14,6 @@ constexpr std::string_view kLowerDigits = "0123456789abcdefghijklmnopqrstuvwxyz"
 
 uint8_t SwapNibbles(uint8_t byte) {
     return static_cast<uint8_t>((byte << 4) | (byte >> 4));
-}
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsFieldSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsFieldSpace(text.back())) text.remove_suffix(1);
-    return text;
 }
 
 bool IsExistingNonDirectory(std::string_view path) {
@@ -45,7 +30,7 @@ bool SplitAtExistingProgram(std::string_view line, ProgramAndArguments& result) 
         if (line[space - 1] == ' ') continue;
         if (IsExistingNonDirectory(line.substr(0, space))) {
             result.program = std::string(line.substr(0, space));
-            result.arguments = std::string(Trim(line.substr(space + 1)));
+            result.arguments = std::string(TrimFieldSpaces(line.substr(space + 1)));
             return true;
         }
     }
@@ -54,7 +39,8 @@ bool SplitAtExistingProgram(std::string_view line, ProgramAndArguments& result) 
 
 ProgramAndArguments SplitAtFirstSpace(std::string_view line) {
     const size_t space = line.find(' ');
-    return {std::string(line.substr(0, space)), std::string(Trim(line.substr(space + 1)))};
+    return {std::string(line.substr(0, space)),
+            std::string(TrimFieldSpaces(line.substr(space + 1)))};
 }
 
 }  // namespace
@@ -110,7 +96,7 @@ std::string IntToString(int64_t value, int radix) {
 }
 
 ProgramAndArguments SplitProgramAndArguments(std::string_view commandLine) {
-    const std::string_view line = Trim(commandLine);
+    const std::string_view line = TrimFieldSpaces(commandLine);
     const size_t firstSpace = line.find(' ');
     if (firstSpace == std::string_view::npos) return {std::string(line), {}};
 

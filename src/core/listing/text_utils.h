@@ -1,13 +1,47 @@
-// Text helpers shared across the program: the stored form of passwords, log indentation,
-// number formatting and splitting a viewer command line. No state; any thread may call them
-// (SplitProgramAndArguments reads the file system).
+// Text helpers shared across the program: trimming, reading numbers and hex digits, the
+// stored form of passwords, log indentation, number formatting and splitting a viewer command
+// line. No state; any thread may call them (SplitProgramAndArguments reads the file system).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "listing/listing_parser.h"
+
 namespace tarnwick {
+
+// The text without the field spaces (IsFieldSpace) at either end; this also removes the CR
+// of a CR LF line end. Inline: the listing parser trims every line.
+inline std::string_view TrimFieldSpaces(std::string_view text) {
+    while (!text.empty() && IsFieldSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsFieldSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The value of a hex digit of either case, -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The number at the start of `text` as C's atoi reads it (an optional sign, then digits up to
+// the first other character; 0 without digits), except that its magnitude saturates at
+// `limit` (not negative) instead of overflowing. Inline: the listing parser reads several
+// numbers a line.
+inline int64_t LeadingInteger(std::string_view text, int64_t limit) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
 
 // The form in which site passwords and the last quick-connect password are stored: for each
 // byte its complement with the two 4-bit halves swapped, as two upper-case hex digits.

@@ -4,7 +4,7 @@
 #include <array>
 #include <cctype>
 
-#include "listing/listing_parser.h"
+#include "listing/text_utils.h"
 
 namespace tarnwick {
 
@@ -31,19 +31,6 @@ bool IsAsciiDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexValue(char c) {
-    if (IsAsciiDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string_view TrimFieldSpaces(std::string_view text) {
-    while (!text.empty() && IsFieldSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsFieldSpace(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ), as in RFC 3986.
 bool IsValidScheme(std::string_view scheme) {
     if (scheme.empty() || !IsAsciiAlpha(scheme.front())) return false;
@@ -64,9 +51,10 @@ std::string PercentDecode(std::string_view text) {
     std::string decoded;
     decoded.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
+            decoded +=
+                static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             decoded += text[i];
@@ -92,7 +80,7 @@ bool IsValidIpv6Literal(std::string_view address) {
     if (address.find(':') == std::string_view::npos) return false;
     const size_t zone = address.find('%');
     for (char c : address.substr(0, zone)) {
-        if (HexValue(c) < 0 && c != ':' && c != '.') return false;
+        if (HexDigitValue(c) < 0 && c != ':' && c != '.') return false;
     }
     if (zone == std::string_view::npos) return true;
     const std::string_view zoneId = address.substr(zone + 1);

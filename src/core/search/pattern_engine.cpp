@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "listing/text_utils.h"
+
 namespace tarnwick {
 
 namespace {
@@ -104,9 +106,6 @@ struct SyntaxTree {
 
 // ---- Scanner -----------------------------------------------------------------------------
 
-bool IsPatternSpace(unsigned char c) {
-    return c == ' ' || (c >= 9 && c <= 13);
-}
 bool IsLetter(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -117,20 +116,13 @@ bool IsNameChar(unsigned char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9');
 }
 
-int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 class PatternScanner {
 public:
     explicit PatternScanner(std::string_view text) : text_(text) {}
 
     // Reads the next token into token(), set() or name().
     void Next() {
-        while (!AtEnd() && IsPatternSpace(Peek())) ++pos_;
+        while (!AtEnd() && IsFieldSpace(Peek())) ++pos_;
         if (AtEnd()) {
             token_ = kTokEnd;
             return;
@@ -236,8 +228,8 @@ private:
     // After "\x": two hexadecimal digits give their value; otherwise the escape was a plain x.
     unsigned char ReadHexDigits() {
         if (pos_ + 1 < text_.size()) {
-            const int high = HexValue(Peek());
-            const int low = HexValue(Peek(1));
+            const int high = HexDigitValue(Peek());
+            const int low = HexDigitValue(Peek(1));
             if (high >= 0 && low >= 0) {
                 pos_ += 2;
                 return static_cast<unsigned char>(high * 16 + low);

@@ -1,15 +1,12 @@
 // Reading and writing the site file.
 #include "sites/site_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <filesystem>
 
 #include "listing/atomic_file.h"
 #include "listing/line_reader.h"
@@ -18,9 +15,6 @@
 namespace tarnwick {
 
 namespace {
-
-// The site file holds passwords: only its owner may read it.
-constexpr mode_t kSiteFileMode = 0600;
 
 // The values of a block, in the order of their lines after the header.
 enum ValueIndex {
@@ -36,32 +30,11 @@ enum ValueIndex {
     kValueCount
 };
 
-bool IsSpace(char c) {
-    return c == ' ' || (c >= 9 && c <= 13);
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-// Decimal conversion as the C library's atoi does it (leading sign, digits up to the first
-// other character, 0 without digits), except that an overflow saturates instead of being
-// undefined.
+// A number as the C library's atoi reads it, except that an overflow saturates instead of
+// being undefined.
 int DecimalValue(std::string_view text) {
-    size_t i = 0;
-    const bool negative = i < text.size() && text[i] == '-';
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    const int64_t value = LeadingInteger(text, int64_t{INT_MAX} + 1);
+    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
 }
 
 // The header without its first and last character: "[abc]" gives "abc", and a header that
@@ -74,7 +47,7 @@ std::string NameOfHeader(std::string_view header) {
 std::string ValueOfLine(std::string_view line) {
     const size_t equals = line.find('=');
     if (equals != std::string_view::npos) line.remove_prefix(equals + 1);
-    return std::string(Trim(line));
+    return std::string(TrimFieldSpaces(line));
 }
 
 SiteSetting SiteFromValues(std::string name, std::array<std::string, kValueCount>& values) {
@@ -132,18 +105,6 @@ std::string SiteFileText(const std::vector<SiteSetting>& sites) {
     return text;
 }
 
-// A temporary file beside `target`, created owner-only, so the new content is never readable
-// by others, not even before the rename. Empty when it cannot be created.
-std::string CreatePrivateTemporary(const std::string& target) {
-    const std::filesystem::path targetPath(target);
-    std::string name =
-        (targetPath.parent_path() / ("." + targetPath.filename().string() + ".XXXXXX")).string();
-    const int fd = mkostemp(name.data(), O_CLOEXEC);  // mode 0600
-    if (fd < 0) return {};
-    ::close(fd);
-    return name;
-}
-
 }  // namespace
 
 SiteSetting NewSiteSetting(std::string_view anonymousPass) {
@@ -155,13 +116,14 @@ SiteSetting NewSiteSetting(std::string_view anonymousPass) {
 SiteFileResult LoadSiteFile(const std::string& path, std::vector<SiteSetting>& sites) {
     LineReader reader(path);
     if (!reader.IsOpen()) {
-        return errno == ENOENT ? SiteFileResult::kMissing : SiteFileResult::kCannotRead;
+        return reader.OpenError() == ENOENT ? SiteFileResult::kMissing
+                                            : SiteFileResult::kCannotRead;
     }
-    std::string line;
+    std::string_view line;
     for (;;) {
         LineStatus status = reader.Next(line);
         if (status != LineStatus::kLine) return FromLineStatus(status);
-        const std::string_view header = Trim(line);
+        const std::string_view header = TrimFieldSpaces(line);
         if (header.empty() || header.front() != '[') continue;
         std::string name = NameOfHeader(header);
 
@@ -177,22 +139,14 @@ SiteFileResult LoadSiteFile(const std::string& path, std::vector<SiteSetting>& s
 }
 
 SiteFileResult SaveSiteFile(const std::string& path, const std::vector<SiteSetting>& sites) {
-    // The temporary file takes the target's permission bits: tighten an older, wider file
-    // first (it holds the same passwords).
+    // The file holds passwords: the new one is never readable by others, not even before
+    // the rename; an older file, written without care, is tightened even if saving fails.
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        ::chmod(path.c_str(), kSiteFileMode);
-    }
-    const std::string temporary = CreatePrivateTemporary(path);
-    if (temporary.empty()) return SiteFileResult::kCannotWrite;
-    if (WriteFileAtomically(path, SiteFileText(sites), temporary) != AtomicWriteResult::kWritten) {
-        std::remove(temporary.c_str());  // still there if it could not be opened again
-        return SiteFileResult::kCannotWrite;
-    }
-    // Only matters when the old file could not be tightened (another owner): the file now
-    // in its place is ours.
-    ::chmod(path.c_str(), kSiteFileMode);
-    return SiteFileResult::kOk;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::chmod(path.c_str(), 0600);
+    return WriteFileAtomically(path, SiteFileText(sites), {.ownerOnly = true}) ==
+                   AtomicWriteResult::kWritten
+               ? SiteFileResult::kOk
+               : SiteFileResult::kCannotWrite;
 }
 
 }  // namespace tarnwick

@@ -31,13 +31,7 @@ TEST(Login, FollowsTheWelcomeUserAndPassCodes) {
         if (!c.userReply.empty()) server.Expect("user tester").Reply(c.userReply);
         if (!c.passReply.empty()) server.Expect("pass secret").Reply(c.passReply);
         RecordingObserver observer;
-        SiteSetting site;
-        site.address = "127.0.0.1";
-        site.port = server.Port();
-        site.username = "tester";
-        site.password = "secret";
-        site.logintype = kLoginNormal;
-        CFtpSession session(site, std::make_shared<AppSettings>(), observer);
+        CFtpSession session(LoopbackSite(server.Port()), std::make_shared<AppSettings>(), observer);
         session.SetDefaultTimeout(5);
         ASSERT_TRUE(session.controlSocket.Create());
         EXPECT_EQ(session.controlSocket.ConnectAndLogin(), c.result) << observer.FormattedLog();

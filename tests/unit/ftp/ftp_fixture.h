@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,27 +14,24 @@
 
 #include "platform/message_pump.h"
 #include "recording_observer.h"
+#include "scratch_directory.h"
 #include "scripted_ftp_server.h"
 #include "session/ftp_session.h"
 
 namespace tarnwick::test {
 
-inline std::filesystem::path ScratchDirectory() {
-    const char* base = std::getenv("TARNWICK_TEST_TMP");
-    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
-    std::filesystem::create_directories(root);
-    std::string pattern = (root / "ftp-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    return pattern;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+// tester/secret on 127.0.0.1:port, normal login.
+inline SiteSetting LoopbackSite(uint16_t port) {
+    SiteSetting site;
+    site.address = "127.0.0.1";
+    site.port = port;
+    site.logintype = kLoginNormal;
+    site.username = "tester";
+    site.password = "secret";
+    return site;
 }
 
 // Deterministic bytes of every value, so a shifted or dropped block shows.
@@ -58,21 +54,11 @@ protected:
         server.Expect("user tester").Reply("331 password please\r\n");
         server.Expect("pass secret").Reply("230 logged in\r\n");
     }
-    ~FtpTest() override {
-        session.reset();
-        std::filesystem::remove_all(scratch);
-    }
 
     // A session on the scripted server (or on `port`), not connected, with a short default
     // deadline, logging in as tester/secret.
-    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0,
-                             const std::string& user = "tester") {
-        SiteSetting site;
-        site.address = "127.0.0.1";
-        site.port = port != 0 ? port : server.Port();
-        site.logintype = kLoginNormal;
-        site.username = user;
-        site.password = "secret";
+    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0) {
+        SiteSetting site = LoopbackSite(port != 0 ? port : server.Port());
         site.passive = passive ? 1 : 0;
         session = std::make_unique<CFtpSession>(site, settings, observer);
         session->SetDefaultTimeout(10);
@@ -81,13 +67,10 @@ protected:
 
     // The session, connected and logged in (the scripted server's script starts with the
     // login).
-    CFtpSession& Connect(bool passive = true, uint16_t port = 0,
-                         const std::string& user = "tester") {
-        MakeSession(passive, port, user);
+    CFtpSession& Connect(bool passive = true) {
+        MakeSession(passive);
         EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-        if (!passive) {
-            EXPECT_TRUE(session->listenSocket.Open());
-        }
+        EXPECT_TRUE(passive || session->listenSocket.Open());
         return *session;
     }
     CControlSocket& Control() { return session->controlSocket; }
@@ -111,7 +94,8 @@ protected:
         timer.join();
     }
 
-    std::filesystem::path scratch = ScratchDirectory();
+    testing::ScratchDirectory scratchDirectory;
+    std::filesystem::path scratch = scratchDirectory.path();
     std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
     ScriptedFtpServer server;
     RecordingObserver observer;

@@ -251,12 +251,7 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     session->transferType = 1;
     Control().currentType = 1;
     RecordingObserver targetObserver;
-    SiteSetting site;
-    site.address = "127.0.0.1";
-    site.port = targetServer.Port();
-    site.logintype = kLoginNormal;
-    site.username = "tester";
-    CFtpSession target(site, settings, targetObserver);
+    CFtpSession target(LoopbackSite(targetServer.Port()), settings, targetObserver);
     target.controlSocket.currentType = 1;
     ASSERT_EQ(target.ConnectWithRetry(), kResultOk);
 

