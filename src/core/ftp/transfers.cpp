@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -211,7 +212,8 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
 
     int action = kOverwrite;
     FileEntry local;
-    if (LocalFileEntry(localPath, local)) action = DecideOverwrite(false, remote, local);
+    const bool existed = LocalFileEntry(localPath, local);
+    if (existed) action = DecideOverwrite(false, remote, local);
     if (action == kSkip) return kResultOk;
 
     result = SetType(WantedType(session.currentFile));
@@ -245,7 +247,13 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
     session.transferInProgress = true;
     result = session.WaitWithTimer(session.dataSocket.receiveFinished, 0);
     session.transferInProgress = false;
-    return FinishDownload(result, localPath, remote, haveEntry);
+    result = FinishDownload(result, localPath, remote, haveEntry);
+    // A refused or failed download must not leave an empty file that passes for the remote
+    // one; received bytes stay for a later resume.
+    if (result != kResultOk && !existed && LocalFileSize(localPath) == 0) {
+        std::remove(localPath.c_str());
+    }
+    return result;
 }
 
 int CControlSocket::OpenDownloadFile(const std::string& localPath, bool append) {

@@ -93,7 +93,11 @@ const Dialogue kTransfers[] = {
      DownloadWithin1s, kResultTimedOut, {"type i", "port", "retr x.bin", "abor"}, "Operation timed out", false},
     {"RetrRefusedEndsTheDataSideAtOnce",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
-     Download, kResultRefused, kRetr},
+     [](DialogueContext& c) {
+         int result = Download(c);
+         EXPECT_FALSE(std::filesystem::exists(c.dir / "x.bin")) << "no empty file left behind";
+         return result;
+     }, kResultRefused, kRetr},
     {"DirectoryInTheWayFailsAndAborts",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("abor").Reply("225 nothing to abort\r\n"); },
      [](DialogueContext& c) {
