@@ -164,7 +164,7 @@ int CliObserver::Ask(CFtpSession&, const std::string& text, int style) {
 }
 
 OverwriteAnswer CliObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
-    int action = options_.overwrite;
+    int action = options_.overwrite.value_or(question.suggested);
     if (action == kResume && !question.resumeAllowed) action = kOverwrite;
     // "All": the same answer for every later file of the same case.
     return {action, true};

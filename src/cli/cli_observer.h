@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -23,7 +24,8 @@ namespace tarnwick::cli {
 struct ObserverOptions {
     bool verbose = false;  // every log line, with the log pane's prefixes
     bool quiet = false;    // not even the error lines
-    int overwrite = kAuto;
+    // The answer for an existing target; none: the answer the prompt would preselect.
+    std::optional<int> overwrite;
 };
 
 // The log pane's prefix of a log kind ("State:>\t\t", ...); empty for an unknown kind.

@@ -14,6 +14,7 @@
 #include "console.h"
 #include "interrupt_watcher.h"
 #include "listing/paths.h"
+#include "offline_commands.h"
 #include "progress_meter.h"
 #include "remote_target.h"
 
@@ -46,16 +47,6 @@ bool EndsBatch(int result) {
            result == kResultConnectionClosed || result == kResultGaveUp;
 }
 
-// Server-controlled text for a terminal or a script: control characters (an escape sequence
-// in a file name, say) become "?".
-std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    }
-    return out;
-}
-
 // True for a remote path that names a file or directory below the root.
 bool NamesEntry(const std::string& path) {
     return !IsRootPath(StripTrailingSeparator(path));
@@ -63,8 +54,10 @@ bool NamesEntry(const std::string& path) {
 
 class CommandRunner {
 public:
-    explicit CommandRunner(const CliOptions& options)
+    CommandRunner(const CliOptions& options, const CliContext& context, Console& console)
         : options_(options),
+          context_(context),
+          console_(console),
           observer_(console_, {options.verbose, options.quiet, options.overwrite}) {}
 
     int Run();
@@ -85,8 +78,9 @@ private:
     int Usage(const std::string& error);
 
     const CliOptions& options_;
+    const CliContext& context_;
     RemoteTarget target_;
-    Console console_;
+    Console& console_;
     CliObserver observer_;
     // Destroyed in reverse order: the meter reads the session, the watcher outlives both.
     std::unique_ptr<InterruptWatcher> watcher_;
@@ -98,7 +92,7 @@ int CommandRunner::Run() {
     const std::string& url =
         options_.command == "put" ? options_.arguments.back() : options_.arguments.front();
     std::string error;
-    if (!MakeRemoteTarget(url, options_, target_, error)) return Usage(error);
+    if (!MakeRemoteTarget(url, options_, context_.sites, target_, error)) return Usage(error);
     const std::string& command = options_.command;
     if (command == "ls") return Ls();
     if (command == "get") return Get();
@@ -226,17 +220,12 @@ int CommandRunner::Rename() {
 }
 
 int CommandRunner::Open(const std::string& startDirectory) {
-    fs::path home;
-    std::string error;
-    if (!PrepareProgramHome(options_, home, error)) {
-        observer_.ReportError(error);
-        return kResultFailed;
-    }
     target_.site.defremotedir = startDirectory;
     // Before the session's threads exist: they inherit the blocked SIGINT.
     watcher_ = std::make_unique<InterruptWatcher>([this] { observer_.RequestInterrupt(); });
-    session_ = std::make_unique<CliSession>(target_.site, MakeSettings(options_, home), observer_,
-                                            options_.timeout);
+    session_ = std::make_unique<CliSession>(target_.site,
+                                            std::make_shared<const AppSettings>(context_.settings),
+                                            observer_, options_.timeout);
     if (!options_.quiet && ::isatty(STDERR_FILENO) == 1) {
         meter_ = std::make_unique<ProgressMeter>(session_->Session(), console_);
     }
@@ -280,7 +269,24 @@ std::string FormatListingLine(const FileEntry& entry) {
 }
 
 int RunCommand(const CliOptions& options) {
-    CommandRunner runner(options);
+    Console console;
+    CliContext context;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (!MakeContext(options, context, warnings, error)) {
+        console.WriteLine("tarnwick-cli: " + error);
+        return kResultFailed;
+    }
+    if (!options.quiet) {
+        for (const std::string& warning : warnings) console.WriteLine("tarnwick-cli: " + warning);
+    }
+    const std::string& command = options.command;
+    if (command == "sites") return ListSites(context);
+    if (command == "search") return SearchCache(options, context, console);
+    if (command == "queue" && options.arguments[0] == "show") {
+        return ShowQueueFile(options.arguments[1], console);
+    }
+    CommandRunner runner(options, context, console);
     return runner.Run();
 }
 

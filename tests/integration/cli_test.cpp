@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli_process.h"
+#include "cli_fixture.h"
 #include "real_ftp_server.h"
 #include "scripted_ftp_server.h"
 
@@ -19,45 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool HasLineStartingWith(const std::string& text, const std::string& start) {
-    const auto lines = Lines(text);
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.starts_with(start); });
-}
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
-    return bytes;
-}
-
-// A loopback port that nothing listens on (bound, then released).
-uint16_t ClosedPort() {
-    UniqueFd listener = ListenLoopback();
-    return LocalPort(listener.Get());
-}
-
-class CliTest : public ::testing::Test {
-protected:
-    // The client's own options for every run: a program home of the test's own.
-    std::vector<std::string> Args(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"--home", (scratch / "home").string()});
-        return args;
-    }
-    CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-        return RunCli(Args(std::move(args)), scratch, env);
-    }
-
-    fs::path scratch = MakeScratchDirectory();
-};
 
 // ---- bad usage ----
 
@@ -74,8 +35,12 @@ TEST_F(CliTest, BadUsageExitsWith64AndOneLineOnStderr) {
         {"--overwrite", "sometimes", "ls", nowhere + "/"},
         {"rename", nowhere + "/a"},
         {"put", (scratch / "no-such-file").string(), nowhere + "/"},
-        {"get", nowhere + "/dir/"},
-        {"cache", nowhere + "/"},  // not a command of this client (yet)
+        {"queue", "frob", "x.que"},
+        {"queue", "show", (scratch / "no-such.que").string()},
+        {"--regex", "ls", nowhere + "/"},
+        {"--site", "s", "sites"},
+        {"--site", "no-such-site", "ls", "/"},
+        {"search", "--regex", "a("},
     };
     for (const auto& args : cases) {
         const CliResult result = Run(args);
@@ -97,15 +62,6 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
 }
 
 // ---- scripted dialogues ----
-
-void ScriptLogin(ScriptedFtpServer& server, const std::string& dir) {
-    server.Greeting("220 scripted\r\n");
-    server.Expect("user u").Reply("331 password\r\n");
-    server.Expect("pass p").Reply("230 in\r\n");
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
-    server.Expect("cwd " + dir).Reply("250 ok\r\n");
-    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
-}
 
 TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
     const std::string listing =
@@ -180,7 +136,7 @@ TEST_F(CliTest, CtrlCInterruptsATransfer) {
     server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
 
     const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
-    CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch);
+    CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch, Environment());
     ASSERT_TRUE(cli.Started());
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
