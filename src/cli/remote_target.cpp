@@ -97,6 +97,22 @@ const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::st
     return found == sites.end() ? nullptr : &*found;
 }
 
+SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
+                             const std::vector<SiteSetting>& sites) {
+    const SiteSetting* known = FindSiteByAddress(sites, host);
+    SiteSetting site;
+    if (known != nullptr) {
+        site = *known;
+    } else {
+        site.name = host;
+        site.address = host;
+        site.passive = 1;
+    }
+    if (options.active) site.passive = 0;
+    ApplyCredentials({}, {}, options, known, site);
+    return site;
+}
+
 bool MakeRemoteTarget(std::string_view argument, const CliOptions& options,
                       const std::vector<SiteSetting>& sites, RemoteTarget& target,
                       std::string& error) {

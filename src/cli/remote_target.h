@@ -34,4 +34,10 @@ bool MakeRemoteTarget(std::string_view argument, const CliOptions& options,
                       const std::vector<SiteSetting>& sites, RemoteTarget& target,
                       std::string& error);
 
+// The site for a host address named by a queue file: the site of `sites` with that address
+// (the last one), else a new site on port 21; logins as MakeRemoteTarget finds them. The
+// site's own data connection mode, else passive; active with --active.
+SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
+                             const std::vector<SiteSetting>& sites);
+
 }  // namespace tarnwick::cli

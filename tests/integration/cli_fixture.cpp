@@ -61,4 +61,9 @@ fs::path CliTest::SettingsFile() const {
     return config / "Morrowlyn" / "Tarnwick.conf";
 }
 
+void CliTest::WriteSettings(const std::string& lines) const {
+    fs::create_directories(SettingsFile().parent_path());
+    WriteFile(SettingsFile(), "[Settings]\n" + lines);
+}
+
 }  // namespace tarnwick::test

@@ -35,6 +35,8 @@ protected:
 
     // The settings file the client reads (what the graphical client writes).
     std::filesystem::path SettingsFile() const;
+    // Writes the settings file: "Name=value" lines of the settings group.
+    void WriteSettings(const std::string& lines) const;
 
     std::filesystem::path scratch = MakeScratchDirectory();
     std::filesystem::path home = scratch / "home";

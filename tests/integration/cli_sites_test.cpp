@@ -50,9 +50,8 @@ TEST_F(CliSitesTest, SitesListsTheSiteFileButNoPassword) {
 // Whose login the server sees, for each way of naming the credentials; the anonymous
 // password comes from the graphical client's settings file, which the client never writes.
 TEST_F(CliSitesTest, CredentialsComeFromTheUrlTheOptionsTheSiteFileOrAnonymous) {
-    fs::create_directories(SettingsFile().parent_path());
-    const std::string settings = "[Settings]\nAnonymousPass=cli@example.org\n";
-    WriteFile(SettingsFile(), settings);
+    WriteSettings("AnonymousPass=cli@example.org\n");
+    const std::string settings = ReadFile(SettingsFile());
 
     struct Case {
         std::string name;
