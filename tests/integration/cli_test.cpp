@@ -150,6 +150,37 @@ TEST_F(CliTest, CtrlCInterruptsATransfer) {
     EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
 }
 
+// On a terminal, a queued download shows the file's progress and the queue's, and wipes the
+// line when it is done.
+TEST_F(CliTest, ProgressOnATerminalShowsTheFileAndTheQueue) {
+    const std::string data = Pattern(60'000);
+    ScriptedFtpServer server;
+    ScriptLogin(server, "/pub/dir");
+    server.Expect("pasv").Passive();
+    server.Expect("list")
+        .Reply("150 here\r\n")
+        .SendData("-rw-r--r-- 1 ftp ftp 60000 Jan 02 2020 f.bin\r\n")
+        .Reply("226 done\r\n");
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin")
+        .Reply("150 sending\r\n")
+        .SendData(data, {.chunkSize = 6000, .gap = 150ms})
+        .Reply("226 done\r\n");
+    server.Expect("quit").Reply("221 bye\r\n");
+
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/dir/";
+    CliProcess cli(Args({"get", url, scratch.string()}), scratch, Environment(), true);
+    const CliResult result = cli.Wait();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Transcript());
+    EXPECT_TRUE(ReadFile(scratch / "dir" / "f.bin") == data);
+    EXPECT_NE(result.err.find("\rf.bin  "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("/60,000]"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("  |  files 0, "), std::string::npos) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\r")) << result.err;  // the line wiped at the end
+}
+
 // ---- a real server's disk ----
 
 class CliRealServerTest : public CliTest, public ::testing::WithParamInterface<bool> {
