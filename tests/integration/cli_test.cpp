@@ -122,32 +122,41 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
     }
 }
 
+// The same stalled download, once as a single file and once as a file of a queued directory
+// download: Ctrl-C stops it the GUI's way (ABOR) and ends the client with status 2.
 TEST_F(CliTest, CtrlCInterruptsATransfer) {
-    ScriptedFtpServer server;
-    ScriptLogin(server, "/pub");
-    server.Expect("pasv").Passive();
-    server.Expect("list")
-        .Reply("150 here\r\n")
-        .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
-        .Reply("226 done\r\n");
-    server.Expect("type i").Reply("200 binary\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr f.bin").Reply("150 sending\r\n").SendData(Pattern(1000), {.stall = true});
-    server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
+    for (const std::string path : {"/pub/f.bin", "/pub/"}) {
+        SCOPED_TRACE(path);
+        ScriptedFtpServer server;
+        ScriptLogin(server, "/pub");
+        server.Expect("pasv").Passive();
+        server.Expect("list")
+            .Reply("150 here\r\n")
+            .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
+            .Reply("226 done\r\n");
+        server.Expect("type i").Reply("200 binary\r\n");
+        server.Expect("pasv").Passive();
+        server.Expect("retr f.bin")
+            .Reply("150 sending\r\n")
+            .SendData(Pattern(1000), {.stall = true});
+        server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
-    CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch, Environment());
-    ASSERT_TRUE(cli.Started());
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
-        std::this_thread::sleep_for(20ms);
+        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + path;
+        CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch,
+                       Environment());
+        ASSERT_TRUE(cli.Started());
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
+            std::this_thread::sleep_for(20ms);
+        }
+        cli.Signal(SIGINT);
+        const CliResult result = cli.Wait(10s);
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"))
+            << result.err;
+        EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
     }
-    cli.Signal(SIGINT);
-    const CliResult result = cli.Wait(10s);
-    EXPECT_EQ(result.status, 2) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user")) << result.err;
-    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
 }
 
 // On a terminal, a queued download shows the file's progress and the queue's, and wipes the
