@@ -33,8 +33,8 @@ int CliSession::Run(const SessionCommand& command) {
     if (interrupted_) return kResultInterrupted;
     observer_.ExpectCommand();
     if (!session_.PostCommand(command)) {
-        // The worker is idle between the commands of this client; busy means it is still
-        // starting a queue run or the like, which this client never asks for.
+        // The worker is idle between the commands of this client, which posts nothing while
+        // a command or a queue run is under way.
         observer_.ReportError("The session is busy.");
         return lastResult_ = kResultFailed;
     }

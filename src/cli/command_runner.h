@@ -85,8 +85,6 @@ private:
     std::unique_ptr<ProgressMeter> meter_;
 };
 
-// Results after which the next item of a batch has no chance either.
-bool EndsBatch(int result);
 // True for a remote path that names a file or directory below the root.
 bool NamesEntry(const std::string& path);
 

@@ -35,12 +35,13 @@ std::string ResultText(int result) {
     }
 }
 
-}  // namespace
-
+// Results after which the next file of a put has no chance either.
 bool EndsBatch(int result) {
     return result == kResultInterrupted || result == kResultTimedOut ||
            result == kResultConnectionClosed || result == kResultGaveUp;
 }
+
+}  // namespace
 
 bool NamesEntry(const std::string& path) {
     return !IsRootPath(StripTrailingSeparator(path));
