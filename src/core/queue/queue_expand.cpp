@@ -94,7 +94,7 @@ int CQueueRun::ListRemoteDirectory(const std::string& dir, FileEntryList& entrie
     }
     entries.clear();
     for (int tries = 0;; ++tries) {
-        const int result = ChangeIntoAndList(dir);
+        const int result = session.ListDirectoryAfresh(dir);
         if (result == kResultOk) {
             ParseListingText(entries, session.listingText);
             return kResultOk;
@@ -108,15 +108,6 @@ int CQueueRun::ListRemoteDirectory(const std::string& dir, FileEntryList& entrie
         if (waited != kResultTimedOut) return waited;
         session.Log("Retrying to expand remote directory #" + std::to_string(tries), LOG_STATE);
     }
-}
-
-// Leaves the listing of `dir` in the session's listingText (and the cache).
-int CQueueRun::ChangeIntoAndList(const std::string& dir) {
-    // Changing into the current directory sends nothing and lists nothing: list it directly.
-    if (PathsEqual(session.currentDirectory, dir)) {
-        return session.controlSocket.ListDir("", "", 0);
-    }
-    return session.controlSocket.ChangeDir(dir, kOptListAfter);
 }
 
 int CQueueRun::ExpandLocalDirectory(QueueItem& item, const std::string& relativePath) {

@@ -103,7 +103,6 @@ private:
     int WorkThroughChildren(QueueItem& item, int (CQueueRun::*work)(QueueItem&, QueueChild&));
     int ExpandRemoteDirectory(QueueItem& item, const std::string& relativePath);
     int ListRemoteDirectory(const std::string& dir, FileEntryList& entries);
-    int ChangeIntoAndList(const std::string& dir);
     int ExpandLocalDirectory(QueueItem& item, const std::string& relativePath);
     bool LocalChild(const QueueItem& item, const std::filesystem::directory_entry& entry,
                     QueueChild& child);

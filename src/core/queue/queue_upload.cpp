@@ -58,7 +58,7 @@ int CQueueRun::UploadChild(QueueItem& item, QueueChild& child) {
 int CQueueRun::UploadFile(const std::string& localPath, const std::string& remoteDir,
                           bool retried) {
     if (retried) {
-        const int listed = ChangeIntoAndList(remoteDir);
+        const int listed = session.ListDirectoryAfresh(remoteDir);
         if (listed == kResultInterrupted || listed == kResultConnectionClosed) return listed;
     }
     return session.RetryUpload(localPath, remoteDir, 0);

@@ -191,7 +191,13 @@ public:
     int WaitRetryDelay();        // "Waiting to retry..."; 3 when the whole delay passed
     int ConnectWithRetry();      // 0 logged in, 2 interrupted, 5 gave up
 
-    // Per-file retry wrappers around the protocol operations (tried FileRetry + 1 times).
+    // Lists `dir` on the server, changing into it first unless it is the current directory:
+    // the listing is left in listingText and in the directory cache.
+    int ListDirectoryAfresh(const std::string& dir);
+
+    // Per-file retry wrappers around the protocol operations (tried FileRetry + 1 times). A
+    // retried upload lists its target directory first, so that the part of the file the
+    // failed attempt left on the server is found and resumed, not sent again.
     int RetryDownload(const std::string& localDir, const std::string& remotePath, int opt);
     int RetryUpload(const std::string& localPath, const std::string& remoteDir, int opt);
     int RetryDeleteFile(const std::string& path, int opt);

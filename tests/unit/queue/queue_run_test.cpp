@@ -1,0 +1,251 @@
+// The queue run against the scripted server: its cycles and the stopped state, the stopped
+// items question, the exact order of a tree delete, unsafe listing names and the depth bound.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../session/session_fixture.h"
+#include "queue/queue_run.h"
+#include "scratch_directory.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using tarnwick::testing::ReadFile;
+using tarnwick::testing::ScratchDirectory;
+
+constexpr const char* kStoppedQuestion = "Do you want to transfer the stopped items again?";
+
+// A UNIX listing line for a file or a directory.
+std::string Line(const std::string& name, bool directory = false, int size = 5) {
+    return std::string(directory ? "drwxr-xr-x" : "-rw-r--r--") + " 1 ftp ftp " +
+           std::to_string(size) + " Jan 01 2020 " + name + "\r\n";
+}
+
+// CWD into a directory followed by its listing, as the remote expansion does it.
+void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
+                        const std::string& listing) {
+    server.Expect("cwd " + dir).Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
+}
+
+// One failed attempt at downloading "f.bin": the data connection is refused.
+void ScriptFailedRetrieve(ScriptedFtpServer& server) {
+    server.Expect("pasv").Reply("425 no data connection now\r\n");
+}
+
+// The lines of the log that tell the course of a run.
+std::vector<std::string> RunLines(const ObserverRecord& record) {
+    std::vector<std::string> lines;
+    for (const LogRecord& line : record.log) {
+        const std::string& t = line.text;
+        if (t.starts_with("Reset entire queue") || t.starts_with("Starting to transfer") ||
+            t.starts_with("Retrying to transfer entire queue") || t.starts_with("All queue") ||
+            t.starts_with("Transfer stopped") || t.starts_with("Max cycles")) {
+            lines.push_back(t);
+        }
+    }
+    return lines;
+}
+
+class QueueRunTest : public SessionTest {
+protected:
+    void SetUp() override { settings->fileRetry = 0; }
+
+    std::shared_ptr<QueueItem> Queue(QueueOperation operation, std::string clientPath,
+                                     std::string serverPath, QueueItemKind kind,
+                                     int64_t size = kUnknownSize) {
+        auto item =
+            MakeQueueItem(operation, std::move(clientPath), std::move(serverPath), size, kind);
+        session->queue.Add(item);
+        return item;
+    }
+
+    std::optional<int> RunQueue() { return Run(Command(CmdRunQueue)); }
+
+    ScratchDirectory scratch;
+};
+
+TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+    ASSERT_EQ(RunQueue(), kResultOk);
+
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(RunLines(record),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "All queue file transferred successfully."}));
+    EXPECT_EQ(record.queueFinished, 1);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_TRUE(session->queueFinished);
+}
+
+// ErrorRetry 2: three passes; the item becomes stopped in the last one, so the run ends as
+// stopped rather than out of cycles. A second run asks about the stopped item: No leaves it
+// stopped and ends without a word to the server; Yes transfers it again.
+TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    for (int pass = 0; pass < 3 + 1; ++pass) ScriptFailedRetrieve(server);
+    Open();
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
+
+    ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
+    EXPECT_EQ(RunLines(observer.Snapshot()),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "Retrying to transfer entire queue. Cycle #1...",
+                                        "Reset entire queue excluding stopped items.",
+                                        "Retrying to transfer entire queue. Cycle #2...",
+                                        "Reset entire queue excluding stopped items.",
+                                        "Transfer stopped. Some files remain in queue."}))
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 1 + 3);
+
+    observer.Clear();
+    observer.AnswerQuestion(kStoppedQuestion, kAnswerNo, 1);
+    ASSERT_EQ(RunQueue(), kResultOk);
+    ObserverRecord record = observer.Snapshot();
+    ASSERT_EQ(record.questions.size(), 1u);
+    EXPECT_EQ(record.questions[0].style, kAskYesNo | kAskQuestion);
+    EXPECT_EQ(RunLines(record),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "Transfer stopped. Some files remain in queue."}));
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+
+    observer.Clear();
+    observer.AnswerQuestion(kStoppedQuestion, kAnswerYes, 1);
+    auto oneCycle = std::make_shared<AppSettings>(*settings);
+    oneCycle->errorRetry = 0;
+    session->SetSettings(oneCycle);
+    ASSERT_EQ(RunQueue(), kResultFailed);
+    record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog("Reset entire queue including stopped items."), 1);
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+}
+
+TEST_F(QueueRunTest, AutoResetRetriesStoppedItemsWithoutAsking) {
+    settings->autoReset = true;
+    settings->errorRetry = 0;
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    ScriptFailedRetrieve(server);
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 sending\r\n").SendData("hello").Reply("226 done\r\n");
+    Open();
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
+    ASSERT_EQ(RunQueue(), kResultFailed);
+    ASSERT_EQ(item->State(), QueueState::kStopped);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_TRUE(record.questions.empty());
+    EXPECT_EQ(record.CountLog("Reset entire queue including stopped items."), 2);
+    EXPECT_TRUE(session->queue.Empty());
+    EXPECT_EQ(ReadFile(scratch / "f.bin"), "hello");
+}
+
+// A directory delete lists each directory when it first comes up and removes files and
+// emptied directories last in, first out: the leaves go first, the top directory last.
+TEST_F(QueueRunTest, DirectoryDeleteRemovesTheTreeLeavesFirst) {
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/d", Line("a.txt") + Line("sub", true) + Line("b.txt"));
+    server.Expect("dele /d/b.txt").Reply("250 deleted\r\n");
+    ScriptEnterAndList(server, "/d/sub", Line("c.txt"));
+    server.Expect("dele /d/sub/c.txt").Reply("250 deleted\r\n");
+    server.Expect("cwd /d").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/d\"\r\n");
+    server.Expect("rmd /d/sub").Reply("250 removed\r\n");
+    server.Expect("dele /d/a.txt").Reply("250 deleted\r\n");
+    server.Expect("cwd /").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    server.Expect("rmd /d").Reply("250 removed\r\n");
+    Open();
+    StartAndWaitConnected();
+    Queue(QueueOperation::kDelete, "", "/d", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    std::vector<std::string> removals;
+    for (const std::string& line : server.Transcript()) {
+        if (line.starts_with("dele ") || line.starts_with("rmd ")) removals.push_back(line);
+    }
+    EXPECT_EQ(removals, (std::vector<std::string>{"dele /d/b.txt", "dele /d/sub/c.txt",
+                                                  "rmd /d/sub", "dele /d/a.txt", "rmd /d"}));
+    EXPECT_TRUE(session->queue.Empty());
+}
+
+// Names a server lists that would lead out of the target are skipped with a warning; the
+// rest of the tree still arrives and the item succeeds.
+TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
+    const std::string listing = Line("..", true) + Line(".", true) + Line("../evil") +
+                                Line("..\\evil") + Line("sub", true) + Line("ok.txt");
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/d", listing);
+    ScriptEnterAndList(server, "/d/sub", Line("../../evil2") + Line("deep.txt"));
+    server.Expect("type a").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr /d/ok.txt").Reply("150 go\r\n").SendData("top").Reply("226 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr deep.txt").Reply("150 go\r\n").SendData("deep").Reply("226 ok\r\n");
+    Open();
+    StartAndWaitConnected();
+    const std::string target = scratch / "target";
+    fs::create_directories(target);
+    Queue(QueueOperation::kDownload, target, "/d", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(ReadFile(target + "/d/ok.txt"), "top");
+    EXPECT_EQ(ReadFile(target + "/d/sub/deep.txt"), "deep");
+    std::vector<std::string> warnings;
+    for (const LogRecord& line : observer.Snapshot().log) {
+        if (line.kind == LOG_WARNING) warnings.push_back(line.text);
+    }
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{"Unsafe file name \"../evil\" in /d skipped.",
+                                        "Unsafe file name \"..\\evil\" in /d skipped.",
+                                        "Unsafe file name \"../../evil2\" in /d/sub skipped."}));
+    size_t entries = 0;
+    for (auto it = fs::recursive_directory_iterator(scratch.path());
+         it != fs::recursive_directory_iterator(); ++it) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
+}
+
+// A server that nests directories without end cannot drive the walk deeper than the bound:
+// the branch fails with an error line, the item stops.
+TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
+    settings->errorRetry = 0;
+    ScriptStartup(server);
+    std::string dir = "/x";
+    for (size_t level = 0; level < kMaxQueueDepth; ++level) {
+        ScriptEnterAndList(server, dir, Line("x", true));
+        dir += "/x";
+    }
+    Open();
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kCacheDir, "", "/x", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(observer.Snapshot().CountLog("Directory " + dir + " is nested more than 64 " +
+                                           "levels deep; not expanded."),
+              1)
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
