@@ -2,6 +2,7 @@
 // down again byte-identical, and queues interrupted by a dropped control connection and by a
 // server restart that complete without any file being sent twice from its start.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -46,6 +47,11 @@ void MakeTree(const fs::path& root, const std::string& prefix, int files, bool b
     if (big) WriteFile((root / (prefix + "big.bin")).string(), Content(kBigFile, 99));
 }
 
+std::string Describe(const std::string& data) {
+    return std::to_string(data.size()) + " bytes, " +
+           std::to_string(std::hash<std::string>{}(data));
+}
+
 // Every file below `root` with its size and a digest of its content, and every directory,
 // by relative path (digests keep a failure message readable).
 std::map<std::string, std::string> TreeContents(const fs::path& root) {
@@ -56,9 +62,7 @@ std::map<std::string, std::string> TreeContents(const fs::path& root) {
             contents[relative] = "<dir>";
             continue;
         }
-        const std::string data = ReadFile(entry.path().string());
-        contents[relative] = std::to_string(data.size()) + " bytes, " +
-                             std::to_string(std::hash<std::string>{}(data));
+        contents[relative] = Describe(ReadFile(entry.path().string()));
     }
     return contents;
 }
@@ -157,6 +161,33 @@ TEST_F(QueueRealServerTest, TreeGoesUpAndComesDownByteIdentical) {
     Queue(QueueOperation::kDownload, down.string(), "/tree");
     RunQueueUntilDone();
     EXPECT_EQ(TreeContents(down / "tree"), TreeContents(local));
+}
+
+// The local walk uploads a link to a file inside the tree like the file, but leaves alone a
+// link that leads out of the tree, a link to a directory (a loop, here) and a FIFO (reading
+// it would block the upload for ever); each with a warning. The rest arrives.
+TEST_F(QueueRealServerTest, LocalWalkKeepsToTheTreeAndToRegularFiles) {
+    const fs::path local = fs::path(scratch.path()) / "tree";
+    fs::create_directories(local / "sub");
+    WriteFile((local / "a.bin").string(), "inside");
+    WriteFile((local / "sub" / "b.bin").string(), "below");
+    WriteFile(scratch / "secret", "outside");
+    fs::create_symlink(local / "a.bin", local / "in.bin");
+    fs::create_symlink(scratch / "secret", local / "out.bin");
+    fs::create_directory_symlink(local, local / "sub" / "loop");
+    ASSERT_EQ(::mkfifo((local / "fifo").c_str(), 0600), 0);
+    Open(real.Port());
+
+    Queue(QueueOperation::kUpload, local.string(), "/");
+    RunQueueUntilDone();
+    EXPECT_EQ(TreeContents(real.Root() / "tree"),
+              (std::map<std::string, std::string>{{"a.bin", Describe("inside")},
+                                                  {"in.bin", Describe("inside")},
+                                                  {"sub", "<dir>"},
+                                                  {"sub/b.bin", Describe("below")}}));
+    int warnings = 0;
+    for (const LogRecord& line : observer.Snapshot().log) warnings += line.kind == LOG_WARNING;
+    EXPECT_EQ(warnings, 3) << observer.FormattedLog();
 }
 
 // Each phase is cut twice in the middle of its big file: once by a dropped control

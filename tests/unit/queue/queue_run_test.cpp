@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "../session/session_fixture.h"
+#include "listing/directory_cache.h"
 #include "queue/queue_run.h"
 #include "scratch_directory.h"
 
@@ -245,6 +246,148 @@ TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
               1)
         << observer.FormattedLog();
     EXPECT_EQ(item->State(), QueueState::kStopped);
+}
+
+// A CacheDir item lists its whole tree into the directory cache and downloads nothing.
+TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnly) {
+    settings->enableCache = true;
+    settings->cacheHomeDirectory = scratch / "cache";
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/c", Line("sub", true) + Line("f.txt"));
+    ScriptEnterAndList(server, "/c/sub", Line("g.txt"));
+    Open();
+    StartAndWaitConnected();
+    Queue(QueueOperation::kCacheDir, "", "/c", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 8);  // no RETR
+    EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c").empty());
+    EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c/sub").empty());
+}
+
+// Stop interrupts the item: it becomes stopped, the run ends for good (no resume after a
+// reconnect), and the session is no longer busy.
+TEST_F(QueueRunTest, StopMakesTheItemStoppedAndEndsTheRun) {
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("part", DataOptions{.stall = true});
+    server.ExpectPrefix("abor").Reply("226 aborted\r\n");
+    Open();
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 100);
+    ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
+    ASSERT_TRUE(observer.WaitForLogLine("retr f.bin", kWait)) << observer.FormattedLog();
+    session->Stop();
+
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_FALSE(session->IsBusy());
+}
+
+// A site-to-site item: the partner has no worker of its own, so this session's worker logs
+// it in, has its server store what this server sends, and gives it back closed.
+TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
+    ScriptedFtpServer target;
+    ScriptLogin(target);
+    target.Expect("type i").Reply("200 ok\r\n");
+    target.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 port ok\r\n");
+    target.Expect("stor /dest/f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("hello").Reply("226 sent\r\n");
+    Open();
+    CFtpSession partner(SiteOn(target.Port()), settings, observer);
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kDownload,
+                      "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest", "/f.bin",
+                      QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(target.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(target.ReceivedData(), std::vector<std::string>{"hello"});
+    EXPECT_FALSE(partner.IsBusy());
+    EXPECT_FALSE(partner.loggedIn);
+    EXPECT_GE(observer.Snapshot().refreshes, 2);  // the partner's view and this one's
+}
+
+TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
+    ScriptedFtpServer target;
+    ScriptStartup(target);
+    ScriptStartup(server);
+    Open();
+    RecordingObserver partnerObserver;
+    CFtpSession partner(SiteOn(target.Port()), settings, partnerObserver);
+    ASSERT_TRUE(partner.StartWorker());
+    ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultRefused) << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_EQ(observer.Snapshot().CountLog(
+                  "Site-to-site items run only while the partner session is offline (it has a "
+                  "connection of its own); item stopped."),
+              1);
+    EXPECT_EQ(server.Transcript(), StartupTranscript());
+    EXPECT_FALSE(partner.IsBusy());
+    partner.CloseSession();
+}
+
+// An observer that also records the files a finished download asks to open.
+class OpeningObserver : public RecordingObserver {
+public:
+    void OnOpenFile(CFtpSession&, const std::string& path, const std::string& viewer) override {
+        std::lock_guard lock(mutex);
+        opened.push_back(path + " with " + (viewer.empty() ? "<desktop>" : viewer));
+    }
+    std::vector<std::string> Opened() const {
+        std::lock_guard lock(mutex);
+        return opened;
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::vector<std::string> opened;
+};
+
+TEST(QueueAfterDownloadTest, DownloadedFileIsOpenedAsTheItemAsks) {
+    ScratchDirectory scratch;
+    ScriptedFtpServer server;
+    ScriptStartup(server);
+    server.Expect("type a").Reply("200 ok\r\n");
+    for (const char* name : {"v.txt", "o.txt"}) {
+        server.Expect("pasv").Passive();
+        server.Expect(std::string("retr ") + name)
+            .Reply("150 go\r\n")
+            .SendData("x")
+            .Reply("226 ok\r\n");
+    }
+    auto settings = QuickSettings();
+    settings->viewerPath = "myviewer";
+    OpeningObserver observer;
+    CFtpSession session(SiteOn(server.Port()), settings, observer);
+    for (const auto& [name, after] :
+         {std::pair{"/v.txt", AfterDownload::kView}, std::pair{"/o.txt", AfterDownload::kOpen}}) {
+        auto item = MakeQueueItem(QueueOperation::kDownload, scratch.path(), name, 1);
+        item->afterDownload = after;
+        session.queue.Add(item);
+    }
+    ASSERT_TRUE(session.StartQueue());
+    ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
+        << observer.FormattedLog();
+    EXPECT_EQ(observer.Opened(), (std::vector<std::string>{scratch / "v.txt" + " with myviewer",
+                                                           scratch / "o.txt" + " with <desktop>"}));
+    session.CloseSession();
 }
 
 }  // namespace
