@@ -63,6 +63,7 @@ bool CQueueRun::RunOneWalk(int& result) {
         if (partnerBusy) {
             // The item waits for a later run rather than staying "transferring" for good.
             queue.SetItemState(*item, QueueState::kQueued);
+            endedForBusyPartner = true;
             result = kResultOk;
             return false;
         }
@@ -181,8 +182,9 @@ void CQueueRun::FinishItem(QueueItem& item, int result) {
 
 void CQueueRun::EndOfRun(int result) {
     session.queueFinished = true;
-    // Whether the run goes on after a reconnect is settled before anyone hears of its end.
-    if (session.AllStopped() || result == kResultInterrupted) {
+    // Whether the run goes on after a reconnect is settled before anyone hears of its end. A
+    // run that met a busy partner is over too: nothing would start it again by itself.
+    if (session.AllStopped() || result == kResultInterrupted || endedForBusyPartner) {
         session.queueRunRequested = false;
         session.remoteSize = -1;
         session.resumeOffset = 0;

@@ -31,6 +31,12 @@
 // A local walk does not follow symbolic links to directories, nor links that lead out of
 // the directory being uploaded.
 //
+// Site-to-site items: the protocol engine drives the partner's control connection from this
+// worker, so an item runs only while the partner has no worker of its own; the run borrows
+// the partner (CFtpSession::BorrowPartner), logs it in from this thread and gives it back
+// closed after the item. A partner with its own worker makes the item stopped, with an error
+// line; a busy partner ends the run, the item queued again for a later one.
+//
 // Threads: a CQueueRun lives on the session's worker thread for one run and uses the
 // session's protocol objects there. The queue's items are shared with the front end through
 // TransferQueue; the run holds its own reference to the item it executes.
@@ -116,6 +122,7 @@ private:
     int cycle = 0;
     bool downloadChildCacheOnly = false;     // the current download walk only lists
     CFtpSession* borrowedPartner = nullptr;  // of the site-to-site item being executed
+    bool endedForBusyPartner = false;
 };
 
 }  // namespace tarnwick

@@ -129,7 +129,8 @@ public:
     void StopWorker();
     void CloseSession();  // StopWorker; the front end removes the session's tab and log
     // Start Transfer: runs the queue now (worker running) or right after login (worker
-    // started here). False when a needed worker could not be started.
+    // started here). False when a needed worker could not be started. Like any command, the
+    // run is not posted while the worker is busy (CanStartQueue tells).
     bool StartQueue();
     // Every item in error (and, when includeStopped, every stopped one) becomes queued, then
     // "Reset entire queue including/excluding stopped items." is logged. [any]
@@ -137,8 +138,10 @@ public:
     bool AllStopped() const { return queue.AllStopped(); }  // empty, or every item stopped
     bool HasStopped() const { return queue.HasStopped(); }
     bool CanStartQueue() const { return !queue.Empty() && !IsBusy(); }
-    // True while a queue run has been asked for and has not ended for good: it goes on after
-    // a reconnect when the connection was lost. [any]
+    // True while a queue run has been asked for and has not ended for good. A run cut by a
+    // lost connection (CmdRunQueue finished with 4) stays pending: the worker reconnects and
+    // runs the queue again. It is cleared when a run ends with nothing left to do (the queue
+    // empty or every item stopped) or by an interruption. [any]
     bool QueueRunPending() const { return queueRunRequested; }
     void Stop();        // the Stop command: interrupts the current operation when busy
     void Disconnect();  // closeRequested + stop (the confirmation prompt is the front end's)

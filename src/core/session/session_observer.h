@@ -73,6 +73,8 @@ public:
     virtual void OnListing(CFtpSession&, bool /*done*/, const std::string& /*listingText*/) {}
     virtual void OnQueueItemStarted(CFtpSession&, int /*row*/, bool /*done*/) {}
     virtual void OnQueueChanged(CFtpSession&) {}
+    // A queue run ended (also one cut by a lost connection that will go on after the
+    // reconnect: CFtpSession::QueueRunPending() tells).
     virtual void OnQueueFinished(CFtpSession&) {}
     virtual void OnRefresh(CFtpSession&) {}  // the remote pane should list again
     // A queued download asked to be opened once it arrived: with the desktop's program for

@@ -343,6 +343,25 @@ TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
     partner.CloseSession();
 }
 
+// A partner busy with something else ends the run at once; the item waits, queued, for the
+// next run, and the session is not left looking busy.
+TEST_F(QueueRunTest, BusyPartnerEndsTheRunWithTheItemQueued) {
+    ScriptStartup(server);
+    Open();
+    CFtpSession partner(SiteOn(server.Port()), settings, observer);
+    ASSERT_TRUE(partner.TryMarkBusy());
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kQueued);
+    EXPECT_EQ(session->queue.Size(), 1u);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_EQ(server.Transcript(), StartupTranscript());
+}
+
 // An observer that also records the files a finished download asks to open.
 class OpeningObserver : public RecordingObserver {
 public:
