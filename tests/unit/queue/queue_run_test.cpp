@@ -88,7 +88,8 @@ TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
 
 // ErrorRetry 2: three passes; the item becomes stopped in the last one, so the run ends as
 // stopped rather than out of cycles. A second run asks about the stopped item: No leaves it
-// stopped and ends without a word to the server; Yes transfers it again.
+// stopped and ends without a word to the server. With AutoReset nothing is asked and the
+// stopped item is tried again.
 TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
     ScriptStartup(server);
     server.Expect("type i").Reply("200 ok\r\n");
@@ -124,36 +125,15 @@ TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
     EXPECT_EQ(item->State(), QueueState::kStopped);
 
     observer.Clear();
-    observer.AnswerQuestion(kStoppedQuestion, kAnswerYes, 1);
-    auto oneCycle = std::make_shared<AppSettings>(*settings);
-    oneCycle->errorRetry = 0;
-    session->SetSettings(oneCycle);
+    auto autoReset = std::make_shared<AppSettings>(*settings);
+    autoReset->autoReset = true;
+    autoReset->errorRetry = 0;
+    session->SetSettings(autoReset);
     ASSERT_EQ(RunQueue(), kResultFailed);
     record = observer.Snapshot();
+    EXPECT_TRUE(record.questions.empty());
     EXPECT_EQ(record.CountLog("Reset entire queue including stopped items."), 1);
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-}
-
-TEST_F(QueueRunTest, AutoResetRetriesStoppedItemsWithoutAsking) {
-    settings->autoReset = true;
-    settings->errorRetry = 0;
-    ScriptStartup(server);
-    server.Expect("type i").Reply("200 ok\r\n");
-    ScriptFailedRetrieve(server);
-    server.Expect("pasv").Passive();
-    server.Expect("retr f.bin").Reply("150 sending\r\n").SendData("hello").Reply("226 done\r\n");
-    Open();
-    StartAndWaitConnected();
-    auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
-    ASSERT_EQ(RunQueue(), kResultFailed);
-    ASSERT_EQ(item->State(), QueueState::kStopped);
-
-    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_TRUE(record.questions.empty());
-    EXPECT_EQ(record.CountLog("Reset entire queue including stopped items."), 2);
-    EXPECT_TRUE(session->queue.Empty());
-    EXPECT_EQ(ReadFile(scratch / "f.bin"), "hello");
 }
 
 // A directory delete lists each directory when it first comes up and removes files and
