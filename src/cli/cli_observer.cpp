@@ -1,6 +1,10 @@
 #include "cli_observer.h"
 
+#include <algorithm>
 #include <array>
+
+#include "listing/paths.h"
+#include "session/ftp_session.h"
 
 namespace tarnwick::cli {
 
@@ -46,6 +50,11 @@ void CliObserver::ExpectCommand() {
 }
 
 CliObserver::Wake CliObserver::WaitForCommandFinished(int code, Clock::time_point deadline) {
+    return WaitForCommandFinished({code}, deadline);
+}
+
+CliObserver::Wake CliObserver::WaitForCommandFinished(std::initializer_list<int> codes,
+                                                      Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     Wake wake;
     const auto ready = [&] {
@@ -57,8 +66,8 @@ CliObserver::Wake CliObserver::WaitForCommandFinished(int code, Clock::time_poin
         while (!finished_.empty()) {
             const auto [finishedCode, result] = finished_.front();
             finished_.pop_front();
-            if (finishedCode == code) {
-                wake = {Wake::kFinished, result};
+            if (std::find(codes.begin(), codes.end(), finishedCode) != codes.end()) {
+                wake = {Wake::kFinished, finishedCode, result};
                 return true;
             }
         }
@@ -94,6 +103,16 @@ std::string CliObserver::LastReplyLine() const {
     return {};
 }
 
+CliObserver::TransferTally CliObserver::Tally() const {
+    std::lock_guard lock(mutex_);
+    return tally_;
+}
+
+void CliObserver::ResetTally() {
+    std::lock_guard lock(mutex_);
+    tally_ = {};
+}
+
 void CliObserver::RequestInterrupt() {
     {
         std::lock_guard lock(mutex_);
@@ -106,8 +125,9 @@ void CliObserver::ReportError(std::string_view text) {
     if (!options_.quiet) console_.WriteLine(std::string(LogPrefix(LOG_ERROR)) + std::string(text));
 }
 
-void CliObserver::OnLog(CFtpSession&, const LogRecord& record) {
+void CliObserver::OnLog(CFtpSession& session, const LogRecord& record) {
     RememberReply(record);
+    CountTransfers(session, record);
     const std::string_view prefix = record.prefix ? LogPrefix(record.kind) : std::string_view{};
     if (options_.verbose) {
         std::string line(prefix);
@@ -125,6 +145,26 @@ void CliObserver::RememberReply(const LogRecord& record) {
     // A reply's first chunk carries the prefix; later chunks continue it.
     if (record.prefix) replyText_.clear();
     replyText_ += record.text;
+}
+
+// The engine tells no one which file of a queue run it is moving; its log does. A file's
+// bytes are final when the server answers its transfer (the 226 comes after the data), and
+// the next file's counter is reset only after that, before its own commands.
+void CliObserver::CountTransfers(const CFtpSession& session, const LogRecord& record) {
+    if (record.kind != LOG_COMMAND && record.kind != LOG_REPLY) return;
+    std::lock_guard lock(mutex_);
+    if (record.kind == LOG_REPLY) {
+        if (tally_.transferring) tally_.lastFileBytes = session.bytesDone;
+        return;
+    }
+    tally_.transferring = false;
+    const std::string_view text = record.text;
+    if (!text.starts_with("retr ") && !text.starts_with("stor ")) return;
+    tally_.finishedBytes += tally_.lastFileBytes;
+    tally_.lastFileBytes = 0;
+    ++tally_.filesStarted;
+    tally_.transferring = true;
+    tally_.currentFile = LastComponent(TrimLine(text.substr(5)));
 }
 
 void CliObserver::OnListing(CFtpSession&, bool done, const std::string& listingText) {
@@ -164,7 +204,7 @@ int CliObserver::Ask(CFtpSession&, const std::string& text, int style) {
 }
 
 OverwriteAnswer CliObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
-    int action = options_.overwrite;
+    int action = options_.overwrite.value_or(question.suggested);
     if (action == kResume && !question.resumeAllowed) action = kOverwrite;
     // "All": the same answer for every later file of the same case.
     return {action, true};

@@ -10,8 +10,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -23,7 +26,8 @@ namespace tarnwick::cli {
 struct ObserverOptions {
     bool verbose = false;  // every log line, with the log pane's prefixes
     bool quiet = false;    // not even the error lines
-    int overwrite = kAuto;
+    // The answer for an existing target; none: the answer the prompt would preselect.
+    std::optional<int> overwrite;
 };
 
 // The log pane's prefix of a log kind ("State:>\t\t", ...); empty for an unknown kind.
@@ -38,19 +42,35 @@ public:
     // What ended a wait of the main thread.
     struct Wake {
         enum Kind { kFinished, kInterrupt, kDeadline } kind = kDeadline;
-        int result = 0;  // for kFinished
+        int code = 0;    // the command that finished, for kFinished
+        int result = 0;  // its result, for kFinished
+    };
+
+    // The files a queue run has moved so far, as the session's log shows them: every RETR
+    // or STOR starts the next file.
+    struct TransferTally {
+        uint64_t filesStarted = 0;
+        bool transferring = false;   // the last file's transfer has not been answered yet
+        std::string currentFile;     // the name of the last file started
+        uint64_t finishedBytes = 0;  // bytes of the files before the last one
+        uint64_t lastFileBytes = 0;  // bytes of the last file when the server last replied
     };
 
     // [main] Forgets earlier command results; call before posting a command.
     void ExpectCommand();
-    // [main] Waits until command `code` finishes, an interrupt is requested (the request is
-    // consumed) or the deadline passes.
+    // [main] Waits until command `code` (or any of `codes`) finishes, an interrupt is
+    // requested (the request is consumed) or the deadline passes.
     Wake WaitForCommandFinished(int code, Clock::time_point deadline = Clock::time_point::max());
+    Wake WaitForCommandFinished(std::initializer_list<int> codes,
+                                Clock::time_point deadline = Clock::time_point::max());
     // [main] Waits until the control connection is down; false at the deadline.
     bool WaitForDisconnected(Clock::time_point deadline);
     // [main] The text of the last listing that completed; the last reply line received.
     std::string LastListing() const;
     std::string LastReplyLine() const;
+    // [any thread] The transfer tally since the last ResetTally().
+    TransferTally Tally() const;
+    void ResetTally();
 
     // [any thread] Ctrl-C: wakes the main thread's wait.
     void RequestInterrupt();
@@ -67,6 +87,7 @@ public:
 
 private:
     void RememberReply(const LogRecord& record);
+    void CountTransfers(const CFtpSession& session, const LogRecord& record);
 
     Console& console_;
     const ObserverOptions options_;
@@ -77,6 +98,7 @@ private:
     int interruptRequests_ = 0;
     std::string lastListing_;
     std::string replyText_;  // the reply being received or last received, as logged
+    TransferTally tally_;
 };
 
 }  // namespace tarnwick::cli

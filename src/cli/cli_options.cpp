@@ -13,6 +13,7 @@ struct CommandShape {
     size_t minArgs;
     size_t maxArgs;
     std::string_view synopsis;
+    bool takesUrl = true;  // works on a server: --site applies
 };
 
 constexpr size_t kAnyNumber = std::numeric_limits<size_t>::max();
@@ -25,6 +26,10 @@ constexpr CommandShape kCommands[] = {
     {"rmdir", 1, 1, "rmdir URL"},
     {"mkdir", 1, 1, "mkdir URL"},
     {"rename", 2, 2, "rename URL NEWNAME"},
+    {"cache", 1, 1, "cache URL"},
+    {"search", 1, kAnyNumber, "search [--regex] PATTERN [HOST...]", false},
+    {"queue", 2, 2, "queue run|show FILE.que", false},
+    {"sites", 0, 0, "sites", false},
 };
 
 const CommandShape* FindCommand(std::string_view name) {
@@ -58,7 +63,8 @@ bool ParseOverwrite(std::string_view text, int& action) {
 
 bool IsValuedOption(std::string_view name) {
     return name == "--home" || name == "--user" || name == "--password" || name == "--overwrite" ||
-           name == "--retries" || name == "--retry-delay" || name == "--timeout";
+           name == "--retries" || name == "--retry-delay" || name == "--timeout" ||
+           name == "--site";
 }
 
 // Applies an option that takes a value; false (with `error`) for a bad value.
@@ -72,11 +78,15 @@ bool ApplyValuedOption(std::string_view name, const std::string& value, CliOptio
         options.user = value;
     } else if (name == "--password") {
         options.password = value;
+    } else if (name == "--site") {
+        options.site = value;
     } else if (name == "--overwrite") {
-        if (!ParseOverwrite(value, options.overwrite)) {
+        int action = kAuto;
+        if (!ParseOverwrite(value, action)) {
             error = "--overwrite takes skip, resume, overwrite or auto, not '" + value + "'";
             return false;
         }
+        options.overwrite = action;
     } else if (!ParseNumber(value, name == "--timeout" ? 1 : 0, kMaxNumber, number)) {
         error = std::string(name) + " takes a whole number of " +
                 (name == "--retries" ? "retries" : "seconds") + ", not '" + value + "'";
@@ -99,6 +109,8 @@ bool ApplyFlag(std::string_view name, CliOptions& options) {
         options.verbose = true;
     } else if (name == "--quiet" || name == "-q") {
         options.quiet = true;
+    } else if (name == "--regex") {
+        options.regex = true;
     } else {
         return false;
     }
@@ -119,6 +131,19 @@ bool CheckArguments(const CliOptions& options, std::string& error) {
     if (count < shape->minArgs || count > shape->maxArgs) {
         error = std::string(count < shape->minArgs ? "missing" : "too many") +
                 " arguments; usage: tarnwick-cli [options] " + std::string(shape->synopsis);
+        return false;
+    }
+    if (options.command == "queue" && options.arguments[0] != "run" &&
+        options.arguments[0] != "show") {
+        error = "queue takes run or show, not '" + options.arguments[0] + "'";
+        return false;
+    }
+    if (options.site && !shape->takesUrl) {
+        error = "--site is not an option of " + options.command;
+        return false;
+    }
+    if (options.regex && options.command != "search") {
+        error = "--regex is an option of search only";
         return false;
     }
     return true;
@@ -175,24 +200,51 @@ std::string UsageText() {
            "\n"
            "commands:\n"
            "  ls URL                  list a remote directory: d|-, size, date, name\n"
-           "  get URL [LOCALDIR]      download a file (into the current directory)\n"
-           "  put PATH... URL         upload files into the remote directory URL\n"
-           "  rm URL                  delete a remote file\n"
-           "  rmdir URL               remove a remote directory\n"
+           "  get URL [LOCALDIR]      download a file into LOCALDIR (default: the current\n"
+           "                          directory); a URL ending in \"/\" downloads the whole\n"
+           "                          directory into LOCALDIR/NAME/\n"
+           "  put PATH... URL         upload files and directories (recursively) into the\n"
+           "                          remote directory URL\n"
+           "  rm URL                  delete a remote file; a URL ending in \"/\" deletes the\n"
+           "                          directory with everything in it\n"
+           "  rmdir URL               remove an empty remote directory\n"
            "  mkdir URL               make a remote directory\n"
            "  rename URL NEWNAME      rename a remote file or directory\n"
+           "  cache URL               store the listings of the directory URL and of every\n"
+           "                          directory below it in the cache\n"
+           "  search [--regex] PATTERN [HOST...]\n"
+           "                          search the cached listings (no connection) for names\n"
+           "                          matching PATTERN, a wildcard (* and ?) or with --regex\n"
+           "                          a regular expression; all cached hosts when none is\n"
+           "                          named; prints one ftp:// URL a line\n"
+           "  queue show FILE.que     print a queue file: host, operation, kind, server path,\n"
+           "                          client path, size (TAB-separated, one item a line)\n"
+           "  queue run FILE.que      run every queue of the file to the end, one host after\n"
+           "                          the other in file order (port and login from the site\n"
+           "                          of site.dat with the host's address); the status is\n"
+           "                          the highest result of the hosts (1 when items were\n"
+           "                          left over), and Ctrl-C ends the whole run with 2\n"
+           "  sites                   list the sites of site.dat: name, address, port, user,\n"
+           "                          login type, data connection mode (never the password)\n"
            "\n"
-           "URLs: ftp://[user[:password]@]host[:port]/path\n"
+           "URLs: ftp://[user[:password]@]host[:port]/path; with --site, a remote path\n"
+           "Login: the URL's user and password, else --user/--password, else the site of\n"
+           "site.dat with the URL's host address, else anonymous.\n"
+           "Settings: those of the graphical client; the options below override them for\n"
+           "this run only and are never saved.\n"
            "\n"
            "options:\n"
-           "  --home DIR              program home for this run (cache, settings)\n"
-           "  --active                active data connections (PORT); passive by default\n"
+           "  --home DIR              program home for this run (site.dat, cache)\n"
+           "  --site NAME             connect with the site NAME of site.dat\n"
+           "  --active                active data connections (PORT); else passive (with\n"
+           "                          --site: the site's mode)\n"
            "  --user U                user name when the URL names none\n"
            "  --password P            password when the URL names none\n"
            "  -v                      the session log on stderr\n"
            "  --quiet                 no progress line and no error lines\n"
            "  --overwrite ACTION      existing targets: skip, resume, overwrite or auto\n"
-           "  --retries N             connection and per-file retries\n"
+           "                          (default: the settings' default overwrite action)\n"
+           "  --retries N             connection and per-file retries, queue cycles\n"
            "  --retry-delay S         seconds to wait before a retry\n"
            "  --timeout S             seconds an operation may wait for the server\n"
            "  --help                  show this help\n"

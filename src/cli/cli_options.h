@@ -22,12 +22,16 @@ struct CliOptions {
     std::optional<std::string> password;
     bool verbose = false;  // -v: the session log on stderr
     bool quiet = false;    // --quiet: no progress line, no error lines
-    int overwrite = kAuto;
-    std::optional<int> retries;     // connection and per-file retries
-    std::optional<int> retryDelay;  // seconds
-    std::optional<int> timeout;     // seconds: the deadline of the session's waits
+    // --overwrite: the answer for an existing target; without it, the settings' default
+    // overwrite action (the one the GUI's prompt preselects) is taken.
+    std::optional<int> overwrite;
+    std::optional<int> retries;       // connection and per-file retries
+    std::optional<int> retryDelay;    // seconds
+    std::optional<int> timeout;       // seconds: the deadline of the session's waits
+    std::optional<std::string> site;  // --site: a site of site.dat by name
+    bool regex = false;               // --regex (search): the pattern is a regular expression
 
-    std::string command;  // "ls", "get", ...
+    std::string command;  // "ls", "get", ... ("queue" takes "run" or "show" as argument 0)
     std::vector<std::string> arguments;
 };
 

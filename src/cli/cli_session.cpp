@@ -33,18 +33,49 @@ int CliSession::Run(const SessionCommand& command) {
     if (interrupted_) return kResultInterrupted;
     observer_.ExpectCommand();
     if (!session_.PostCommand(command)) {
-        // The worker is idle between the commands of this client; busy means it is still
-        // starting a queue run or the like, which this client never asks for.
+        // The worker is idle between the commands of this client, which posts nothing while
+        // a command or a queue run is under way.
         observer_.ReportError("The session is busy.");
         return lastResult_ = kResultFailed;
     }
     return lastResult_ = Await(command.code);
 }
 
-int CliSession::Await(int code) {
+int CliSession::RunQueue() {
+    if (interrupted_) return kResultInterrupted;
+    if (session_.queue.Empty()) return lastResult_ = kResultOk;
+    observer_.ExpectCommand();
+    if (!session_.StartQueue()) {
+        observer_.ReportError("Unable to create thread!");
+        return lastResult_ = kResultFailed;
+    }
     while (true) {
-        const CliObserver::Wake wake = observer_.WaitForCommandFinished(code);
-        if (wake.kind == CliObserver::Wake::kFinished) return wake.result;
+        const CliObserver::Wake wake = AwaitAny({CmdRunQueue, CmdConnect});
+        lastResult_ = wake.result;
+        if (wake.kind != CliObserver::Wake::kFinished) break;
+        if (wake.code == CmdConnect) {
+            // A reconnect after a lost connection; the worker runs the queue again itself.
+            if (wake.result != kResultOk) break;
+            continue;
+        }
+        const bool resumes = wake.result == kResultConnectionClosed && session_.QueueRunPending() &&
+                             !session_.queue.Empty();
+        if (resumes) continue;
+        if (wake.result == kResultOk && !session_.queue.Empty()) lastResult_ = kResultFailed;
+        break;
+    }
+    return lastResult_;
+}
+
+int CliSession::Await(int code) {
+    const CliObserver::Wake wake = AwaitAny({code});
+    return wake.result;
+}
+
+CliObserver::Wake CliSession::AwaitAny(std::initializer_list<int> codes) {
+    while (true) {
+        const CliObserver::Wake wake = observer_.WaitForCommandFinished(codes);
+        if (wake.kind == CliObserver::Wake::kFinished) return wake;
         // Ctrl-C. A busy session is stopped the GUI's way and reports "Interrupted by user"
         // itself; between the steps of its start-up it is not busy and Stop would do
         // nothing, and a second Ctrl-C must not wait any longer.
@@ -55,7 +86,7 @@ int CliSession::Await(int code) {
         }
         if (!interrupted_) observer_.ReportError("Interrupted by user");
         interrupted_ = true;
-        return kResultInterrupted;
+        return {CliObserver::Wake::kInterrupt, 0, kResultInterrupted};
     }
 }
 

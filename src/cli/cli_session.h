@@ -29,15 +29,22 @@ public:
     // Posts one command and waits for its result code. After Ctrl-C nothing more is posted:
     // 2 at once.
     int Run(const SessionCommand& command);
+    // Runs the session's queue (its items added beforehand) to its end, the way the GUI's
+    // Start Transfer does: in cycles, and on after a reconnect when the connection was lost.
+    // The result of the run; 1 when it ended with items left in the queue although its last
+    // item succeeded. After Ctrl-C nothing more is started: 2 at once.
+    int RunQueue();
     // Says goodbye (QUIT, briefly awaited) when still connected and not interrupted, then
     // stops the worker. Idempotent.
     void Close();
 
+    CFtpSession& Session() { return session_; }
     const CFtpSession& Session() const { return session_; }
     bool Interrupted() const { return interrupted_; }
 
 private:
     int Await(int code);
+    CliObserver::Wake AwaitAny(std::initializer_list<int> codes);
 
     CliObserver& observer_;
     CFtpSession session_;

@@ -3,6 +3,12 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "app/settings_io.h"
+#include "sites/site_file.h"
+#ifdef TARNWICK_HAVE_QTSETTINGS
+#include "qtsettings/qt_settings_store.h"
+#endif
+
 namespace tarnwick::cli {
 
 namespace fs = std::filesystem;
@@ -45,16 +51,45 @@ bool PrepareProgramHome(const CliOptions& options, fs::path& home, std::string& 
     return true;
 }
 
-AppSettingsSnapshot MakeSettings(const CliOptions& options, const fs::path& home) {
+AppSettings LoadCliSettings(const CliOptions& options, const fs::path& home) {
     std::error_code ignored;
-    AppSettings settings = DefaultAppSettings(home, fs::current_path(ignored));
+    const fs::path startDirectory = fs::current_path(ignored);
+#ifdef TARNWICK_HAVE_QTSETTINGS
+    const QtSettingsStore store;
+    AppSettings settings = LoadSettings(store, home, startDirectory);
+#else
+    AppSettings settings = DefaultAppSettings(home, startDirectory);
+#endif
     settings.keepAlive = false;
+    if (options.home) {
+        settings.cacheHomeDirectory = DefaultAppSettings(home, startDirectory).cacheHomeDirectory;
+    }
     if (options.retries) {
         settings.errorRetry = *options.retries;
         settings.fileRetry = *options.retries;
+        settings.alwaysRetry = false;
     }
     if (options.retryDelay) settings.retryDelay = *options.retryDelay;
-    return std::make_shared<const AppSettings>(std::move(settings));
+    if (options.overwrite) settings.pOverwrite = true;
+    return settings;
+}
+
+bool MakeContext(const CliOptions& options, CliContext& context, std::vector<std::string>& warnings,
+                 std::string& error) {
+    if (!PrepareProgramHome(options, context.home, error)) return false;
+    context.settings = LoadCliSettings(options, context.home);
+    const fs::path siteFile = context.home / kSiteFileName;
+    switch (LoadSiteFile(siteFile.string(), context.sites)) {
+        case SiteFileResult::kCannotRead:
+            warnings.push_back("cannot read " + siteFile.string());
+            break;
+        case SiteFileResult::kLineTooLong:
+            warnings.push_back(siteFile.string() + ": a line is too long; later sites left out");
+            break;
+        default:
+            break;
+    }
+    return true;
 }
 
 }  // namespace tarnwick::cli

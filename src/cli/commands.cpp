@@ -8,14 +8,9 @@
 #include <memory>
 #include <system_error>
 
-#include "cli_observer.h"
-#include "cli_session.h"
-#include "cli_settings.h"
-#include "console.h"
-#include "interrupt_watcher.h"
+#include "command_runner.h"
 #include "listing/paths.h"
-#include "progress_meter.h"
-#include "remote_target.h"
+#include "offline_commands.h"
 
 namespace tarnwick::cli {
 
@@ -46,66 +41,36 @@ bool EndsBatch(int result) {
            result == kResultConnectionClosed || result == kResultGaveUp;
 }
 
-// Server-controlled text for a terminal or a script: control characters (an escape sequence
-// in a file name, say) become "?".
-std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    }
-    return out;
-}
+}  // namespace
 
-// True for a remote path that names a file or directory below the root.
 bool NamesEntry(const std::string& path) {
     return !IsRootPath(StripTrailingSeparator(path));
 }
 
-class CommandRunner {
-public:
-    explicit CommandRunner(const CliOptions& options)
-        : options_(options),
-          observer_(console_, {options.verbose, options.quiet, options.overwrite}) {}
+CommandRunner::CommandRunner(const CliOptions& options, const CliContext& context, Console& console)
+    : options_(options),
+      context_(context),
+      console_(console),
+      observer_(console_, {options.verbose, options.quiet, options.overwrite}) {}
 
-    int Run();
-
-private:
-    int Ls();
-    int Get();
-    int Put();
-    int DeleteFile();
-    int MakeOrRemoveDir(int code);
-    int Rename();
-
-    // Opens the session with the URL's site, starting in `startDirectory`, and connects.
-    int Open(const std::string& startDirectory);
-    int Execute(const SessionCommand& command, const std::string& fileName = {});
-    // Prints why `what` failed (unless --quiet) and passes the result on.
-    int Failed(int result, const std::string& what);
-    int Usage(const std::string& error);
-
-    const CliOptions& options_;
-    RemoteTarget target_;
-    Console console_;
-    CliObserver observer_;
-    // Destroyed in reverse order: the meter reads the session, the watcher outlives both.
-    std::unique_ptr<InterruptWatcher> watcher_;
-    std::unique_ptr<CliSession> session_;
-    std::unique_ptr<ProgressMeter> meter_;
-};
+CommandRunner::~CommandRunner() {
+    CloseSession();
+}
 
 int CommandRunner::Run() {
     const std::string& url =
         options_.command == "put" ? options_.arguments.back() : options_.arguments.front();
     std::string error;
-    if (!MakeRemoteTarget(url, options_, target_, error)) return Usage(error);
+    if (!MakeRemoteTarget(url, options_, context_.sites, target_, error)) return Usage(error);
     const std::string& command = options_.command;
+    const std::string& path = target_.path;
     if (command == "ls") return Ls();
     if (command == "get") return Get();
     if (command == "put") return Put();
-    if (command == "rm") return DeleteFile();
+    if (command == "rm") return path.ends_with('/') ? DeleteDirectory() : DeleteFile();
     if (command == "mkdir") return MakeOrRemoveDir(CmdMakeDir);
     if (command == "rmdir") return MakeOrRemoveDir(CmdRemoveDir);
+    if (command == "cache") return CacheDirectory();
     return Rename();
 }
 
@@ -127,16 +92,19 @@ int CommandRunner::Ls() {
 }
 
 int CommandRunner::Get() {
-    const std::string& path = target_.path;
-    if (!NamesEntry(path) || path.ends_with('/')) {
-        return Usage("get: the URL must name a file, not a directory");
-    }
     const std::string localDirText = options_.arguments.size() > 1 ? options_.arguments[1] : ".";
     std::error_code code;
-    const fs::path localDir = fs::absolute(localDirText, code);
+    const fs::path localDir = fs::absolute(localDirText, code).lexically_normal();
     if (code || (fs::exists(localDir, code) && !fs::is_directory(localDir, code))) {
         return Usage("get: not a directory: " + localDirText);
     }
+    return target_.path.ends_with('/') ? GetDirectory(localDir) : GetFile(localDir);
+}
+
+int CommandRunner::GetFile(const fs::path& localDir) {
+    const std::string& path = target_.path;
+    if (!NamesEntry(path)) return Usage("get: the URL names no file");
+    std::error_code code;
     const fs::path localFile = localDir / LastComponent(path);
     const bool existed = fs::exists(fs::symlink_status(localFile, code));
 
@@ -156,20 +124,27 @@ int CommandRunner::Get() {
     return Failed(result, "get " + path);
 }
 
+// Files are sent one by one, then the directories go through the queue together.
 int CommandRunner::Put() {
-    const std::vector<std::string> files(options_.arguments.begin(), options_.arguments.end() - 1);
-    std::vector<fs::path> localPaths;
-    for (const std::string& file : files) {
+    const std::vector<std::string> paths(options_.arguments.begin(), options_.arguments.end() - 1);
+    std::vector<fs::path> files;
+    std::vector<fs::path> directories;
+    for (const std::string& path : paths) {
         std::error_code code;
-        const fs::path local = fs::absolute(file, code);
-        if (code || !fs::exists(local, code)) return Usage("put: no such file: " + file);
-        if (!fs::is_regular_file(local, code)) return Usage("put: not a regular file: " + file);
-        localPaths.push_back(local);
+        const fs::path local = fs::absolute(path, code).lexically_normal();
+        if (code || !fs::exists(local, code)) return Usage("put: no such file: " + path);
+        if (fs::is_directory(local, code)) {
+            directories.push_back(local);
+        } else if (fs::is_regular_file(local, code)) {
+            files.push_back(local);
+        } else {
+            return Usage("put: neither a regular file nor a directory: " + path);
+        }
     }
     const std::string remoteDir = StripTrailingSeparator(target_.path);
     if (int result = Open(remoteDir); result != kResultOk) return result;
     int firstFailure = kResultOk;
-    for (const fs::path& local : localPaths) {
+    for (const fs::path& local : files) {
         SessionCommand upload;
         upload.code = CmdUpload;
         upload.secondArg = local.string();
@@ -178,16 +153,16 @@ int CommandRunner::Put() {
         if (result == kResultOk) continue;
         Failed(result, "put " + local.string());
         if (firstFailure == kResultOk) firstFailure = result;
-        if (EndsBatch(result)) break;
+        if (EndsBatch(result)) return firstFailure;
     }
-    return firstFailure;
+    if (directories.empty()) return firstFailure;
+    const int result = PutDirectories(directories, remoteDir);
+    return firstFailure != kResultOk ? firstFailure : result;
 }
 
 int CommandRunner::DeleteFile() {
     const std::string& path = target_.path;
-    if (!NamesEntry(path) || path.ends_with('/')) {
-        return Usage("rm: the URL must name a file, not a directory");
-    }
+    if (!NamesEntry(path)) return Usage("rm: the URL names no file");
     if (int result = Open(ParentPath(path)); result != kResultOk) return result;
     SessionCommand remove;
     remove.code = CmdDeleteFile;
@@ -225,23 +200,25 @@ int CommandRunner::Rename() {
     return result == kResultOk ? result : Failed(result, "rename " + from);
 }
 
-int CommandRunner::Open(const std::string& startDirectory) {
-    fs::path home;
-    std::string error;
-    if (!PrepareProgramHome(options_, home, error)) {
-        observer_.ReportError(error);
-        return kResultFailed;
+int CommandRunner::Open(SiteSetting site, const std::string& startDirectory) {
+    CloseSession();
+    site.defremotedir = startDirectory.empty() ? "/" : startDirectory;
+    // Before the first session's threads exist: they inherit the blocked SIGINT.
+    if (!watcher_) {
+        watcher_ = std::make_unique<InterruptWatcher>([this] { observer_.RequestInterrupt(); });
     }
-    target_.site.defremotedir = startDirectory;
-    // Before the session's threads exist: they inherit the blocked SIGINT.
-    watcher_ = std::make_unique<InterruptWatcher>([this] { observer_.RequestInterrupt(); });
-    session_ = std::make_unique<CliSession>(target_.site, MakeSettings(options_, home), observer_,
-                                            options_.timeout);
+    session_ = std::make_unique<CliSession>(
+        site, std::make_shared<const AppSettings>(context_.settings), observer_, options_.timeout);
     if (!options_.quiet && ::isatty(STDERR_FILENO) == 1) {
-        meter_ = std::make_unique<ProgressMeter>(session_->Session(), console_);
+        meter_ = std::make_unique<ProgressMeter>(session_->Session(), observer_, console_);
     }
     const int result = session_->Connect();
-    return result == kResultOk ? result : Failed(result, "connect to " + target_.site.address);
+    return result == kResultOk ? result : Failed(result, "connect to " + site.address);
+}
+
+void CommandRunner::CloseSession() {
+    meter_.reset();
+    session_.reset();
 }
 
 int CommandRunner::Execute(const SessionCommand& command, const std::string& fileName) {
@@ -266,8 +243,6 @@ int CommandRunner::Usage(const std::string& error) {
     return kExitUsage;
 }
 
-}  // namespace
-
 std::string FormatListingLine(const FileEntry& entry) {
     char when[32] = "-";
     const auto seconds = static_cast<std::time_t>(entry.modified);
@@ -280,7 +255,25 @@ std::string FormatListingLine(const FileEntry& entry) {
 }
 
 int RunCommand(const CliOptions& options) {
-    CommandRunner runner(options);
+    Console console;
+    CliContext context;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (!MakeContext(options, context, warnings, error)) {
+        console.WriteLine("tarnwick-cli: " + error);
+        return kResultFailed;
+    }
+    if (!options.quiet) {
+        for (const std::string& warning : warnings) console.WriteLine("tarnwick-cli: " + warning);
+    }
+    const std::string& command = options.command;
+    if (command == "sites") return ListSites(context);
+    if (command == "search") return SearchCache(options, context, console);
+    if (command == "queue" && options.arguments[0] == "show") {
+        return ShowQueueFile(options.arguments[1], console);
+    }
+    CommandRunner runner(options, context, console);
+    if (command == "queue") return runner.RunQueueFile(options.arguments[1]);
     return runner.Run();
 }
 

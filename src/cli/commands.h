@@ -1,6 +1,6 @@
-// The commands of tarnwick-cli (ls, get, put, rm, rmdir, mkdir, rename): each checks its
-// arguments, opens one session on the URL's site, runs through it and prints its result.
-// Main thread only.
+// The entry of tarnwick-cli's commands: prepares the program home, the settings and the site
+// list, then hands the command to the offline commands (sites, search, queue show) or to the
+// CommandRunner (everything that talks to a server). Main thread only.
 #pragma once
 
 #include <string>

@@ -4,6 +4,14 @@
 
 namespace tarnwick::cli {
 
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return out;
+}
+
 void Console::Write(std::string_view text) {
     if (text.empty()) return;
     std::lock_guard lock(mutex_);

@@ -13,6 +13,10 @@
 
 namespace tarnwick::cli {
 
+// Server- or file-controlled text for a terminal or a script: control characters (an escape
+// sequence in a file name, say) become "?". Any thread.
+std::string Printable(std::string_view text);
+
 class Console {
 public:
     explicit Console(std::FILE* stream = stderr) : stream_(stream) {}

@@ -40,8 +40,25 @@ std::string FormatProgressLine(const std::string& fileName, uint64_t bytesDone, 
     return line;
 }
 
-ProgressMeter::ProgressMeter(const CFtpSession& session, Console& console)
-    : session_(session), console_(console), thread_([this](std::stop_token stop) { Run(stop); }) {}
+std::string FormatQueueProgress(uint64_t filesDone, std::optional<uint64_t> totalFiles,
+                                uint64_t bytes, double bytesPerSecond) {
+    std::string text = "files " + std::to_string(filesDone);
+    if (totalFiles) text += "/" + std::to_string(*totalFiles);
+    text += ", " + Thousands(bytes) + " bytes";
+    if (bytesPerSecond >= 0) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, ", %.3fKB/s", bytesPerSecond / 1024);
+        text += speed;
+    }
+    return text;
+}
+
+ProgressMeter::ProgressMeter(const CFtpSession& session, const CliObserver& observer,
+                             Console& console)
+    : session_(session),
+      observer_(observer),
+      console_(console),
+      thread_([this](std::stop_token stop) { Run(stop); }) {}
 
 ProgressMeter::~ProgressMeter() {
     thread_.request_stop();
@@ -53,6 +70,13 @@ ProgressMeter::~ProgressMeter() {
 void ProgressMeter::SetFileName(std::string name) {
     std::lock_guard lock(mutex_);
     fileName_ = std::move(name);
+}
+
+void ProgressMeter::StartQueue(std::optional<uint64_t> totalFiles) {
+    std::lock_guard lock(mutex_);
+    queueMode_ = true;
+    totalFiles_ = totalFiles;
+    queueStart_ = std::chrono::steady_clock::now();
 }
 
 void ProgressMeter::Run(std::stop_token stop) {
@@ -67,17 +91,40 @@ void ProgressMeter::Run(std::stop_token stop) {
 
 // Called with mutex_ held.
 void ProgressMeter::Tick(bool& shown) {
+    const CliObserver::TransferTally tally =
+        queueMode_ ? observer_.Tally() : CliObserver::TransferTally{};
+    const bool inQueue = queueMode_ && tally.filesStarted > 0;
     if (!session_.transferInProgress) {
-        if (shown) console_.ClearProgress();
-        shown = false;
         samples_.clear();
         haveLast_ = false;
+        if (inQueue) {
+            console_.ShowProgress(QueuePart(tally));
+            shown = true;
+        } else if (shown) {
+            console_.ClearProgress();
+            shown = false;
+        }
         return;
     }
     const uint64_t done = session_.bytesDone;
     const double speed = Speed(done);
-    console_.ShowProgress(FormatProgressLine(fileName_, done, session_.fileSize, speed));
+    std::string line = FormatProgressLine(Printable(inQueue ? tally.currentFile : fileName_), done,
+                                          session_.fileSize, speed);
+    if (inQueue) line += "  |  " + QueuePart(tally);
+    console_.ShowProgress(line);
     shown = true;
+}
+
+// Called with mutex_ held.
+std::string ProgressMeter::QueuePart(const CliObserver::TransferTally& tally) const {
+    const bool moving = session_.transferInProgress;
+    const uint64_t filesDone = tally.filesStarted - (moving ? 1 : 0);
+    const uint64_t bytes =
+        tally.finishedBytes + (moving ? session_.bytesDone.load() : tally.lastFileBytes);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - queueStart_).count();
+    const double speed = seconds > 0 ? static_cast<double>(bytes) / seconds : -1;
+    return FormatQueueProgress(filesDone, totalFiles_, bytes, speed);
 }
 
 double ProgressMeter::Speed(uint64_t bytesDone) {

@@ -1,44 +1,124 @@
 #include "remote_target.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "listing/paths.h"
 #include "listing/url.h"
 
 namespace tarnwick::cli {
 
 namespace {
 
-// The URL's own user and password first, then the options; no user and no password at all
-// is an anonymous login (the session sends the AnonymousPass setting).
-void ApplyCredentials(const UrlParts& parts, const CliOptions& options, SiteSetting& site) {
-    std::string user = !parts.user.empty() ? parts.user : options.user.value_or("");
-    std::string password = !parts.password.empty() ? parts.password : options.password.value_or("");
-    if (user.empty() && password.empty() && !options.password) {
-        site.logintype = kLoginAnonymous;
-        site.username = "anonymous";
-        site.password.clear();
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(
+        a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+void SetAnonymous(SiteSetting& site) {
+    site.logintype = kLoginAnonymous;
+    site.username = "anonymous";
+    site.password.clear();  // the session sends the AnonymousPass setting
+}
+
+// `known`: the site of site.dat for this host, if any. The URL's user and password are
+// given as `urlUser` and `urlPassword` (empty when it names none).
+void ApplyCredentials(const std::string& urlUser, const std::string& urlPassword,
+                      const CliOptions& options, const SiteSetting* known, SiteSetting& site) {
+    const std::string user = !urlUser.empty() ? urlUser : options.user.value_or("");
+    const bool passwordGiven = !urlPassword.empty() || options.password.has_value();
+    const std::string password = !urlPassword.empty() ? urlPassword : options.password.value_or("");
+    if (known != nullptr && !passwordGiven && (user.empty() || user == known->username)) {
+        site.logintype = known->logintype;
+        site.username = known->username;
+        site.password = known->password;
+        if (site.logintype == kLoginAnonymous) SetAnonymous(site);
+        return;
+    }
+    if (user.empty() && !passwordGiven) {
+        SetAnonymous(site);
         return;
     }
     site.logintype = kLoginNormal;
-    site.username = user.empty() ? "anonymous" : std::move(user);
-    site.password = std::move(password);
+    site.username = user.empty() ? "anonymous" : user;
+    site.password = password;
 }
 
-}  // namespace
+const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
+                                     std::string_view address) {
+    // The last one wins, as in the site list's own lookup.
+    const auto found = std::ranges::find_if(
+        sites.rbegin(), sites.rend(), [&](const auto& site) { return site.address == address; });
+    return found == sites.rend() ? nullptr : &*found;
+}
 
-bool MakeRemoteTarget(std::string_view url, const CliOptions& options, RemoteTarget& target,
-                      std::string& error) {
+bool TargetOfUrl(std::string_view url, const CliOptions& options,
+                 const std::vector<SiteSetting>& sites, RemoteTarget& target, std::string& error) {
     UrlParts parts;
     if (!ParseUrl(url, parts) || parts.service != kServiceFtp) {
         error = "not an ftp URL: '" + std::string(url) + "'";
         return false;
     }
-    target = RemoteTarget{};
     target.site.name = parts.server;
     target.site.address = parts.server;
     target.site.port = parts.port;
     target.site.passive = options.active ? 0 : 1;
-    ApplyCredentials(parts, options, target.site);
+    ApplyCredentials(parts.user, parts.password, options, FindSiteByAddress(sites, parts.server),
+                     target.site);
     target.path = parts.path.empty() ? "/" : parts.path;
     return true;
+}
+
+bool TargetOfSite(std::string_view path, const CliOptions& options,
+                  const std::vector<SiteSetting>& sites, RemoteTarget& target, std::string& error) {
+    const SiteSetting* site = FindSiteByName(sites, *options.site);
+    if (site == nullptr) {
+        error = "no site named '" + *options.site + "' in " + "site.dat";
+        return false;
+    }
+    if (path.find("://") != std::string_view::npos) {
+        error = "with --site, give a remote path, not a URL: '" + std::string(path) + "'";
+        return false;
+    }
+    target.site = *site;
+    if (options.active) target.site.passive = 0;
+    ApplyCredentials({}, {}, options, site, target.site);
+    const std::string base = site->defremotedir.empty() ? "/" : site->defremotedir;
+    target.path = path.starts_with('/') ? std::string(path) : JoinPath(base, path, '/');
+    if (target.path.empty()) target.path = "/";
+    return true;
+}
+
+}  // namespace
+
+const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::string_view name) {
+    const auto found = std::ranges::find_if(
+        sites, [&](const SiteSetting& site) { return EqualsIgnoringCase(site.name, name); });
+    return found == sites.end() ? nullptr : &*found;
+}
+
+SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
+                             const std::vector<SiteSetting>& sites) {
+    const SiteSetting* known = FindSiteByAddress(sites, host);
+    SiteSetting site;
+    if (known != nullptr) {
+        site = *known;
+    } else {
+        site.name = host;
+        site.address = host;
+        site.passive = 1;
+    }
+    if (options.active) site.passive = 0;
+    ApplyCredentials({}, {}, options, known, site);
+    return site;
+}
+
+bool MakeRemoteTarget(std::string_view argument, const CliOptions& options,
+                      const std::vector<SiteSetting>& sites, RemoteTarget& target,
+                      std::string& error) {
+    target = RemoteTarget{};
+    return options.site ? TargetOfSite(argument, options, sites, target, error)
+                        : TargetOfUrl(argument, options, sites, target, error);
 }
 
 }  // namespace tarnwick::cli

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,7 +53,7 @@ int StatusOf(int waitStatus) {
 }  // namespace
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const fs::path& scratch,
-                       const std::vector<std::string>& env) {
+                       const std::vector<std::string>& env, bool stderrTerminal) {
     static int runs = 0;
     const std::string stem = "cli-" + std::to_string(++runs);
     outPath_ = scratch / (stem + ".out");
@@ -69,8 +70,21 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const fs::path& scr
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    std::string terminalName;
+    if (stderrTerminal) {
+        terminal_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (terminal_ < 0 || ::grantpt(terminal_) != 0 || ::unlockpt(terminal_) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+        } else {
+            terminalName = ::ptsname(terminal_);
+        }
+    }
+    if (!terminalName.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 2, terminalName.c_str(), O_WRONLY | O_NOCTTY, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     // The child starts with no signal blocked and SIGINT at its default, whatever the test
     // runner's own state.
     posix_spawnattr_t attributes;
@@ -94,10 +108,22 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const fs::path& scr
 }
 
 CliProcess::~CliProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    int ignored = 0;
-    ::waitpid(pid_, &ignored, 0);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int ignored = 0;
+        ::waitpid(pid_, &ignored, 0);
+    }
+    if (terminal_ >= 0) ::close(terminal_);
+}
+
+// Keeps the pseudo-terminal from filling up (which would block the child) and collects it.
+void CliProcess::DrainTerminal() {
+    if (terminal_ < 0) return;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(terminal_, buffer, sizeof buffer)) > 0) {
+        terminalText_.append(buffer, static_cast<size_t>(got));
+    }
 }
 
 void CliProcess::Signal(int signal) const {
@@ -110,6 +136,7 @@ CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int waitStatus = 0;
     while (::waitpid(pid_, &waitStatus, WNOHANG) == 0) {
+        DrainTerminal();
         if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "tarnwick-cli still running after " << limit.count() << " ms";
             ::kill(pid_, SIGKILL);
@@ -121,7 +148,8 @@ CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
     pid_ = -1;
     result.status = StatusOf(waitStatus);
     result.out = ReadFile(outPath_);
-    result.err = ReadFile(errPath_);
+    DrainTerminal();
+    result.err = terminal_ >= 0 ? terminalText_ : ReadFile(errPath_);
     // A sanitizer build of the client reports its findings on stderr.
     EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;

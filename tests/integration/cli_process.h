@@ -25,8 +25,10 @@ class CliProcess {
 public:
     // Starts TARNWICK_CLI_PATH with `args`; `env` entries ("NAME=value") replace or extend
     // the test's environment. Output files go into `scratch`.
+    // With `stderrTerminal`, the child's stderr is a pseudo-terminal instead of a file (what
+    // the child wrote there is collected all the same).
     CliProcess(const std::vector<std::string>& args, const std::filesystem::path& scratch,
-               const std::vector<std::string>& env = {});
+               const std::vector<std::string>& env = {}, bool stderrTerminal = false);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -37,7 +39,11 @@ public:
     CliResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 private:
+    void DrainTerminal();
+
     pid_t pid_ = -1;
+    int terminal_ = -1;         // the pseudo-terminal's master side, when there is one
+    std::string terminalText_;  // what the child wrote to it so far
     std::filesystem::path outPath_;
     std::filesystem::path errPath_;
 };

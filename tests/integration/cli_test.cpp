@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli_process.h"
+#include "cli_fixture.h"
 #include "real_ftp_server.h"
 #include "scripted_ftp_server.h"
 
@@ -19,45 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool HasLineStartingWith(const std::string& text, const std::string& start) {
-    const auto lines = Lines(text);
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.starts_with(start); });
-}
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
-    return bytes;
-}
-
-// A loopback port that nothing listens on (bound, then released).
-uint16_t ClosedPort() {
-    UniqueFd listener = ListenLoopback();
-    return LocalPort(listener.Get());
-}
-
-class CliTest : public ::testing::Test {
-protected:
-    // The client's own options for every run: a program home of the test's own.
-    std::vector<std::string> Args(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"--home", (scratch / "home").string()});
-        return args;
-    }
-    CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-        return RunCli(Args(std::move(args)), scratch, env);
-    }
-
-    fs::path scratch = MakeScratchDirectory();
-};
 
 // ---- bad usage ----
 
@@ -74,8 +35,12 @@ TEST_F(CliTest, BadUsageExitsWith64AndOneLineOnStderr) {
         {"--overwrite", "sometimes", "ls", nowhere + "/"},
         {"rename", nowhere + "/a"},
         {"put", (scratch / "no-such-file").string(), nowhere + "/"},
-        {"get", nowhere + "/dir/"},
-        {"cache", nowhere + "/"},  // not a command of this client (yet)
+        {"queue", "frob", "x.que"},
+        {"queue", "show", (scratch / "no-such.que").string()},
+        {"--regex", "ls", nowhere + "/"},
+        {"--site", "s", "sites"},
+        {"--site", "no-such-site", "ls", "/"},
+        {"search", "--regex", "a("},
     };
     for (const auto& args : cases) {
         const CliResult result = Run(args);
@@ -97,15 +62,6 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
 }
 
 // ---- scripted dialogues ----
-
-void ScriptLogin(ScriptedFtpServer& server, const std::string& dir) {
-    server.Greeting("220 scripted\r\n");
-    server.Expect("user u").Reply("331 password\r\n");
-    server.Expect("pass p").Reply("230 in\r\n");
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
-    server.Expect("cwd " + dir).Reply("250 ok\r\n");
-    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
-}
 
 TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
     const std::string listing =
@@ -166,32 +122,72 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
     }
 }
 
+// The same stalled download, once as a single file and once as a file of a queued directory
+// download: Ctrl-C stops it the GUI's way (ABOR) and ends the client with status 2.
 TEST_F(CliTest, CtrlCInterruptsATransfer) {
+    for (const std::string path : {"/pub/f.bin", "/pub/"}) {
+        SCOPED_TRACE(path);
+        ScriptedFtpServer server;
+        ScriptLogin(server, "/pub");
+        server.Expect("pasv").Passive();
+        server.Expect("list")
+            .Reply("150 here\r\n")
+            .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
+            .Reply("226 done\r\n");
+        server.Expect("type i").Reply("200 binary\r\n");
+        server.Expect("pasv").Passive();
+        server.Expect("retr f.bin")
+            .Reply("150 sending\r\n")
+            .SendData(Pattern(1000), {.stall = true});
+        server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
+
+        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + path;
+        CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch,
+                       Environment());
+        ASSERT_TRUE(cli.Started());
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
+            std::this_thread::sleep_for(20ms);
+        }
+        cli.Signal(SIGINT);
+        const CliResult result = cli.Wait(10s);
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"))
+            << result.err;
+        EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+    }
+}
+
+// On a terminal, a queued download shows the file's progress and the queue's, and wipes the
+// line when it is done.
+TEST_F(CliTest, ProgressOnATerminalShowsTheFileAndTheQueue) {
+    const std::string data = Pattern(60'000);
     ScriptedFtpServer server;
-    ScriptLogin(server, "/pub");
+    ScriptLogin(server, "/pub/dir");
     server.Expect("pasv").Passive();
     server.Expect("list")
         .Reply("150 here\r\n")
-        .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
+        .SendData("-rw-r--r-- 1 ftp ftp 60000 Jan 02 2020 f.bin\r\n")
         .Reply("226 done\r\n");
     server.Expect("type i").Reply("200 binary\r\n");
     server.Expect("pasv").Passive();
-    server.Expect("retr f.bin").Reply("150 sending\r\n").SendData(Pattern(1000), {.stall = true});
-    server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
+    server.Expect("retr f.bin")
+        .Reply("150 sending\r\n")
+        .SendData(data, {.chunkSize = 6000, .gap = 150ms})
+        .Reply("226 done\r\n");
+    server.Expect("quit").Reply("221 bye\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
-    CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch);
-    ASSERT_TRUE(cli.Started());
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (server.Transcript().empty() || server.Transcript().back() != "retr f.bin") {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
-        std::this_thread::sleep_for(20ms);
-    }
-    cli.Signal(SIGINT);
-    const CliResult result = cli.Wait(10s);
-    EXPECT_EQ(result.status, 2) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user")) << result.err;
-    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/dir/";
+    CliProcess cli(Args({"get", url, scratch.string()}), scratch, Environment(), true);
+    const CliResult result = cli.Wait();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Transcript());
+    EXPECT_TRUE(ReadFile(scratch / "dir" / "f.bin") == data);
+    EXPECT_NE(result.err.find("\rf.bin  "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("/60,000]"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("  |  files 0, "), std::string::npos) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\r")) << result.err;  // the line wiped at the end
 }
 
 // ---- a real server's disk ----

@@ -8,8 +8,8 @@
 //   only, by any thread.
 // - The state is written only by TransferQueue under its lock and may be read by any thread
 //   at any time (State()).
-// - overwriteAction, remoteBase, localBase, children and expanded belong to the worker that
-//   executes the item; no other thread touches them while the item is queued.
+// - overwriteAction, remoteBase, localBase, children, expanded and failures belong to the
+//   worker that executes the item; no other thread touches them while the item is queued.
 #pragma once
 
 #include <atomic>
@@ -69,6 +69,7 @@ struct QueueItem {
     QueueItemKind kind = QueueItemKind::kFile;
     std::list<QueueChild> children;  // filled when a directory item is expanded
     bool expanded = false;           // children holds the expansion
+    int failures = 0;                // failed executions so far (worker-owned)
     CFtpSession* partner = nullptr;  // site-to-site partner; not owned
 
     QueueItem() = default;

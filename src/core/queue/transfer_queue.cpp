@@ -209,6 +209,12 @@ bool TransferQueue::HasStopped() const {
                        [](const auto& item) { return item->State() == QueueState::kStopped; });
 }
 
+int TransferQueue::PositionOf(const QueueItem& item) const {
+    std::lock_guard lock(mutex_);
+    const size_t index = IndexOf(item);
+    return index == items_.size() ? -1 : static_cast<int>(index);
+}
+
 QueueWalk TransferQueue::BeginWalk() {
     return QueueWalk(nextWalkId.fetch_add(1, std::memory_order_relaxed));
 }

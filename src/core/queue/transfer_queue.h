@@ -82,8 +82,9 @@ public:
     ItemList Snapshot() const;  // the items in queue order at this moment
     size_t Size() const;
     bool Empty() const;
-    bool AllStopped() const;  // empty, or every item stopped
-    bool HasStopped() const;  // some item stopped
+    bool AllStopped() const;                      // empty, or every item stopped
+    bool HasStopped() const;                      // some item stopped
+    int PositionOf(const QueueItem& item) const;  // from 0; -1 when not in the queue
 
     // --- The queue run (worker) ---
 

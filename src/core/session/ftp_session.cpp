@@ -4,9 +4,25 @@
 #include "session/ftp_session.h"
 
 #include <cstdlib>
+#include <unordered_set>
 #include <utility>
 
 namespace tarnwick {
+
+namespace {
+
+// Every session that exists, so that a queue item's partner pointer is checked before use.
+std::mutex& LiveSessionsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::unordered_set<const CFtpSession*>& LiveSessions() {
+    static std::unordered_set<const CFtpSession*> sessions;
+    return sessions;
+}
+
+}  // namespace
 
 CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSettings> appSettings,
                          SessionObserver& sessionObserver)
@@ -28,20 +44,44 @@ CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSetti
         user = site.username;
         password = site.password;
     }
+    queue.SetChangedHandler([this] { observer.OnQueueChanged(*this); });
+    std::lock_guard lock(LiveSessionsMutex());
+    LiveSessions().insert(this);
 }
 
 CFtpSession::~CFtpSession() {
+    {
+        std::lock_guard lock(LiveSessionsMutex());
+        LiveSessions().erase(this);  // no partner can borrow it from now on
+    }
     CloseSession();
+    WaitUntilGivenBack();
+    queue.SetChangedHandler({});
+}
+
+void CFtpSession::WaitUntilGivenBack() {
+    std::unique_lock lock(workerMutex);
+    // The borrower's queue item is interrupted so that the wait is short.
+    if (borrower != nullptr) borrower->stopEvent.Set();
+    givenBack.wait(lock, [this] { return borrower == nullptr; });
 }
 
 bool CFtpSession::StartWorker() {
-    if (workerThread.Joinable()) return true;
+    std::lock_guard lock(workerMutex);
+    if (workerRunning) return true;
     quitting = false;  // before the thread runs, so that an early StopWorker is not lost
     if (!workerThread.Start([this] { SessionWorker(); }, /*lowerPriority=*/true)) return false;
+    workerRunning = true;
     SessionCommand connect;
     connect.code = CmdConnect;
-    PostCommand(connect);
+    // Refused only while a partner has borrowed the session (and holds its busy flag).
+    if (!PostCommand(connect)) connectWhenGivenBack = true;
     return true;
+}
+
+bool CFtpSession::HasWorker() const {
+    std::lock_guard lock(workerMutex);
+    return workerRunning;
 }
 
 bool CFtpSession::PostCommand(const SessionCommand& cmd) {
@@ -78,14 +118,61 @@ bool CFtpSession::TakeOfflineCommand(SessionCommand& cmd) {
 }
 
 void CFtpSession::StopWorker() {
-    if (!workerThread.Joinable()) return;
+    if (!HasWorker()) return;
     quitting = true;
     stopEvent.Set();
+    { std::lock_guard lock(workerMutex); }  // a worker waiting to be given back sees quitting
+    givenBack.notify_all();
     workerThread.Join();
+    std::lock_guard lock(workerMutex);
+    workerRunning = false;
 }
 
 void CFtpSession::CloseSession() {
     StopWorker();
+}
+
+void CFtpSession::ResetQueue(bool includeStopped) {
+    queue.ResetStates(includeStopped);
+    Log(includeStopped ? "Reset entire queue including stopped items."
+                       : "Reset entire queue excluding stopped items.",
+        LOG_STATE);
+}
+
+CFtpSession::BorrowResult CFtpSession::BorrowPartner(CFtpSession* partner, CFtpSession& borrowing) {
+    std::lock_guard live(LiveSessionsMutex());
+    if (partner == nullptr || partner == &borrowing || LiveSessions().count(partner) == 0) {
+        return BorrowResult::kGone;
+    }
+    std::lock_guard lock(partner->workerMutex);
+    if (!partner->TryMarkBusy()) return BorrowResult::kBusy;
+    if (partner->workerRunning || partner->borrower != nullptr) {
+        partner->busy = false;
+        return BorrowResult::kHasWorker;
+    }
+    partner->borrower = &borrowing;
+    return BorrowResult::kBorrowed;
+}
+
+int CFtpSession::ConnectForBorrower() {
+    TakeSettingsSnapshot();
+    return ConnectWithRetry();
+}
+
+void CFtpSession::ReturnToOwner() {
+    controlSocket.Close();
+    dataSocket.CloseFile();
+    dataSocket.Close();
+    listenSocket.Close();
+    loggedIn = false;
+    siteToSiteActive = false;
+    connectionClosedEvent.Reset();
+    busy = false;
+    {
+        std::lock_guard lock(workerMutex);
+        borrower = nullptr;
+    }
+    givenBack.notify_all();
 }
 
 bool CFtpSession::StartQueue() {

@@ -8,11 +8,15 @@
 // thread: they are created, used and closed there. Fields the front end reads while the
 // worker runs are atomics; the settings are an immutable snapshot.
 //
-// Ownership: the session owns its sockets, events and worker thread. The observer and the
-// partner sessions of a site-to-site transfer are not owned and must outlive the session.
+// Ownership: the session owns its sockets, events, worker thread and transfer queue. The
+// observer is not owned and must outlive the session. A partner session named by a queue
+// item may go away at any time: the queue run checks that it still exists before it uses
+// it, and a session that is destroyed while a partner's worker drives it waits until that
+// worker has given it back (see BorrowPartner).
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -23,6 +27,7 @@
 #include "ftp/data_socket.h"
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "queue/transfer_queue.h"
 #include "session/session_observer.h"
 #include "sites/site_setting.h"
 
@@ -96,6 +101,8 @@ struct ConnectionValues {
     std::string password;
 };
 
+class CQueueRun;
+
 class CFtpSession {
 public:
     static constexpr int kDefaultTimeout = 1000;  // seconds: the default deadline of a wait
@@ -122,8 +129,20 @@ public:
     void StopWorker();
     void CloseSession();  // StopWorker; the front end removes the session's tab and log
     // Start Transfer: runs the queue now (worker running) or right after login (worker
-    // started here). False when a needed worker could not be started.
+    // started here). False when a needed worker could not be started. Like any command, the
+    // run is not posted while the worker is busy (CanStartQueue tells).
     bool StartQueue();
+    // Every item in error (and, when includeStopped, every stopped one) becomes queued, then
+    // "Reset entire queue including/excluding stopped items." is logged. [any]
+    void ResetQueue(bool includeStopped);
+    bool AllStopped() const { return queue.AllStopped(); }  // empty, or every item stopped
+    bool HasStopped() const { return queue.HasStopped(); }
+    bool CanStartQueue() const { return !queue.Empty() && !IsBusy(); }
+    // True while a queue run has been asked for and has not ended for good. A run cut by a
+    // lost connection (CmdRunQueue finished with 4) stays pending: the worker reconnects and
+    // runs the queue again. It is cleared when a run ends with nothing left to do (the queue
+    // empty or every item stopped) or by an interruption. [any]
+    bool QueueRunPending() const { return queueRunRequested; }
     void Stop();        // the Stop command: interrupts the current operation when busy
     void Disconnect();  // closeRequested + stop (the confirmation prompt is the front end's)
     bool TryMarkBusy();
@@ -136,8 +155,13 @@ public:
     // own, e.g. the command-line client's --timeout). Takes effect at the next wait.
     void SetDefaultTimeout(int seconds);
     int DefaultTimeout() const { return defaultTimeout; }
-    bool HasWorker() const { return workerThread.Joinable(); }
+    bool HasWorker() const;
     ConnectionValues LastConnectionValues() const;
+
+    // ---- the transfer queue ----
+    // Locks itself, so any thread may use it; every change is reported to the observer
+    // (OnQueueChanged) on the thread that made it. The queue run (CmdRunQueue) executes it.
+    TransferQueue queue;
 
     // ---- read by anyone ----
     const std::string& HostAddress() const { return hostAddress; }
@@ -170,13 +194,38 @@ public:
     int WaitRetryDelay();        // "Waiting to retry..."; 3 when the whole delay passed
     int ConnectWithRetry();      // 0 logged in, 2 interrupted, 5 gave up
 
-    // Per-file retry wrappers around the protocol operations (tried FileRetry + 1 times).
+    // Lists `dir` on the server, changing into it first unless it is the current directory:
+    // the listing is left in listingText and in the directory cache.
+    int ListDirectoryAfresh(const std::string& dir);
+
+    // Per-file retry wrappers around the protocol operations (tried FileRetry + 1 times). A
+    // retried upload lists its target directory first, so that the part of the file the
+    // failed attempt left on the server is found and resumed, not sent again.
     int RetryDownload(const std::string& localDir, const std::string& remotePath, int opt);
     int RetryUpload(const std::string& localPath, const std::string& remoteDir, int opt);
     int RetryDeleteFile(const std::string& path, int opt);
     int RetryDeleteDir(const std::string& path, int opt);
     int RetrySiteToSite(const std::string& sourcePath, const std::string& targetDir,
                         CFtpSession& target, int opt);
+
+    // ---- a partner session driven by a site-to-site queue item ----
+    // The protocol engine drives the target of a site-to-site transfer from the source's
+    // worker. Sockets belong to the thread that opened them, so the target must not have a
+    // worker of its own meanwhile: the source's worker borrows it, opens the target's control
+    // connection on its own thread, and closes it again before it gives the target back. A
+    // worker started for the target while it is borrowed waits until it is given back, then
+    // connects.
+    enum class BorrowResult { kBorrowed, kBusy, kHasWorker, kGone };
+    // [worker of `borrower`] Takes `partner`'s busy flag and the right to drive it: kBusy when
+    // the partner is busy, kHasWorker when it runs a worker of its own (or is borrowed
+    // already), kGone when no such session exists (any more).
+    static BorrowResult BorrowPartner(CFtpSession* partner, CFtpSession& borrower);
+    // [worker of the borrower] Connects and logs in a borrowed session from the calling
+    // thread: 0 logged in, 2 interrupted, 5 gave up.
+    int ConnectForBorrower();
+    // [worker of the borrower] Closes every socket the borrower opened for this session,
+    // clears its busy flag and gives it back.
+    void ReturnToOwner();
 
     // Session state used by the protocol engine (worker thread only unless atomic above).
     std::string hostAddress;
@@ -229,10 +278,10 @@ private:
     void SetConnected(bool value);
     void StoreLocalAddress();
 
-    // The seam for the transfer queue: until the queue exists it is always empty and running
-    // it is an unknown command.
-    bool QueueHasItems() const { return false; }
-    int RunQueue();
+    friend class CQueueRun;
+    bool QueueHasItems() const { return !queue.Empty(); }
+    int RunQueue();  // the handler of CmdRunQueue (queue/queue_run.cpp)
+    void WaitUntilGivenBack();
 
     int WaitForSessionExact(platform::Waitable* handle, int seconds);
     int ResultOfWait(int signalled, int timeoutIndex, bool timeoutIsError);
@@ -261,6 +310,17 @@ private:
     int lastCommand = CmdConnect;  // [worker] the last command taken: decides what follows
     int lastResult = kResultOk;    // [worker] ... and its result
     platform::WorkerThread workerThread;
+
+    // Who runs this session's protocol work: its own worker, or a partner's worker that
+    // borrowed it. Guarded by workerMutex; givenBack is notified when borrower is cleared
+    // and when the worker is asked to quit.
+    mutable std::mutex workerMutex;
+    std::condition_variable givenBack;
+    bool workerRunning = false;
+    CFtpSession* borrower = nullptr;
+    // StartWorker could not post CmdConnect because the session was borrowed: the worker
+    // connects once the session is given back.
+    std::atomic<bool> connectWhenGivenBack{false};
 };
 
 }  // namespace tarnwick

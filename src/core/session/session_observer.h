@@ -1,5 +1,8 @@
 // How a session reports to its front end (the GUI marshals each call onto its own thread; the
-// command-line client prints). All calls come from the session's worker thread.
+// command-line client prints). Calls come from the session's worker thread, with two
+// exceptions: OnQueueChanged comes from whichever thread changed the queue (the front end's
+// own changes included), and the calls of a partner session driven by a site-to-site queue
+// item come from the worker of the session running that item.
 //
 // Informative calls carry copies of their data and must return promptly: the worker never
 // waits on the front end for them. Questions (Ask, AskOverwrite) block the worker until the
@@ -70,8 +73,16 @@ public:
     virtual void OnListing(CFtpSession&, bool /*done*/, const std::string& /*listingText*/) {}
     virtual void OnQueueItemStarted(CFtpSession&, int /*row*/, bool /*done*/) {}
     virtual void OnQueueChanged(CFtpSession&) {}
+    // A queue run ended (also one cut by a lost connection that will go on after the
+    // reconnect: CFtpSession::QueueRunPending() tells).
     virtual void OnQueueFinished(CFtpSession&) {}
     virtual void OnRefresh(CFtpSession&) {}  // the remote pane should list again
+    // A queued download asked to be opened once it arrived: with the desktop's program for
+    // its type when `viewer` is empty, else with the program `viewer` (the "ViewerPath"
+    // setting) given `path` as its one argument. The front end starts it; the worker does
+    // not wait for it.
+    virtual void OnOpenFile(CFtpSession&, const std::string& /*path*/,
+                            const std::string& /*viewer*/) {}
     virtual void OnLoginMessage(CFtpSession&, const std::string& /*text*/) {}
     virtual void OnShowSession(CFtpSession&) {}  // bring the session's tab to the front
     // A failure notice for the message window (e.g. "Control connection closed by server.").

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <span>
+#include <utility>
 
+#include "listing/paths.h"
 #include "platform/message_pump.h"
 #include "session/ftp_session.h"
 
@@ -109,6 +111,9 @@ bool CFtpSession::CreateControlSocket() {
     controlSocket.Close();
     // A close notice of the previous connection must not end the new one.
     connectionClosedEvent.Reset();
+    // A new connection starts in the server's default type, whatever the last one used: a
+    // type remembered from before would send a binary file in ASCII after a reconnect.
+    controlSocket.currentType = -1;
     Log("Creating control socket...", LOG_STATE);
     if (controlSocket.Create(0, SOCK_STREAM, AddressFamilyOf(hostAddress))) return true;
     Log("Unable to create control socket.", LOG_ERROR);
@@ -181,8 +186,25 @@ int CFtpSession::RetryDownload(const std::string& localDir, const std::string& r
 }
 
 int CFtpSession::RetryUpload(const std::string& localPath, const std::string& remoteDir, int opt) {
-    return RetryFileOperation([&] { return controlSocket.StoreFile(localPath, remoteDir, opt); },
-                              false, "Retrying file transfer #", DownloadOrUploadEnds);
+    bool retry = false;
+    return RetryFileOperation(
+        [&] {
+            // The failed attempt dropped the cached listing the overwrite decision reads.
+            if (std::exchange(retry, true)) {
+                const int listed = ListDirectoryAfresh(remoteDir);
+                if (listed == kResultInterrupted || listed == kResultConnectionClosed) {
+                    return listed;
+                }
+            }
+            return controlSocket.StoreFile(localPath, remoteDir, opt);
+        },
+        false, "Retrying file transfer #", DownloadOrUploadEnds);
+}
+
+int CFtpSession::ListDirectoryAfresh(const std::string& dir) {
+    // Changing into the current directory sends nothing and lists nothing: list it directly.
+    if (PathsEqual(currentDirectory, dir)) return controlSocket.ListDir("", "", 0);
+    return controlSocket.ChangeDir(dir, kOptListAfter);
 }
 
 int CFtpSession::RetryDeleteFile(const std::string& path, int opt) {

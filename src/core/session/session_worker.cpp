@@ -12,6 +12,18 @@ constexpr const char* kOfflineQuestion =
 }  // namespace
 
 void CFtpSession::SessionWorker() {
+    {
+        // A partner's worker may still drive this session's connection (a site-to-site queue
+        // item): its sockets are not ours to touch until it is given back.
+        std::unique_lock lock(workerMutex);
+        givenBack.wait(lock, [this] { return borrower == nullptr || quitting; });
+    }
+    if (quitting) return;
+    if (connectWhenGivenBack.exchange(false)) {
+        SessionCommand connect;
+        connect.code = CmdConnect;
+        PostCommand(connect);
+    }
     WorkerStep step = WorkerStep::kOfflineWait;
     while (true) {
         switch (step) {
@@ -159,14 +171,6 @@ int CFtpSession::ExecuteCommand(const SessionCommand& cmd) {
             observer.OnNotice(*this, "Unimplemented command!");
             return kResultFailed;
     }
-}
-
-int CFtpSession::RunQueue() {
-    // The transfer queue is not part of the engine yet: a queue run is an unknown command.
-    // The request is withdrawn so the session does not stay busy for a run that never comes.
-    queueRunRequested = false;
-    observer.OnNotice(*this, "Unimplemented command!");
-    return kResultFailed;
 }
 
 // Step 6: the connection is gone (or never came): close every socket of the session.

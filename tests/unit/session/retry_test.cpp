@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/async_socket.h"
+#include "scratch_directory.h"
 #include "session_fixture.h"
 
 namespace tarnwick::test {
@@ -155,6 +156,63 @@ TEST_F(FileRetryTest, DeleteReconnectsAfterTheServerClosedAndKeepsTheCommandBusy
               (std::vector<std::string>{"user tester", "pass secret", "dele /f"}));
     EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
     EXPECT_TRUE(session->IsBusy());
+}
+
+// The failed attempt left part of the file on the server and dropped the cached listing: the
+// retry lists the directory again, finds the part and sends only the rest.
+TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
+    testing::ScratchDirectory scratch;
+    settings->fileRetry = 1;
+    settings->enableCache = true;
+    settings->cacheHomeDirectory = scratch / "cache";
+    const std::string local = scratch / "f.bin";
+    testing::WriteFile(local, "0123456789");
+    // Older than the part on the server (2020): the remote file is resumed, not replaced.
+    const std::chrono::sys_seconds year2015{std::chrono::sys_days{std::chrono::year{2015} / 1 / 1}};
+    std::filesystem::last_write_time(local, std::chrono::file_clock::from_sys(year2015));
+    ScriptLogin(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("stor /up/f.bin").Reply("451 write error\r\n");
+    server.Expect("cwd /up").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/up\"\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("list")
+        .Reply("150 listing\r\n")
+        .SendData("-rw-r--r-- 1 ftp ftp 4 Jan 01 2020 f.bin\r\n")
+        .Reply("226 done\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("rest 4").Reply("350 restarting\r\n");
+    server.Expect("stor f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
+    ConnectOnThisThread();
+
+    EXPECT_EQ(session->RetryUpload(local, "/up", 0), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"456789"});
+}
+
+// A new connection starts in the server's default type: the type of the last connection is
+// set again before the next binary transfer.
+TEST_F(FileRetryTest, ReconnectSetsTheTransferTypeAgain) {
+    testing::ScratchDirectory scratch;
+    for (int connection = 0; connection < 2; ++connection) {
+        if (connection == 1) server.NextConnection();
+        ScriptLogin(server);
+        server.Expect("type i").Reply("200 binary\r\n");
+        server.Expect("pasv").Passive();
+        server.Expect("retr /f.bin").Reply("150 go\r\n").SendData("data").Reply("226 ok\r\n");
+    }
+    ConnectOnThisThread();
+    for (int connection = 0; connection < 2; ++connection) {
+        if (connection == 1) {
+            ASSERT_EQ(session->ConnectWithRetry(), kResultOk);
+        }
+        session->remoteSize = 4;
+        EXPECT_EQ(session->RetryDownload(scratch / std::to_string(connection), "/f.bin", 0),
+                  kResultOk)
+            << observer.FormattedLog();
+    }
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
 }
 
 TEST_F(FileRetryTest, StaleCloseNoticeDoesNotEndTheNextConnection) {

@@ -1,0 +1,208 @@
+// The queue run's cycles: the walk over the queue, what becomes of each item, the end of the
+// run. The items' own work is in queue_download.cpp, queue_upload.cpp and queue_expand.cpp.
+#include "queue/queue_run.h"
+
+#include "listing/paths.h"
+#include "listing/url.h"
+#include "session/ftp_session.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kStoppedItemsQuestion = "Do you want to transfer the stopped items again?";
+
+// Results after which the walk does not go on to the next item.
+bool EndsWalk(int result) {
+    return result == kResultInterrupted || result == kResultConnectionClosed ||
+           result == kResultGaveUp;
+}
+
+}  // namespace
+
+int CFtpSession::RunQueue() {
+    return CQueueRun(*this).Run();
+}
+
+CQueueRun::CQueueRun(CFtpSession& runSession) : session(runSession) {}
+
+int CQueueRun::Run() {
+    AskAboutStoppedItems();
+    session.queueFinished = false;
+    session.Log("Starting to transfer queued files...", LOG_STATE);
+    const int result = RunCycles();
+    EndOfRun(result);
+    return ResultAfterLostConnection(result);
+}
+
+void CQueueRun::AskAboutStoppedItems() {
+    const bool autoReset = session.CommandSettings().autoReset;
+    bool includeStopped = autoReset;
+    if (!autoReset && session.HasStopped()) {
+        includeStopped = session.Ask(kStoppedItemsQuestion, kAskYesNo | kAskQuestion) == kAnswerYes;
+    }
+    session.ResetQueue(includeStopped);
+}
+
+int CQueueRun::RunCycles() {
+    int result = kResultOk;
+    while (RunOneWalk(result) && EndOfList(result)) {
+    }
+    return result;
+}
+
+// One pass from the head of the queue. Items added, moved or removed meanwhile are handled
+// by the queue's walk: each item still queued is taken once.
+bool CQueueRun::RunOneWalk(int& result) {
+    TransferQueue& queue = session.queue;
+    QueueWalk walk = queue.BeginWalk();
+    while (std::shared_ptr<QueueItem> item = queue.StartNext(walk)) {
+        bool partnerBusy = false;
+        result =
+            item->partner != nullptr ? ExecuteWithPartner(*item, partnerBusy) : ExecuteItem(*item);
+        if (partnerBusy) {
+            // The item waits for a later run rather than staying "transferring" for good.
+            queue.SetItemState(*item, QueueState::kQueued);
+            endedForBusyPartner = true;
+            result = kResultOk;
+            return false;
+        }
+        FinishItem(*item, result);
+        if (EndsWalk(result)) return false;
+    }
+    return true;
+}
+
+// The end of the list: done, stopped, out of cycles, or another cycle after the delay.
+bool CQueueRun::EndOfList(int& result) {
+    const AppSettings& settings = session.CommandSettings();
+    if (session.queue.Empty()) {
+        session.Log("All queue file transferred successfully.", LOG_STATE);
+        return false;
+    }
+    if (session.AllStopped()) {
+        session.Log("Transfer stopped. Some files remain in queue.", LOG_ERROR);
+        return false;
+    }
+    ++cycle;
+    if (cycle > settings.errorRetry && !settings.alwaysRetry) {
+        session.Log("Max cycles reached, stop queue transfer.", LOG_ERROR);
+        return false;
+    }
+    const int waited = session.WaitRetryDelay();
+    if (waited != kResultTimedOut) {
+        result = waited;
+        return false;
+    }
+    session.Log("Retrying to transfer entire queue. Cycle #" + std::to_string(cycle) + "...",
+                LOG_STATE);
+    session.ResetQueue(false);
+    return true;
+}
+
+int CQueueRun::ExecuteItem(QueueItem& item) {
+    SessionObserver& observer = session.Observer();
+    observer.OnQueueItemStarted(session, session.queue.PositionOf(item), false);
+    int result = kResultFailed;
+    switch (item.operation) {
+        case QueueOperation::kDownload:
+            result = RunDownloadItem(item, kListFlagDownload);
+            if (result == kResultOk) AfterDownload(item);
+            break;
+        case QueueOperation::kCacheDir:
+            result = RunDownloadItem(item, kListFlagCacheDir);
+            break;
+        case QueueOperation::kUpload:
+            result = RunUploadItem(item);
+            break;
+        case QueueOperation::kDelete:
+            result = RunDeleteItem(item);
+            break;
+    }
+    if (result == kResultOk) {
+        observer.OnQueueItemStarted(session, session.queue.PositionOf(item), true);
+    }
+    return result;
+}
+
+// A site-to-site item drives its partner from this thread, so the partner must not run a
+// worker of its own meanwhile (see CFtpSession::BorrowPartner).
+int CQueueRun::ExecuteWithPartner(QueueItem& item, bool& partnerBusy) {
+    switch (CFtpSession::BorrowPartner(item.partner, session)) {
+        case CFtpSession::BorrowResult::kBusy:
+            partnerBusy = true;
+            return kResultOk;
+        case CFtpSession::BorrowResult::kGone:
+            session.Log("The partner session of a site-to-site item is closed; item stopped.",
+                        LOG_ERROR);
+            return kResultRefused;
+        case CFtpSession::BorrowResult::kHasWorker:
+            session.Log(
+                "Site-to-site items run only while the partner session is offline (it has a "
+                "connection of its own); item stopped.",
+                LOG_ERROR);
+            return kResultRefused;
+        case CFtpSession::BorrowResult::kBorrowed:
+            break;
+    }
+    CFtpSession& partner = *item.partner;
+    borrowedPartner = &partner;
+    const int connected = partner.ConnectForBorrower();
+    // The partner's own connect failing is this item's failure, not the end of the run.
+    int result = connected == kResultInterrupted ? kResultInterrupted : kResultFailed;
+    if (connected == kResultOk) result = ExecuteItem(item);
+    partner.Observer().OnRefresh(partner);
+    partner.ReturnToOwner();
+    borrowedPartner = nullptr;
+    return result;
+}
+
+void CQueueRun::AfterDownload(const QueueItem& item) {
+    if (item.afterDownload == AfterDownload::kNothing || item.partner != nullptr ||
+        IsFtpUrl(item.clientPath)) {
+        return;
+    }
+    const std::string path = JoinPath(item.clientPath, LastComponent(item.serverPath), '/');
+    const std::string viewer =
+        item.afterDownload == AfterDownload::kView ? session.CommandSettings().viewerPath : "";
+    session.Observer().OnOpenFile(session, path, viewer);
+}
+
+void CQueueRun::FinishItem(QueueItem& item, int result) {
+    if (result == kResultOk) {
+        session.queue.RemoveSucceeded(item);
+        return;
+    }
+    ++item.failures;
+    const AppSettings& settings = session.CommandSettings();
+    const bool lastCycle = cycle >= settings.errorRetry && !settings.alwaysRetry;
+    const bool stopped = result == kResultInterrupted || result == kResultRefused || lastCycle;
+    session.queue.SetItemState(item, stopped ? QueueState::kStopped : QueueState::kError);
+}
+
+void CQueueRun::EndOfRun(int result) {
+    session.queueFinished = true;
+    // Whether the run goes on after a reconnect is settled before anyone hears of its end. A
+    // run that met a busy partner is over too: nothing would start it again by itself.
+    if (session.AllStopped() || result == kResultInterrupted || endedForBusyPartner) {
+        session.queueRunRequested = false;
+        session.remoteSize = -1;
+        session.resumeOffset = 0;
+        session.transferInProgress = false;
+    }
+    SessionObserver& observer = session.Observer();
+    if (session.loggedIn) observer.OnRefresh(session);
+    observer.OnQueueFinished(session);
+}
+
+// A lost connection ends the run after the retry delay; the worker then reconnects and runs
+// the queue again, because queueRunRequested is still set.
+int CQueueRun::ResultAfterLostConnection(int result) {
+    if (result != kResultConnectionClosed) return result;
+    if (session.WaitRetryDelay() != kResultInterrupted) return kResultConnectionClosed;
+    // Stopped while waiting: nothing will resume the run.
+    session.queueRunRequested = false;
+    return kResultInterrupted;
+}
+
+}  // namespace tarnwick

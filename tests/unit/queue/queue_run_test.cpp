@@ -1,0 +1,393 @@
+// The queue run against the scripted server: its cycles and the stopped state, the stopped
+// items question, the exact order of a tree delete, unsafe listing names and the depth bound.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../session/session_fixture.h"
+#include "listing/directory_cache.h"
+#include "queue/queue_run.h"
+#include "scratch_directory.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using tarnwick::testing::ReadFile;
+using tarnwick::testing::ScratchDirectory;
+
+constexpr const char* kStoppedQuestion = "Do you want to transfer the stopped items again?";
+
+// A UNIX listing line for a file or a directory.
+std::string Line(const std::string& name, bool directory = false, int size = 5) {
+    return std::string(directory ? "drwxr-xr-x" : "-rw-r--r--") + " 1 ftp ftp " +
+           std::to_string(size) + " Jan 01 2020 " + name + "\r\n";
+}
+
+// CWD into a directory followed by its listing, as the remote expansion does it.
+void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
+                        const std::string& listing) {
+    server.Expect("cwd " + dir).Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
+}
+
+// One failed attempt at downloading "f.bin": the data connection is refused.
+void ScriptFailedRetrieve(ScriptedFtpServer& server) {
+    server.Expect("pasv").Reply("425 no data connection now\r\n");
+}
+
+// The lines of the log that tell the course of a run.
+std::vector<std::string> RunLines(const ObserverRecord& record) {
+    std::vector<std::string> lines;
+    for (const LogRecord& line : record.log) {
+        const std::string& t = line.text;
+        if (t.starts_with("Reset entire queue") || t.starts_with("Starting to transfer") ||
+            t.starts_with("Retrying to transfer entire queue") || t.starts_with("All queue") ||
+            t.starts_with("Transfer stopped") || t.starts_with("Max cycles")) {
+            lines.push_back(t);
+        }
+    }
+    return lines;
+}
+
+class QueueRunTest : public SessionTest {
+protected:
+    void SetUp() override { settings->fileRetry = 0; }
+
+    std::shared_ptr<QueueItem> Queue(QueueOperation operation, std::string clientPath,
+                                     std::string serverPath, QueueItemKind kind,
+                                     int64_t size = kUnknownSize) {
+        auto item =
+            MakeQueueItem(operation, std::move(clientPath), std::move(serverPath), size, kind);
+        session->queue.Add(item);
+        return item;
+    }
+
+    std::optional<int> RunQueue() { return Run(Command(CmdRunQueue)); }
+
+    ScratchDirectory scratch;
+};
+
+TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
+    ScriptStartup(server);
+    Open();
+    StartAndWaitConnected();
+    ASSERT_EQ(RunQueue(), kResultOk);
+
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(RunLines(record),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "All queue file transferred successfully."}));
+    EXPECT_EQ(record.queueFinished, 1);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_TRUE(session->queueFinished);
+}
+
+// ErrorRetry 2: three passes; the item becomes stopped in the last one, so the run ends as
+// stopped rather than out of cycles. A second run asks about the stopped item: No leaves it
+// stopped and ends without a word to the server. With AutoReset nothing is asked and the
+// stopped item is tried again.
+TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    for (int pass = 0; pass < 3 + 1; ++pass) ScriptFailedRetrieve(server);
+    Open();
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
+
+    ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
+    EXPECT_EQ(RunLines(observer.Snapshot()),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "Retrying to transfer entire queue. Cycle #1...",
+                                        "Reset entire queue excluding stopped items.",
+                                        "Retrying to transfer entire queue. Cycle #2...",
+                                        "Reset entire queue excluding stopped items.",
+                                        "Transfer stopped. Some files remain in queue."}))
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 1 + 3);
+
+    observer.Clear();
+    observer.AnswerQuestion(kStoppedQuestion, kAnswerNo, 1);
+    ASSERT_EQ(RunQueue(), kResultOk);
+    ObserverRecord record = observer.Snapshot();
+    ASSERT_EQ(record.questions.size(), 1u);
+    EXPECT_EQ(record.questions[0].style, kAskYesNo | kAskQuestion);
+    EXPECT_EQ(RunLines(record),
+              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
+                                        "Starting to transfer queued files...",
+                                        "Transfer stopped. Some files remain in queue."}));
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+
+    observer.Clear();
+    auto autoReset = std::make_shared<AppSettings>(*settings);
+    autoReset->autoReset = true;
+    autoReset->errorRetry = 0;
+    session->SetSettings(autoReset);
+    ASSERT_EQ(RunQueue(), kResultFailed);
+    record = observer.Snapshot();
+    EXPECT_TRUE(record.questions.empty());
+    EXPECT_EQ(record.CountLog("Reset entire queue including stopped items."), 1);
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+}
+
+// A directory delete lists each directory when it first comes up and removes files and
+// emptied directories last in, first out: the leaves go first, the top directory last.
+TEST_F(QueueRunTest, DirectoryDeleteRemovesTheTreeLeavesFirst) {
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/d", Line("a.txt") + Line("sub", true) + Line("b.txt"));
+    server.Expect("dele /d/b.txt").Reply("250 deleted\r\n");
+    ScriptEnterAndList(server, "/d/sub", Line("c.txt"));
+    server.Expect("dele /d/sub/c.txt").Reply("250 deleted\r\n");
+    server.Expect("cwd /d").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/d\"\r\n");
+    server.Expect("rmd /d/sub").Reply("250 removed\r\n");
+    server.Expect("dele /d/a.txt").Reply("250 deleted\r\n");
+    server.Expect("cwd /").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    server.Expect("rmd /d").Reply("250 removed\r\n");
+    Open();
+    StartAndWaitConnected();
+    Queue(QueueOperation::kDelete, "", "/d", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    std::vector<std::string> removals;
+    for (const std::string& line : server.Transcript()) {
+        if (line.starts_with("dele ") || line.starts_with("rmd ")) removals.push_back(line);
+    }
+    EXPECT_EQ(removals, (std::vector<std::string>{"dele /d/b.txt", "dele /d/sub/c.txt",
+                                                  "rmd /d/sub", "dele /d/a.txt", "rmd /d"}));
+    EXPECT_TRUE(session->queue.Empty());
+}
+
+// Names a server lists that would lead out of the target are skipped with a warning; the
+// rest of the tree still arrives and the item succeeds.
+TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
+    const std::string listing = Line("..", true) + Line(".", true) + Line("../evil") +
+                                Line("..\\evil") + Line("sub", true) + Line("ok.txt");
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/d", listing);
+    ScriptEnterAndList(server, "/d/sub", Line("../../evil2") + Line("deep.txt"));
+    server.Expect("type a").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr /d/ok.txt").Reply("150 go\r\n").SendData("top").Reply("226 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr deep.txt").Reply("150 go\r\n").SendData("deep").Reply("226 ok\r\n");
+    Open();
+    StartAndWaitConnected();
+    const std::string target = scratch / "target";
+    fs::create_directories(target);
+    Queue(QueueOperation::kDownload, target, "/d", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(ReadFile(target + "/d/ok.txt"), "top");
+    EXPECT_EQ(ReadFile(target + "/d/sub/deep.txt"), "deep");
+    std::vector<std::string> warnings;
+    for (const LogRecord& line : observer.Snapshot().log) {
+        if (line.kind == LOG_WARNING) warnings.push_back(line.text);
+    }
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{"Unsafe file name \"../evil\" in /d skipped.",
+                                        "Unsafe file name \"..\\evil\" in /d skipped.",
+                                        "Unsafe file name \"../../evil2\" in /d/sub skipped."}));
+    size_t entries = 0;
+    for (auto it = fs::recursive_directory_iterator(scratch.path());
+         it != fs::recursive_directory_iterator(); ++it) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
+}
+
+// A server that nests directories without end cannot drive the walk deeper than the bound:
+// the branch fails with an error line, the item stops.
+TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
+    settings->errorRetry = 0;
+    ScriptStartup(server);
+    std::string dir = "/x";
+    for (size_t level = 0; level < kMaxQueueDepth; ++level) {
+        ScriptEnterAndList(server, dir, Line("x", true));
+        dir += "/x";
+    }
+    Open();
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kCacheDir, "", "/x", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(observer.Snapshot().CountLog("Directory " + dir + " is nested more than 64 " +
+                                           "levels deep; not expanded."),
+              1)
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+}
+
+// A CacheDir item lists its whole tree into the directory cache and downloads nothing.
+TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnly) {
+    settings->enableCache = true;
+    settings->cacheHomeDirectory = scratch / "cache";
+    ScriptStartup(server);
+    ScriptEnterAndList(server, "/c", Line("sub", true) + Line("f.txt"));
+    ScriptEnterAndList(server, "/c/sub", Line("g.txt"));
+    Open();
+    StartAndWaitConnected();
+    Queue(QueueOperation::kCacheDir, "", "/c", QueueItemKind::kDirectory);
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 8);  // no RETR
+    EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c").empty());
+    EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c/sub").empty());
+}
+
+// Stop interrupts the item: it becomes stopped, the run ends for good (no resume after a
+// reconnect), and the session is no longer busy.
+TEST_F(QueueRunTest, StopMakesTheItemStoppedAndEndsTheRun) {
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("part", DataOptions{.stall = true});
+    server.ExpectPrefix("abor").Reply("226 aborted\r\n");
+    Open();
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 100);
+    ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
+    ASSERT_TRUE(observer.WaitForLogLine("retr f.bin", kWait)) << observer.FormattedLog();
+    session->Stop();
+
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_FALSE(session->IsBusy());
+}
+
+// A site-to-site item: the partner has no worker of its own, so this session's worker logs
+// it in, has its server store what this server sends, and gives it back closed.
+TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
+    ScriptedFtpServer target;
+    ScriptLogin(target);
+    target.Expect("type i").Reply("200 ok\r\n");
+    target.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 port ok\r\n");
+    target.Expect("stor /dest/f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("hello").Reply("226 sent\r\n");
+    Open();
+    CFtpSession partner(SiteOn(target.Port()), settings, observer);
+    StartAndWaitConnected();
+    auto item = Queue(QueueOperation::kDownload,
+                      "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest", "/f.bin",
+                      QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(target.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(target.ReceivedData(), std::vector<std::string>{"hello"});
+    EXPECT_FALSE(partner.IsBusy());
+    EXPECT_FALSE(partner.loggedIn);
+    EXPECT_GE(observer.Snapshot().refreshes, 2);  // the partner's view and this one's
+}
+
+TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
+    ScriptedFtpServer target;
+    ScriptStartup(target);
+    ScriptStartup(server);
+    Open();
+    RecordingObserver partnerObserver;
+    CFtpSession partner(SiteOn(target.Port()), settings, partnerObserver);
+    ASSERT_TRUE(partner.StartWorker());
+    ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultRefused) << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_EQ(observer.Snapshot().CountLog(
+                  "Site-to-site items run only while the partner session is offline (it has a "
+                  "connection of its own); item stopped."),
+              1);
+    EXPECT_EQ(server.Transcript(), StartupTranscript());
+    EXPECT_FALSE(partner.IsBusy());
+    partner.CloseSession();
+}
+
+// A partner busy with something else ends the run at once; the item waits, queued, for the
+// next run, and the session is not left looking busy.
+TEST_F(QueueRunTest, BusyPartnerEndsTheRunWithTheItemQueued) {
+    ScriptStartup(server);
+    Open();
+    CFtpSession partner(SiteOn(server.Port()), settings, observer);
+    ASSERT_TRUE(partner.TryMarkBusy());
+    StartAndWaitConnected();
+    auto item =
+        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
+    item->partner = &partner;
+
+    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kQueued);
+    EXPECT_EQ(session->queue.Size(), 1u);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_EQ(server.Transcript(), StartupTranscript());
+}
+
+// An observer that also records the files a finished download asks to open.
+class OpeningObserver : public RecordingObserver {
+public:
+    void OnOpenFile(CFtpSession&, const std::string& path, const std::string& viewer) override {
+        std::lock_guard lock(mutex);
+        opened.push_back(path + " with " + (viewer.empty() ? "<desktop>" : viewer));
+    }
+    std::vector<std::string> Opened() const {
+        std::lock_guard lock(mutex);
+        return opened;
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::vector<std::string> opened;
+};
+
+TEST(QueueAfterDownloadTest, DownloadedFileIsOpenedAsTheItemAsks) {
+    ScratchDirectory scratch;
+    ScriptedFtpServer server;
+    ScriptStartup(server);
+    server.Expect("type a").Reply("200 ok\r\n");
+    for (const char* name : {"v.txt", "o.txt"}) {
+        server.Expect("pasv").Passive();
+        server.Expect(std::string("retr ") + name)
+            .Reply("150 go\r\n")
+            .SendData("x")
+            .Reply("226 ok\r\n");
+    }
+    auto settings = QuickSettings();
+    settings->viewerPath = "myviewer";
+    OpeningObserver observer;
+    CFtpSession session(SiteOn(server.Port()), settings, observer);
+    for (const auto& [name, after] :
+         {std::pair{"/v.txt", AfterDownload::kView}, std::pair{"/o.txt", AfterDownload::kOpen}}) {
+        auto item = MakeQueueItem(QueueOperation::kDownload, scratch.path(), name, 1);
+        item->afterDownload = after;
+        session.queue.Add(item);
+    }
+    ASSERT_TRUE(session.StartQueue());
+    ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
+        << observer.FormattedLog();
+    EXPECT_EQ(observer.Opened(), (std::vector<std::string>{scratch / "v.txt" + " with myviewer",
+                                                           scratch / "o.txt" + " with <desktop>"}));
+    session.CloseSession();
+}
+
+}  // namespace
+}  // namespace tarnwick::test
