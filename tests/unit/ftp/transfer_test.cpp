@@ -256,8 +256,8 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     Control().currentType = 1;
     RecordingObserver targetObserver;
     CFtpSession target(LoopbackSite(targetServer.Port()), settings, targetObserver);
-    target.controlSocket.currentType = 1;
     ASSERT_EQ(target.ConnectWithRetry(), kResultOk);
+    target.controlSocket.currentType = 1;  // a connection starts with the type unknown
 
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultOk);
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultInterrupted);
