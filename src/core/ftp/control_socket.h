@@ -115,6 +115,7 @@ private:
     void ConnectDataSocket();     // passive: connect to the server's data port
     std::string TransferArgument(const std::string& remotePath) const;
     int FinishListing();
+    bool FindRemoteEntry(const std::string& remoteFull, FileEntry& entry);
     int OpenDownloadFile(const std::string& localPath, bool append);
     int FinishDownload(int result, const std::string& localPath, const FileEntry& remote,
                        bool haveEntry);

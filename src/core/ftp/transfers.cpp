@@ -171,6 +171,7 @@ int CControlSocket::FinishListing() {
         return result;
     }
     session.Log("Listing Complete", LOG_STATE);
+    session.listingDirectory = session.currentDirectory;
     const AppSettings& settings = session.CommandSettings();
     UpdateDirectoryCache(
         CacheConfig{settings.cacheHomeDirectory, settings.enableCache}, session.hostAddress,
@@ -201,11 +202,11 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
     session.bytesDone = 0;
 
     FileEntry remote;
-    bool haveEntry = LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote);
+    bool haveEntry = FindRemoteEntry(remoteFull, remote);
     if (session.remoteSize == -1) {
         result = ChangeDir(ParentPath(remoteFull), kOptListAfter);
         if (result != kResultOk) return result;
-        haveEntry = LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote);
+        haveEntry = FindRemoteEntry(remoteFull, remote);
         if (haveEntry) session.remoteSize = static_cast<int64_t>(remote.Size());
     }
     if (session.remoteSize >= 0) remote.SetSize(static_cast<uint64_t>(session.remoteSize));
@@ -213,7 +214,14 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
     int action = kOverwrite;
     FileEntry local;
     const bool existed = LocalFileEntry(localPath, local);
-    if (existed) action = DecideOverwrite(false, remote, local);
+    if (existed) {
+        // Without the remote entry its time is unknown, and a time of 0 would make every
+        // local file look newer: a partial download would be skipped and pass for complete.
+        // Judge by size alone (as for equal times), and download afresh when that is unknown.
+        if (!haveEntry) remote.modified = local.modified;
+        action = haveEntry || session.remoteSize >= 0 ? DecideOverwrite(false, remote, local)
+                                                      : kOverwrite;
+    }
     if (action == kSkip) return kResultOk;
 
     result = SetType(WantedType(session.currentFile));
@@ -254,6 +262,25 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
         std::remove(localPath.c_str());
     }
     return result;
+}
+
+bool CControlSocket::FindRemoteEntry(const std::string& remoteFull, FileEntry& entry) {
+    if (LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, entry)) return true;
+    // With the cache off (or its file gone) the last listing may still hold the entry.
+    if (session.listingText.empty() ||
+        !PathsEqual(session.listingDirectory, ParentPath(remoteFull))) {
+        return false;
+    }
+    FileEntryList list;
+    ParseListingText(list, session.listingText);
+    const std::string name = LastComponent(remoteFull);
+    for (const FileEntry& candidate : list) {
+        if (candidate.name == name) {
+            entry = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
 int CControlSocket::OpenDownloadFile(const std::string& localPath, bool append) {

@@ -242,6 +242,7 @@ public:
     std::string currentFile;
     int64_t remoteSize = -1;  // -1 unknown
     std::string listingText;
+    std::string listingDirectory;  // the directory listingText is the listing of
     std::atomic<bool> siteToSiteActive{false};
     // The partners of a site-to-site transfer: written by the source's worker, read by the
     // target's worker and by Stop on the front end's thread.

@@ -1,6 +1,7 @@
 // Listings, downloads, uploads and server-to-server transfers against the scripted server:
 // exact commands, the bytes that arrive, and every failure ending with the right line.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,6 +182,31 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "type a", "pasv", "retr a.txt"}));
 }
 
+TEST_F(FtpTest, BrokenDownloadResumesWithTheCacheOff) {
+    // Without the cache, the entry comes from the last listing: a partial file that kept the
+    // remote time (as a broken download leaves it) is resumed, not skipped as complete.
+    settings->enableCache = false;
+    settings->defaultOverwriteAction = kAuto;
+    server.Expect("pwd").Reply("257 \"/\"\r\n");
+    server.Expect("pasv").Passive();
+    Transfer(server, "list", kListing);
+    server.Expect("type a").Reply("200 ascii\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("rest 1").Reply("350 restarting\r\n");
+    Transfer(server, "retr a.txt", "bc");
+    Connect();
+    ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
+    FileEntryList listed;
+    ParseListingText(listed, kListing);
+    WriteFile(scratch / "a.txt", "a");
+    const timespec times[2] = {{listed[1].modified, 0}, {listed[1].modified, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "a.txt").c_str(), times, 0), 0);
+    session->remoteSize = 3;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk)
+        << observer.FormattedLog();
+    EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
+}
+
 TEST_F(FtpTest, DataConnectionRefusedFailsAtOnceNotAtTheDeadline) {
     // A port that is bound but does not listen refuses connections.
     const int refusing = socket(AF_INET, SOCK_STREAM, 0);
@@ -225,14 +251,15 @@ TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
     Connect();
     for (const char* name : {"a.bin", "b.bin"}) {
         WriteFile(scratch / name, "local");
-        session->remoteSize = 100;  // bigger than the local file, and older (not cached)
+        session->remoteSize = 100;  // bigger than the local file (not cached)
         EXPECT_EQ(Control().RetrieveFile(scratch.string(), name, 0), kResultOk);
     }
     EXPECT_TRUE(Commands().empty());  // both skipped, nothing sent
     const ObserverRecord record = observer.Snapshot();
     ASSERT_EQ(record.overwriteQuestions.size(), 1u);
     EXPECT_EQ(record.overwriteQuestions[0].suggested, kOverwrite);  // DefaultOverwriteAction
-    EXPECT_EQ(record.overwriteQuestions[0].autoAction, kSkip);
+    // Not cached: the remote time is unknown, so the sizes decide as for equal times.
+    EXPECT_EQ(record.overwriteQuestions[0].autoAction, kResume);
     EXPECT_EQ(record.showSession, 1);
 }
 
