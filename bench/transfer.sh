@@ -7,7 +7,6 @@
 # Environment:
 #   TRANSFER_SIZE_MB   size of the random file in MiB (default 1024)
 #   ROUNDS             interleaved rounds (default 5); each round runs every client once
-#   TARNWICK_CHUNK     bytes; handed to tarnwick-cli as TARNWICK_DATA_CHUNK when set
 #   TRANSFER_TIMEOUT   seconds one client run may take before it is killed (default 900)
 #   TARNWICK_CLI       the tarnwick-cli to measure (default BUILD_DIR/src/cli/tarnwick-cli)
 #
@@ -31,11 +30,9 @@ resolve_cli "$1"
 SIZE_MB=${TRANSFER_SIZE_MB:-1024}
 ROUNDS=${ROUNDS:-5}
 RUN_TIMEOUT=${TRANSFER_TIMEOUT:-900}
-CHUNK=${TARNWICK_CHUNK:-}
 is_positive_int "$SIZE_MB" || die "TRANSFER_SIZE_MB must be a positive integer"
 is_positive_int "$ROUNDS" || die "ROUNDS must be a positive integer"
 is_positive_int "$RUN_TIMEOUT" || die "TRANSFER_TIMEOUT must be a positive integer"
-[ -z "$CHUNK" ] || is_positive_int "$CHUNK" || die "TARNWICK_CHUNK must be a positive integer"
 RUN_AMOUNT=$SIZE_MB
 
 # ---------------------------------------------------------------- the clients
@@ -126,7 +123,6 @@ main() {
         die "warm-up download failed"
 
     TARNWICK_ENV=(env "TARNWICK_HOME=$WORK/home")
-    [ -z "$CHUNK" ] || TARNWICK_ENV+=("TARNWICK_DATA_CHUNK=$CHUNK")
 
     run_rounds
     print_report
