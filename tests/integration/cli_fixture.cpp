@@ -54,7 +54,7 @@ std::vector<std::string> CliTest::Environment(std::vector<std::string> env) cons
 }
 
 CliResult CliTest::Run(std::vector<std::string> args, const std::vector<std::string>& env) {
-    return RunCli(Args(std::move(args)), scratch, Environment(env));
+    return CliProcess(Args(std::move(args)), scratch, Environment(env)).Wait();
 }
 
 fs::path CliTest::SettingsFile() const {

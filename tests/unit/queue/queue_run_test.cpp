@@ -33,11 +33,6 @@ void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
     server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
 }
 
-// One failed attempt at downloading "f.bin": the data connection is refused.
-void ScriptFailedRetrieve(ScriptedFtpServer& server) {
-    server.Expect("pasv").Reply("425 no data connection now\r\n");
-}
-
 // The lines of the log that tell the course of a run.
 std::vector<std::string> RunLines(const ObserverRecord& record) {
     std::vector<std::string> lines;
@@ -93,7 +88,9 @@ TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
 TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
     ScriptStartup(server);
     server.Expect("type i").Reply("200 ok\r\n");
-    for (int pass = 0; pass < 3 + 1; ++pass) ScriptFailedRetrieve(server);
+    for (int pass = 0; pass < 3 + 1; ++pass) {  // the data connection refused each time
+        server.Expect("pasv").Reply("425 no data connection now\r\n");
+    }
     Open();
     StartAndWaitConnected();
     auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
@@ -197,12 +194,8 @@ TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
               (std::vector<std::string>{"Unsafe file name \"../evil\" in /d skipped.",
                                         "Unsafe file name \"..\\evil\" in /d skipped.",
                                         "Unsafe file name \"../../evil2\" in /d/sub skipped."}));
-    size_t entries = 0;
-    for (auto it = fs::recursive_directory_iterator(scratch.path());
-         it != fs::recursive_directory_iterator(); ++it) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 5u);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
+    const auto entries = std::distance(fs::recursive_directory_iterator(scratch.path()), {});
+    EXPECT_EQ(entries, 5);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
 }
 
 // A server that nests directories without end cannot drive the walk deeper than the bound:

@@ -13,7 +13,17 @@ namespace {
 constexpr const char* kOfflineQuestion =
     "This site is currently offline.\n Do you wish to get online now?";
 
-using WorkerTest = SessionTest;
+class WorkerTest : public SessionTest {
+protected:
+    // Scripts two start-ups (the second into `secondDirectory`) and starts the worker.
+    void StartWithTwoConnections(const std::string& secondDirectory = "/") {
+        ScriptStartup(server);
+        server.NextConnection();
+        ScriptStartup(server, secondDirectory);
+        Open();
+        StartAndWaitConnected();
+    }
+};
 
 TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
     ScriptStartup(server, "/start");
@@ -32,11 +42,7 @@ TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
 }
 
 TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server, "/pub/shown");
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections("/pub/shown");
 
     session->SetShownDirectory("/pub/shown");
     ASSERT_TRUE(session->PostCommand(Command(CmdConnect)));
@@ -54,11 +60,7 @@ TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
 }
 
 TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections();
 
     // Disconnect without keep-alive leaves the session offline.
     EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
@@ -107,11 +109,7 @@ TEST_F(WorkerTest, CommandPostedWhileBusyIsDroppedNotQueued) {
 // With keep-alive a session that ended reconnects at once, unless the user interrupted it.
 TEST_F(WorkerTest, KeepAliveReconnectsAfterDisconnectButNeverAfterAnInterruption) {
     settings->keepAlive = true;
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections();
 
     EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
@@ -171,12 +169,7 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("dele /old.txt").Reply("250 deleted\r\n");
     server.Expect("mkd /new").Reply("257 created\r\n");
-    server.Expect("type i").Reply("200 binary\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr /pub/f.bin")
-        .Reply("150 sending\r\n")
-        .SendData("hello")
-        .Reply("226 done\r\n");
+    ScriptBinaryRetr(server, "/pub/f.bin", "hello");
     server.Expect("type a").Reply("200 ascii\r\n");
     server.Expect("pasv").Passive();
     server.Expect("stor /pub/up.txt").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
