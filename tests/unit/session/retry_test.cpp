@@ -246,8 +246,7 @@ TEST_P(AntiIdleTest, TickSendsTheChosenCommandAfterTheInterval) {
     }
     if (k == 2) server.Expect("pwd").Reply("257 \"/\"\r\n");
     if (k == 3) server.Expect("rest 0").Reply("350 ok\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     const unsigned seed = SeedForAntiIdle(k);
     ASSERT_NE(seed, 0u);

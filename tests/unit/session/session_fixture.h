@@ -116,6 +116,11 @@ protected:
             << observer.FormattedLog();
     }
 
+    void OpenAndStart(const std::string& startDirectory = "/") {
+        Open(startDirectory);
+        StartAndWaitConnected();
+    }
+
     // Posts a command and waits for its result.
     std::optional<int> Run(const SessionCommand& cmd) {
         if (!session->PostCommand(cmd)) return std::nullopt;

@@ -20,15 +20,13 @@ protected:
         ScriptStartup(server);
         server.NextConnection();
         ScriptStartup(server, secondDirectory);
-        Open();
-        StartAndWaitConnected();
+        OpenAndStart();
     }
 };
 
 TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
     ScriptStartup(server, "/start");
-    Open("/start");
-    StartAndWaitConnected();
+    OpenAndStart("/start");
 
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(), StartupTranscript("/start"));
@@ -90,8 +88,7 @@ TEST_F(WorkerTest, CommandPostedWhileBusyIsDroppedNotQueued) {
     server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
     server.Expect("rnto new").Reply("250 renamed\r\n");
     server.Expect("rest 0").Reply("350 restarting at 0\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     SessionCommand rename = Command(CmdRename, "old");
     rename.secondName = "new";
@@ -132,8 +129,7 @@ TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
     server.Expect("pwd").Drop();
     server.NextConnection();
     ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultConnectionClosed) << observer.FormattedLog();
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
@@ -174,8 +170,7 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     server.Expect("pasv").Passive();
     server.Expect("stor /pub/up.txt").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     EXPECT_EQ(Run(Command(CmdParentDir)), kResultOk);
     EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
