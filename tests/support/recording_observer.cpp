@@ -6,21 +6,11 @@ namespace tarnwick::test {
 
 namespace {
 
+// The log pane's prefix of each kind, LOG_STATE first.
 const char* PrefixOf(int kind) {
-    switch (kind) {
-        case LOG_STATE:
-            return "State:>\t\t";
-        case LOG_WARNING:
-            return "Warning:>\t";
-        case LOG_ERROR:
-            return "Error:>\t\t";
-        case LOG_REPLY:
-            return "Reply:>\t";
-        case LOG_COMMAND:
-            return "Command:>\t";
-        default:
-            return "";
-    }
+    static constexpr const char* kPrefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
+                                                "Reply:>\t", "Command:>\t"};
+    return kind >= LOG_STATE && kind <= LOG_COMMAND ? kPrefixes[kind] : "";
 }
 
 }  // namespace

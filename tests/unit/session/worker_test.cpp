@@ -83,26 +83,6 @@ TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
     EXPECT_EQ(record.log[record.FindLog("Not logged in, can't execute command!")].kind, LOG_ERROR);
 }
 
-TEST_F(WorkerTest, CommandPostedWhileBusyIsDroppedNotQueued) {
-    ScriptStartup(server);
-    server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
-    server.Expect("rnto new").Reply("250 renamed\r\n");
-    server.Expect("rest 0").Reply("350 restarting at 0\r\n");
-    OpenAndStart();
-
-    SessionCommand rename = Command(CmdRename, "old");
-    rename.secondName = "new";
-    ASSERT_TRUE(session->PostCommand(rename));
-    ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
-    EXPECT_TRUE(session->IsBusy());
-    EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
-    EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
-
-    EXPECT_EQ(Run(Command(CmdRest)), kResultOk);
-    EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), {"rnfr old", "rnto new", "rest 0"}));
-}
-
 // With keep-alive a session that ended reconnects at once, unless the user interrupted it.
 TEST_F(WorkerTest, KeepAliveReconnectsAfterDisconnectButNeverAfterAnInterruption) {
     settings->keepAlive = true;
@@ -153,7 +133,8 @@ TEST_F(WorkerTest, ServerCloseDuringStartupEndsTheSession) {
 }
 
 // Each command reaches the protocol operation with its own arguments (download and upload
-// take the local side from secondArg, the remote side from firstArg).
+// take the local side from secondArg, the remote side from firstArg). A command posted while
+// the worker is busy is dropped, not queued: no PWD comes between RNTO and CDUP.
 TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     const std::filesystem::path local = std::filesystem::path(TestCacheHome()) / "commands";
     std::filesystem::remove_all(local);
@@ -161,6 +142,8 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     { std::ofstream(local / "up.txt") << "uploaded text"; }
 
     ScriptStartup(server);
+    server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
+    server.Expect("rnto new").Reply("250 renamed\r\n");
     server.Expect("cdup").Reply("200 ok\r\n");
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("dele /old.txt").Reply("250 deleted\r\n");
@@ -172,6 +155,13 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     server.Expect("quit").Reply("221 bye\r\n");
     OpenAndStart();
 
+    SessionCommand rename = Command(CmdRename, "old");
+    rename.secondName = "new";
+    ASSERT_TRUE(session->PostCommand(rename));
+    ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
+    EXPECT_TRUE(session->IsBusy());
+    EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
     EXPECT_EQ(Run(Command(CmdParentDir)), kResultOk);
     EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
     EXPECT_EQ(Run(Command(CmdMakeDir, "/new")), kResultOk);
@@ -185,7 +175,7 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     EXPECT_EQ(Run(Command(CmdQuit)), kResultOk);
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
 
-    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_TRUE(server.WaitDone(kWait)) << ::testing::PrintToString(server.Failures());
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"uploaded text"});
     std::ifstream downloaded(local / "f.bin");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(downloaded), {}), "hello");
