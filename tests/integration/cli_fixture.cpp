@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "loopback_socket.h"
+#include "sites/site_file.h"
 
 namespace tarnwick::test {
 
@@ -43,6 +44,23 @@ void ScriptLogin(ScriptedFtpServer& server, const std::string& dir, const std::s
     server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
 }
 
+SiteSetting Site(std::string name, std::string address, int port, std::string user,
+                 std::string password, int loginType) {
+    SiteSetting site;
+    site.name = std::move(name);
+    site.address = std::move(address);
+    site.port = port;
+    site.username = std::move(user);
+    site.password = std::move(password);
+    site.logintype = loginType;
+    return site;
+}
+
+void CliTest::WriteSites(const std::vector<SiteSetting>& sites) const {
+    fs::create_directories(home);
+    ASSERT_EQ(SaveSiteFile((home / "site.dat").string(), sites), SiteFileResult::kOk);
+}
+
 std::vector<std::string> CliTest::Args(std::vector<std::string> args) const {
     args.insert(args.begin(), {"--home", home.string()});
     return args;
@@ -54,7 +72,7 @@ std::vector<std::string> CliTest::Environment(std::vector<std::string> env) cons
 }
 
 CliResult CliTest::Run(std::vector<std::string> args, const std::vector<std::string>& env) {
-    return RunCli(Args(std::move(args)), scratch, Environment(env));
+    return CliProcess(Args(std::move(args)), scratch, Environment(env)).Wait();
 }
 
 fs::path CliTest::SettingsFile() const {

@@ -11,6 +11,7 @@
 
 #include "cli_process.h"
 #include "scripted_ftp_server.h"
+#include "sites/site_setting.h"
 
 namespace tarnwick::test {
 
@@ -25,6 +26,9 @@ uint16_t ClosedPort();
 void ScriptLogin(ScriptedFtpServer& server, const std::string& dir, const std::string& user = "u",
                  const std::string& password = "p");
 
+SiteSetting Site(std::string name, std::string address, int port, std::string user,
+                 std::string password, int loginType);
+
 class CliTest : public ::testing::Test {
 protected:
     // The client's own options for every run: the program home of the test.
@@ -35,6 +39,8 @@ protected:
 
     // The settings file the client reads (what the graphical client writes).
     std::filesystem::path SettingsFile() const;
+    // Writes site.dat into the program home.
+    void WriteSites(const std::vector<SiteSetting>& sites) const;
     // Writes the settings file: "Name=value" lines of the settings group.
     void WriteSettings(const std::string& lines) const;
 

@@ -156,12 +156,6 @@ CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
     return result;
 }
 
-CliResult RunCli(const std::vector<std::string>& args, const fs::path& scratch,
-                 const std::vector<std::string>& env) {
-    CliProcess process(args, scratch, env);
-    return process.Wait();
-}
-
 fs::path MakeScratchDirectory() {
     const char* base = std::getenv("TARNWICK_TEST_TMP");
     fs::path root = base != nullptr ? base : fs::temp_directory_path();

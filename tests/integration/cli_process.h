@@ -48,10 +48,6 @@ private:
     std::filesystem::path errPath_;
 };
 
-// Starts the client and waits for it.
-CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::path& scratch,
-                 const std::vector<std::string>& env = {});
-
 // A fresh directory below TARNWICK_TEST_TMP (or the system's temporary directory).
 std::filesystem::path MakeScratchDirectory();
 

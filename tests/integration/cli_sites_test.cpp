@@ -4,7 +4,6 @@
 
 #include "cli_fixture.h"
 #include "queue/queue_file.h"
-#include "sites/site_file.h"
 
 namespace tarnwick::test {
 namespace {
@@ -12,25 +11,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-SiteSetting Site(std::string name, std::string address, int port, std::string user,
-                 std::string password, int loginType) {
-    SiteSetting site;
-    site.name = std::move(name);
-    site.address = std::move(address);
-    site.port = port;
-    site.username = std::move(user);
-    site.password = std::move(password);
-    site.logintype = loginType;
-    return site;
-}
-
-class CliSitesTest : public CliTest {
-protected:
-    void WriteSites(const std::vector<SiteSetting>& sites) {
-        fs::create_directories(home);
-        ASSERT_EQ(SaveSiteFile((home / "site.dat").string(), sites), SiteFileResult::kOk);
-    }
-};
+using CliSitesTest = CliTest;
 
 TEST_F(CliSitesTest, SitesListsTheSiteFileButNoPassword) {
     SiteSetting mirror = Site("Mirror", "ftp.example.org", 2121, "bob", "hunter2", kLoginNormal);

@@ -63,6 +63,20 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
 
 // ---- scripted dialogues ----
 
+// Log-in into `dir`, whose listing holds f.bin of `size` bytes, up to the server's 150 for
+// RETR f.bin; the caller scripts how the data comes.
+ScriptStep ScriptDownloadOfOneFile(ScriptedFtpServer& server, const std::string& dir, size_t size) {
+    ScriptLogin(server, dir);
+    server.Expect("pasv").Passive();
+    server.Expect("list")
+        .Reply("150 here\r\n")
+        .SendData("-rw-r--r-- 1 ftp ftp " + std::to_string(size) + " Jan 02 2020 f.bin\r\n")
+        .Reply("226 done\r\n");
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Passive();
+    return server.Expect("retr f.bin").Reply("150 sending\r\n");
+}
+
 TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
     const std::string listing =
         "total 3\r\n"
@@ -128,17 +142,7 @@ TEST_F(CliTest, CtrlCInterruptsATransfer) {
     for (const std::string path : {"/pub/f.bin", "/pub/"}) {
         SCOPED_TRACE(path);
         ScriptedFtpServer server;
-        ScriptLogin(server, "/pub");
-        server.Expect("pasv").Passive();
-        server.Expect("list")
-            .Reply("150 here\r\n")
-            .SendData("-rw-r--r-- 1 ftp ftp 100000 Jan 02 2020 f.bin\r\n")
-            .Reply("226 done\r\n");
-        server.Expect("type i").Reply("200 binary\r\n");
-        server.Expect("pasv").Passive();
-        server.Expect("retr f.bin")
-            .Reply("150 sending\r\n")
-            .SendData(Pattern(1000), {.stall = true});
+        ScriptDownloadOfOneFile(server, "/pub", 100'000).SendData(Pattern(1000), {.stall = true});
         server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
 
         const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + path;
@@ -164,16 +168,7 @@ TEST_F(CliTest, CtrlCInterruptsATransfer) {
 TEST_F(CliTest, ProgressOnATerminalShowsTheFileAndTheQueue) {
     const std::string data = Pattern(60'000);
     ScriptedFtpServer server;
-    ScriptLogin(server, "/pub/dir");
-    server.Expect("pasv").Passive();
-    server.Expect("list")
-        .Reply("150 here\r\n")
-        .SendData("-rw-r--r-- 1 ftp ftp 60000 Jan 02 2020 f.bin\r\n")
-        .Reply("226 done\r\n");
-    server.Expect("type i").Reply("200 binary\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr f.bin")
-        .Reply("150 sending\r\n")
+    ScriptDownloadOfOneFile(server, "/pub/dir", data.size())
         .SendData(data, {.chunkSize = 6000, .gap = 150ms})
         .Reply("226 done\r\n");
     server.Expect("quit").Reply("221 bye\r\n");

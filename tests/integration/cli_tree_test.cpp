@@ -7,7 +7,6 @@
 #include "cli_fixture.h"
 #include "queue/queue_file.h"
 #include "real_ftp_server.h"
-#include "sites/site_file.h"
 
 namespace tarnwick::test {
 namespace {
@@ -141,16 +140,10 @@ TEST_F(CliTreeTest, QueueRunMovesEveryItemOfTheFile) {
     const std::string data = Pattern(250'000);
     WriteFile(real.Root() / "d.bin", data);
     MakeTree(scratch / "tree");
-    fs::create_directories(home);
-    SiteSetting site;
-    site.name = "local";
-    site.address = "127.0.0.1";
-    site.port = real.Port();
-    site.username = RealFtpServer::kUser;
-    site.password = RealFtpServer::kPassword;
-    site.logintype = kLoginNormal;
+    SiteSetting site = Site("local", "127.0.0.1", real.Port(), RealFtpServer::kUser,
+                            RealFtpServer::kPassword, kLoginNormal);
     site.passive = 1;
-    ASSERT_EQ(SaveSiteFile((home / "site.dat").string(), {site}), SiteFileResult::kOk);
+    WriteSites({site});
 
     fs::create_directory(scratch / "down");
     const std::vector<QueueSection> sections = {

@@ -6,24 +6,11 @@ namespace tarnwick::test {
 
 namespace {
 
-// A held question gives up after this long so a forgetful test cannot hang a worker forever.
-constexpr auto kMaxQuestionHold = std::chrono::seconds(30);
-
+// The log pane's prefix of each kind, LOG_STATE first.
 const char* PrefixOf(int kind) {
-    switch (kind) {
-        case LOG_STATE:
-            return "State:>\t\t";
-        case LOG_WARNING:
-            return "Warning:>\t";
-        case LOG_ERROR:
-            return "Error:>\t\t";
-        case LOG_REPLY:
-            return "Reply:>\t";
-        case LOG_COMMAND:
-            return "Command:>\t";
-        default:
-            return "";
-    }
+    static constexpr const char* kPrefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
+                                                "Reply:>\t", "Command:>\t"};
+    return kind >= LOG_STATE && kind <= LOG_COMMAND ? kPrefixes[kind] : "";
 }
 
 }  // namespace
@@ -40,11 +27,6 @@ int ObserverRecord::FindLog(const std::string& text, size_t from) const {
     return -1;
 }
 
-void RecordingObserver::SetDefaultAnswer(int answer) {
-    std::lock_guard lock(mutex);
-    defaultAnswer = answer;
-}
-
 void RecordingObserver::AnswerQuestion(const std::string& textPart, int answer, int times) {
     std::lock_guard lock(mutex);
     rules.push_back({textPart, answer, times});
@@ -53,16 +35,6 @@ void RecordingObserver::AnswerQuestion(const std::string& textPart, int answer, 
 void RecordingObserver::SetOverwriteAnswer(const OverwriteAnswer& answer) {
     std::lock_guard lock(mutex);
     overwriteAnswer = answer;
-}
-
-void RecordingObserver::HoldQuestions(bool hold) {
-    std::lock_guard lock(mutex);
-    holdQuestions = hold;
-    changed.notify_all();
-}
-
-void RecordingObserver::ReleaseQuestions() {
-    HoldQuestions(false);
 }
 
 ObserverRecord RecordingObserver::Snapshot() const {
@@ -152,14 +124,6 @@ void RecordingObserver::OnListing(CFtpSession&, bool done, const std::string& li
     Record([&](ObserverRecord& r) { r.listings.push_back({done, listingText}); });
 }
 
-void RecordingObserver::OnQueueItemStarted(CFtpSession&, int row, bool done) {
-    Record([&](ObserverRecord& r) { r.queueItemEvents.push_back({row, done}); });
-}
-
-void RecordingObserver::OnQueueChanged(CFtpSession&) {
-    Record([](ObserverRecord& r) { ++r.queueChanged; });
-}
-
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
     Record([](ObserverRecord& r) { ++r.queueFinished; });
 }
@@ -194,28 +158,25 @@ int RecordingObserver::ScriptedAnswer(const std::string& text) {
         if (rule.times > 0) --rule.times;
         return rule.answer;
     }
-    return defaultAnswer;
-}
-
-void RecordingObserver::WaitWhileHeld(std::unique_lock<std::mutex>& lock) {
-    changed.wait_for(lock, kMaxQuestionHold, [&] { return !holdQuestions; });
+    return kAnswerCancel;
 }
 
 int RecordingObserver::Ask(CFtpSession&, const std::string& text, int style) {
-    std::unique_lock lock(mutex);
-    const int answer = ScriptedAnswer(text);
-    record.questions.push_back({text, style, answer});
-    changed.notify_all();
-    WaitWhileHeld(lock);
+    int answer = 0;
+    Record([&](ObserverRecord& r) {
+        answer = ScriptedAnswer(text);
+        r.questions.push_back({text, style, answer});
+    });
     return answer;
 }
 
 OverwriteAnswer RecordingObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
-    std::unique_lock lock(mutex);
-    record.overwriteQuestions.push_back(question);
-    changed.notify_all();
-    WaitWhileHeld(lock);
-    return overwriteAnswer.value_or(OverwriteAnswer{question.suggested, false});
+    OverwriteAnswer answer;
+    Record([&](ObserverRecord& r) {
+        r.overwriteQuestions.push_back(question);
+        answer = overwriteAnswer.value_or(OverwriteAnswer{question.suggested, false});
+    });
+    return answer;
 }
 
 }  // namespace tarnwick::test

@@ -31,10 +31,6 @@ struct ObserverRecord {
         int code = 0;
         int result = 0;
     };
-    struct QueueItemEvent {
-        int row = 0;
-        bool done = false;
-    };
     struct Question {
         std::string text;
         int style = 0;
@@ -50,8 +46,6 @@ struct ObserverRecord {
     std::vector<CommandFinished> commandsFinished;
     std::vector<Question> questions;
     std::vector<OverwriteQuestion> overwriteQuestions;
-    std::vector<QueueItemEvent> queueItemEvents;
-    int queueChanged = 0;
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -67,17 +61,11 @@ public:
     using Duration = std::chrono::milliseconds;
 
     // ---- the script: how questions are answered ----
-    // Ask answers `answer` unless a rule matches (default: Cancel).
-    void SetDefaultAnswer(int answer);
     // A question whose text contains `textPart` is answered `answer`, `times` times
-    // (-1: always). Rules are tried in the order they were added.
+    // (-1: always). Rules are tried in the order they were added; no match: Cancel.
     void AnswerQuestion(const std::string& textPart, int answer, int times = -1);
     // AskOverwrite answers `answer` (default: the question's suggested action, no "All").
     void SetOverwriteAnswer(const OverwriteAnswer& answer);
-    // Makes every question block until ReleaseQuestions is called (or the test's own bound):
-    // lets a test act while the worker is inside a question.
-    void HoldQuestions(bool hold);
-    void ReleaseQuestions();
 
     // ---- what was recorded ----
     ObserverRecord Snapshot() const;
@@ -103,8 +91,6 @@ public:
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
     void OnListing(CFtpSession&, bool done, const std::string& listingText) override;
-    void OnQueueItemStarted(CFtpSession&, int row, bool done) override;
-    void OnQueueChanged(CFtpSession&) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;
@@ -125,16 +111,13 @@ private:
     template <typename Change>
     void Record(Change change);
     int ScriptedAnswer(const std::string& text);  // under the lock
-    void WaitWhileHeld(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     ObserverRecord record;
     std::vector<bool> consumedFinishes;
-    int defaultAnswer = kAnswerCancel;
     std::vector<AnswerRule> rules;
     std::optional<OverwriteAnswer> overwriteAnswer;
-    bool holdQuestions = false;
 };
 
 }  // namespace tarnwick::test

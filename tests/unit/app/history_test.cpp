@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "scratch_directory.h"
 #include "listing/line_reader.h"
+#include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {

@@ -17,14 +17,10 @@ using tarnwick::testing::WriteFile;
 
 class OpenSessionsTest : public ::testing::Test {
 protected:
-    std::shared_ptr<CFtpSession> NewSession(const std::string& host) {
+    std::shared_ptr<CFtpSession> AddSession(const std::string& host) {
         SiteSetting site;
         site.address = host;
-        return std::make_shared<CFtpSession>(site, settings, observer);
-    }
-
-    std::shared_ptr<CFtpSession> AddSession(const std::string& host) {
-        auto session = NewSession(host);
+        auto session = std::make_shared<CFtpSession>(site, settings, observer);
         sessions.Add(session);
         return session;
     }

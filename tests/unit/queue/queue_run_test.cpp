@@ -33,11 +33,6 @@ void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
     server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
 }
 
-// One failed attempt at downloading "f.bin": the data connection is refused.
-void ScriptFailedRetrieve(ScriptedFtpServer& server) {
-    server.Expect("pasv").Reply("425 no data connection now\r\n");
-}
-
 // The lines of the log that tell the course of a run.
 std::vector<std::string> RunLines(const ObserverRecord& record) {
     std::vector<std::string> lines;
@@ -65,6 +60,14 @@ protected:
         return item;
     }
 
+    // A site-to-site item: /f.bin from this session's server to `target` on `partner`.
+    std::shared_ptr<QueueItem> QueueSiteToSite(CFtpSession& partner,
+                                               const std::string& target = "ftp://127.0.0.1/dest") {
+        auto item = Queue(QueueOperation::kDownload, target, "/f.bin", QueueItemKind::kFile, 5);
+        item->partner = &partner;
+        return item;
+    }
+
     std::optional<int> RunQueue() { return Run(Command(CmdRunQueue)); }
 
     ScratchDirectory scratch;
@@ -72,8 +75,7 @@ protected:
 
 TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
     ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     ASSERT_EQ(RunQueue(), kResultOk);
 
     const ObserverRecord record = observer.Snapshot();
@@ -93,9 +95,10 @@ TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
 TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
     ScriptStartup(server);
     server.Expect("type i").Reply("200 ok\r\n");
-    for (int pass = 0; pass < 3 + 1; ++pass) ScriptFailedRetrieve(server);
-    Open();
-    StartAndWaitConnected();
+    for (int pass = 0; pass < 3 + 1; ++pass) {  // the data connection refused each time
+        server.Expect("pasv").Reply("425 no data connection now\r\n");
+    }
+    OpenAndStart();
     auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 5);
 
     ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
@@ -151,8 +154,7 @@ TEST_F(QueueRunTest, DirectoryDeleteRemovesTheTreeLeavesFirst) {
     server.Expect("cwd /").Reply("250 ok\r\n");
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("rmd /d").Reply("250 removed\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     Queue(QueueOperation::kDelete, "", "/d", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
@@ -179,8 +181,7 @@ TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
     server.Expect("retr /d/ok.txt").Reply("150 go\r\n").SendData("top").Reply("226 ok\r\n");
     server.Expect("pasv").Passive();
     server.Expect("retr deep.txt").Reply("150 go\r\n").SendData("deep").Reply("226 ok\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     const std::string target = scratch / "target";
     fs::create_directories(target);
     Queue(QueueOperation::kDownload, target, "/d", QueueItemKind::kDirectory);
@@ -197,12 +198,8 @@ TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
               (std::vector<std::string>{"Unsafe file name \"../evil\" in /d skipped.",
                                         "Unsafe file name \"..\\evil\" in /d skipped.",
                                         "Unsafe file name \"../../evil2\" in /d/sub skipped."}));
-    size_t entries = 0;
-    for (auto it = fs::recursive_directory_iterator(scratch.path());
-         it != fs::recursive_directory_iterator(); ++it) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 5u);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
+    const auto entries = std::distance(fs::recursive_directory_iterator(scratch.path()), {});
+    EXPECT_EQ(entries, 5);  // target, d, d/ok.txt, d/sub, d/sub/deep.txt: nothing else
 }
 
 // A server that nests directories without end cannot drive the walk deeper than the bound:
@@ -215,8 +212,7 @@ TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
         ScriptEnterAndList(server, dir, Line("x", true));
         dir += "/x";
     }
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     auto item = Queue(QueueOperation::kCacheDir, "", "/x", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
@@ -235,8 +231,7 @@ TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnly) {
     ScriptStartup(server);
     ScriptEnterAndList(server, "/c", Line("sub", true) + Line("f.txt"));
     ScriptEnterAndList(server, "/c/sub", Line("g.txt"));
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     Queue(QueueOperation::kCacheDir, "", "/c", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
@@ -254,8 +249,7 @@ TEST_F(QueueRunTest, StopMakesTheItemStoppedAndEndsTheRun) {
     server.Expect("pasv").Passive();
     server.Expect("retr f.bin").Reply("150 go\r\n").SendData("part", DataOptions{.stall = true});
     server.ExpectPrefix("abor").Reply("226 aborted\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
     auto item =
         Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 100);
     ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
@@ -284,10 +278,7 @@ TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
     Open();
     CFtpSession partner(SiteOn(target.Port()), settings, observer);
     StartAndWaitConnected();
-    auto item = Queue(QueueOperation::kDownload,
-                      "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest", "/f.bin",
-                      QueueItemKind::kFile, 5);
-    item->partner = &partner;
+    QueueSiteToSite(partner, "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest");
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
@@ -308,9 +299,7 @@ TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
     ASSERT_TRUE(partner.StartWorker());
     ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
     StartAndWaitConnected();
-    auto item =
-        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
-    item->partner = &partner;
+    auto item = QueueSiteToSite(partner);
 
     ASSERT_EQ(RunQueue(), kResultRefused) << observer.FormattedLog();
     EXPECT_EQ(item->State(), QueueState::kStopped);
@@ -331,9 +320,7 @@ TEST_F(QueueRunTest, BusyPartnerEndsTheRunWithTheItemQueued) {
     CFtpSession partner(SiteOn(server.Port()), settings, observer);
     ASSERT_TRUE(partner.TryMarkBusy());
     StartAndWaitConnected();
-    auto item =
-        Queue(QueueOperation::kDownload, "ftp://127.0.0.1/dest", "/f.bin", QueueItemKind::kFile, 5);
-    item->partner = &partner;
+    auto item = QueueSiteToSite(partner);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(item->State(), QueueState::kQueued);

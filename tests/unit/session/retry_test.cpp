@@ -198,9 +198,7 @@ TEST_F(FileRetryTest, ReconnectSetsTheTransferTypeAgain) {
     for (int connection = 0; connection < 2; ++connection) {
         if (connection == 1) server.NextConnection();
         ScriptLogin(server);
-        server.Expect("type i").Reply("200 binary\r\n");
-        server.Expect("pasv").Passive();
-        server.Expect("retr /f.bin").Reply("150 go\r\n").SendData("data").Reply("226 ok\r\n");
+        ScriptBinaryRetr(server, "/f.bin", "data");
     }
     ConnectOnThisThread();
     for (int connection = 0; connection < 2; ++connection) {
@@ -248,8 +246,7 @@ TEST_P(AntiIdleTest, TickSendsTheChosenCommandAfterTheInterval) {
     }
     if (k == 2) server.Expect("pwd").Reply("257 \"/\"\r\n");
     if (k == 3) server.Expect("rest 0").Reply("350 ok\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     const unsigned seed = SeedForAntiIdle(k);
     ASSERT_NE(seed, 0u);

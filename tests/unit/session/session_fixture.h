@@ -75,6 +75,14 @@ inline void ScriptStartup(ScriptedFtpServer& server, const std::string& startDir
     server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
 }
 
+// TYPE I, PASV and a RETR of `path` that sends `data`.
+inline void ScriptBinaryRetr(ScriptedFtpServer& server, const std::string& path,
+                             const std::string& data) {
+    server.Expect("type i").Reply("200 binary\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr " + path).Reply("150 sending\r\n").SendData(data).Reply("226 done\r\n");
+}
+
 inline std::vector<std::string> StartupTranscript(const std::string& startDirectory = "/") {
     std::vector<std::string> lines{"user tester", "pass secret", "pwd"};
     if (startDirectory != "/") {
@@ -106,6 +114,11 @@ protected:
         ASSERT_TRUE(session->StartWorker());
         ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), expected)
             << observer.FormattedLog();
+    }
+
+    void OpenAndStart(const std::string& startDirectory = "/") {
+        Open(startDirectory);
+        StartAndWaitConnected();
     }
 
     // Posts a command and waits for its result.

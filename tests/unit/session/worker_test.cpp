@@ -13,12 +13,20 @@ namespace {
 constexpr const char* kOfflineQuestion =
     "This site is currently offline.\n Do you wish to get online now?";
 
-using WorkerTest = SessionTest;
+class WorkerTest : public SessionTest {
+protected:
+    // Scripts two start-ups (the second into `secondDirectory`) and starts the worker.
+    void StartWithTwoConnections(const std::string& secondDirectory = "/") {
+        ScriptStartup(server);
+        server.NextConnection();
+        ScriptStartup(server, secondDirectory);
+        OpenAndStart();
+    }
+};
 
 TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
     ScriptStartup(server, "/start");
-    Open("/start");
-    StartAndWaitConnected();
+    OpenAndStart("/start");
 
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(), StartupTranscript("/start"));
@@ -32,11 +40,7 @@ TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
 }
 
 TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server, "/pub/shown");
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections("/pub/shown");
 
     session->SetShownDirectory("/pub/shown");
     ASSERT_TRUE(session->PostCommand(Command(CmdConnect)));
@@ -54,11 +58,7 @@ TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
 }
 
 TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections();
 
     // Disconnect without keep-alive leaves the session offline.
     EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
@@ -83,35 +83,10 @@ TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
     EXPECT_EQ(record.log[record.FindLog("Not logged in, can't execute command!")].kind, LOG_ERROR);
 }
 
-TEST_F(WorkerTest, CommandPostedWhileBusyIsDroppedNotQueued) {
-    ScriptStartup(server);
-    server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
-    server.Expect("rnto new").Reply("250 renamed\r\n");
-    server.Expect("rest 0").Reply("350 restarting at 0\r\n");
-    Open();
-    StartAndWaitConnected();
-
-    SessionCommand rename = Command(CmdRename, "old");
-    rename.secondName = "new";
-    ASSERT_TRUE(session->PostCommand(rename));
-    ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
-    EXPECT_TRUE(session->IsBusy());
-    EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
-    EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
-
-    EXPECT_EQ(Run(Command(CmdRest)), kResultOk);
-    EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), {"rnfr old", "rnto new", "rest 0"}));
-}
-
 // With keep-alive a session that ended reconnects at once, unless the user interrupted it.
 TEST_F(WorkerTest, KeepAliveReconnectsAfterDisconnectButNeverAfterAnInterruption) {
     settings->keepAlive = true;
-    ScriptStartup(server);
-    server.NextConnection();
-    ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    StartWithTwoConnections();
 
     EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
@@ -134,8 +109,7 @@ TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
     server.Expect("pwd").Drop();
     server.NextConnection();
     ScriptStartup(server);
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultConnectionClosed) << observer.FormattedLog();
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
@@ -159,7 +133,8 @@ TEST_F(WorkerTest, ServerCloseDuringStartupEndsTheSession) {
 }
 
 // Each command reaches the protocol operation with its own arguments (download and upload
-// take the local side from secondArg, the remote side from firstArg).
+// take the local side from secondArg, the remote side from firstArg). A command posted while
+// the worker is busy is dropped, not queued: no PWD comes between RNTO and CDUP.
 TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     const std::filesystem::path local = std::filesystem::path(TestCacheHome()) / "commands";
     std::filesystem::remove_all(local);
@@ -167,23 +142,26 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     { std::ofstream(local / "up.txt") << "uploaded text"; }
 
     ScriptStartup(server);
+    server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
+    server.Expect("rnto new").Reply("250 renamed\r\n");
     server.Expect("cdup").Reply("200 ok\r\n");
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("dele /old.txt").Reply("250 deleted\r\n");
     server.Expect("mkd /new").Reply("257 created\r\n");
-    server.Expect("type i").Reply("200 binary\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr /pub/f.bin")
-        .Reply("150 sending\r\n")
-        .SendData("hello")
-        .Reply("226 done\r\n");
+    ScriptBinaryRetr(server, "/pub/f.bin", "hello");
     server.Expect("type a").Reply("200 ascii\r\n");
     server.Expect("pasv").Passive();
     server.Expect("stor /pub/up.txt").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
-    Open();
-    StartAndWaitConnected();
+    OpenAndStart();
 
+    SessionCommand rename = Command(CmdRename, "old");
+    rename.secondName = "new";
+    ASSERT_TRUE(session->PostCommand(rename));
+    ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
+    EXPECT_TRUE(session->IsBusy());
+    EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
     EXPECT_EQ(Run(Command(CmdParentDir)), kResultOk);
     EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
     EXPECT_EQ(Run(Command(CmdMakeDir, "/new")), kResultOk);
@@ -197,7 +175,7 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     EXPECT_EQ(Run(Command(CmdQuit)), kResultOk);
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
 
-    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_TRUE(server.WaitDone(kWait)) << ::testing::PrintToString(server.Failures());
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"uploaded text"});
     std::ifstream downloaded(local / "f.bin");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(downloaded), {}), "hello");
