@@ -8,14 +8,13 @@
 #include <random>
 #include <string>
 
+#include "generated_listing.h"
 #include "listing/listing_parser.h"
 #include "listing/local_time.h"
 
 namespace {
 
 constexpr int kLines = 1000000;
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Parsing happens in a zone with daylight saving, so the cache has transitions to respect.
 void UseZoneWithDaylightSaving() {
@@ -39,24 +38,10 @@ uint64_t RandomSize(std::mt19937& random) {
 std::string UnixListing() {
     std::mt19937 random(1);
     std::string text = "total 123456\n";
-    char line[256];
     for (int i = 0; i < kLines; ++i) {
         const bool directory = random() % 8 == 0;
-        const char* month = kMonths[random() % 12];
-        const unsigned day = 1 + random() % 28;
-        char timeOrYear[8];
-        if (random() % 2) {
-            std::snprintf(timeOrYear, sizeof timeOrYear, "%02u:%02u", unsigned(random() % 24),
-                          unsigned(random() % 60));
-        } else {
-            std::snprintf(timeOrYear, sizeof timeOrYear, " %u", unsigned(1995 + random() % 30));
-        }
-        std::snprintf(line, sizeof line, "%s %3u user%-4u grp%-4u %12llu %s %2u %5s %s\n",
-                      directory ? "drwxr-xr-x" : "-rw-r--r--", unsigned(1 + random() % 20),
-                      unsigned(random() % 50), unsigned(random() % 10),
-                      static_cast<unsigned long long>(directory ? 4096 : RandomSize(random)), month,
-                      day, timeOrYear, RandomName(random).c_str());
-        text += line;
+        const uint64_t size = RandomSize(random);
+        text += tarnwick::bench::UnixListingLine(random, directory, size, RandomName(random));
     }
     return text;
 }

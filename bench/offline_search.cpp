@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "generated_listing.h"
 #include "search/offline_search.h"
 
 namespace {
@@ -36,27 +37,12 @@ const Query kQueries[] = {
     {"report_1*.pdf", R"( report_1[^ ]*\.pdf$)"},
 };
 
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const kStems[] = {"report_", "notes_", "image_", "backup_", "data_", "readme_"};
 const char* const kExtensions[] = {".txt", ".pdf", ".jpg", ".tar.gz", ".txt.bak", ".c", ""};
 
 std::string ListingLine(std::mt19937& random, bool directory, const std::string& name) {
-    char line[256];
-    const unsigned size = directory ? 4096 : static_cast<unsigned>(random() % 10'000'000);
-    const char* month = kMonths[random() % 12];
-    const unsigned day = 1 + random() % 28;
-    char timeOrYear[8];
-    if (random() % 2) {
-        std::snprintf(timeOrYear, sizeof timeOrYear, "%02u:%02u", unsigned(random() % 24),
-                      unsigned(random() % 60));
-    } else {
-        std::snprintf(timeOrYear, sizeof timeOrYear, "%u", 1995 + unsigned(random() % 29));
-    }
-    std::snprintf(line, sizeof line, "%s   1 ftp      ftp      %10u %s %2u %5s %s\n",
-                  directory ? "drwxr-xr-x" : "-rw-r--r--", size, month, day, timeOrYear,
-                  name.c_str());
-    return line;
+    const uint64_t size = random() % 10'000'000;
+    return tarnwick::bench::UnixListingLine(random, directory, size, name);
 }
 
 // A listing naming the directory's subdirectories first, then files up to the entry count.

@@ -1,7 +1,6 @@
 #include "cli_observer.h"
 
 #include <algorithm>
-#include <array>
 
 #include "listing/paths.h"
 #include "session/ftp_session.h"
@@ -33,13 +32,6 @@ std::string_view TrimLine(std::string_view line) {
 }
 
 }  // namespace
-
-std::string_view LogPrefix(int kind) {
-    static constexpr std::array<std::string_view, 5> kPrefixes{
-        "State:>\t\t", "Warning:>\t", "Error:>\t\t", "Reply:>\t", "Command:>\t"};
-    if (kind < 0 || kind >= static_cast<int>(kPrefixes.size())) return {};
-    return kPrefixes[static_cast<size_t>(kind)];
-}
 
 CliObserver::CliObserver(Console& console, ObserverOptions options)
     : console_(console), options_(options) {}

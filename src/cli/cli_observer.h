@@ -30,9 +30,6 @@ struct ObserverOptions {
     std::optional<int> overwrite;
 };
 
-// The log pane's prefix of a log kind ("State:>\t\t", ...); empty for an unknown kind.
-std::string_view LogPrefix(int kind);
-
 class CliObserver : public SessionObserver {
 public:
     using Clock = std::chrono::steady_clock;

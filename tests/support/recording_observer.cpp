@@ -4,17 +4,6 @@
 
 namespace tarnwick::test {
 
-namespace {
-
-// The log pane's prefix of each kind, LOG_STATE first.
-const char* PrefixOf(int kind) {
-    static constexpr const char* kPrefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
-                                                "Reply:>\t", "Command:>\t"};
-    return kind >= LOG_STATE && kind <= LOG_COMMAND ? kPrefixes[kind] : "";
-}
-
-}  // namespace
-
 int ObserverRecord::CountLog(const std::string& text) const {
     return static_cast<int>(
         std::count_if(log.begin(), log.end(), [&](const LogRecord& r) { return r.text == text; }));
@@ -54,7 +43,7 @@ std::string RecordingObserver::FormattedLog() const {
     std::lock_guard lock(mutex);
     std::string out;
     for (const LogRecord& r : record.log) {
-        if (r.prefix) out += PrefixOf(r.kind);
+        if (r.prefix) out += LogPrefix(r.kind);
         out += r.text;
         if (r.newline) out += "\n";
     }

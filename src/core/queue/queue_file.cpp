@@ -3,10 +3,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 #include <optional>
 #include <string_view>
+
+#include "listing/line_reader.h"
 
 namespace tarnwick {
 
@@ -121,26 +121,6 @@ private:
     bool inSection_ = false;
 };
 
-enum class LineStatus { kLine, kTooLong, kEnd, kReadError };
-
-// Reads the next line (without its line feed) into `buffer`, which holds at most
-// kMaxQueueLineLength bytes; the rest of a longer line is read and dropped.
-LineStatus ReadBoundedLine(std::istream& in, std::string& buffer) {
-    buffer.resize(kMaxQueueLineLength + 1);  // one more for getline's terminating zero
-    in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto extracted = static_cast<size_t>(in.gcount());
-    if (in.bad()) return LineStatus::kReadError;
-    if (in.fail()) {
-        if (extracted == 0) return LineStatus::kEnd;
-        in.clear();
-        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-        return in.bad() ? LineStatus::kReadError : LineStatus::kTooLong;
-    }
-    const bool endedByLineFeed = !in.eof();
-    buffer.resize(extracted - (endedByLineFeed ? 1 : 0));
-    return LineStatus::kLine;
-}
-
 }  // namespace
 
 bool WriteQueueItem(const QueueItem& item, std::string& out) {
@@ -171,18 +151,21 @@ QueueSaveResult SaveQueues(const std::string& path, const std::vector<QueueSecti
 QueueFileContents ReadQueueFile(const std::string& path) {
     QueueFileContents contents;
     std::error_code ignored;
-    std::ifstream in;
-    // A directory opens for reading here but holds no lines; it is no queue file either.
-    if (!std::filesystem::is_directory(path, ignored)) in.open(path, std::ios::binary);
-    if (!in.is_open()) {
+    // A directory opens for reading but holds no lines; it is no queue file either.
+    if (std::filesystem::is_directory(path, ignored)) {
+        contents.error = "Can't open" + path;
+        return contents;
+    }
+    LineReader in(path, kMaxQueueLineLength);
+    if (!in.IsOpen()) {
         contents.error = "Can't open" + path;
         return contents;
     }
     contents.opened = true;
     SectionReader reader(contents);
-    std::string line;
+    std::string_view line;
     for (size_t lineNumber = 1;; ++lineNumber) {
-        switch (ReadBoundedLine(in, line)) {
+        switch (in.Next(line)) {
             case LineStatus::kLine:
                 reader.TakeLine(line);
                 continue;
@@ -191,14 +174,13 @@ QueueFileContents ReadQueueFile(const std::string& path) {
                                             path + ": longer than " +
                                             std::to_string(kMaxQueueLineLength) + " bytes");
                 continue;
-            case LineStatus::kReadError:
+            case LineStatus::kError:
                 contents.warnings.push_back("Read error in " + path + " after line " +
                                             std::to_string(lineNumber - 1));
-                break;
+                return contents;
             case LineStatus::kEnd:
-                break;
+                return contents;
         }
-        return contents;
     }
 }
 

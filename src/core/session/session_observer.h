@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tarnwick {
 
@@ -24,6 +25,13 @@ enum LogKind : int {
     LOG_REPLY = 3,
     LOG_COMMAND = 4
 };
+
+// The log pane's prefix of a log kind ("State:>\t\t", ...); empty for an unknown kind.
+inline std::string_view LogPrefix(int kind) {
+    constexpr std::string_view kPrefixes[] = {"State:>\t\t", "Warning:>\t", "Error:>\t\t",
+                                              "Reply:>\t", "Command:>\t"};
+    return kind >= LOG_STATE && kind <= LOG_COMMAND ? kPrefixes[kind] : std::string_view{};
+}
 
 struct LogRecord {
     std::string text;
