@@ -74,7 +74,7 @@ bool CliObserver::WaitForDisconnected(Clock::time_point deadline) {
     return changed_.wait_until(lock, deadline, [this] { return !connected_; });
 }
 
-std::string CliObserver::LastListing() const {
+std::shared_ptr<const FileEntryList> CliObserver::LastListing() const {
     std::lock_guard lock(mutex_);
     return lastListing_;
 }
@@ -159,10 +159,10 @@ void CliObserver::CountTransfers(const CFtpSession& session, const LogRecord& re
     tally_.currentFile = LastComponent(TrimLine(text.substr(5)));
 }
 
-void CliObserver::OnListing(CFtpSession&, bool done, const std::string& listingText) {
-    if (!done) return;
+void CliObserver::OnListing(CFtpSession&, bool done, const ListingInfo& listing) {
+    if (!done || !listing.entries) return;
     std::lock_guard lock(mutex_);
-    lastListing_ = listingText;
+    lastListing_ = listing.entries;
 }
 
 void CliObserver::OnNotice(CFtpSession&, const std::string& text) {
@@ -177,7 +177,7 @@ void CliObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
     changed_.notify_all();
 }
 
-void CliObserver::OnCommandFinished(CFtpSession&, int commandCode, int result) {
+void CliObserver::OnCommandFinished(CFtpSession&, RequestId, int commandCode, int result) {
     {
         std::lock_guard lock(mutex_);
         finished_.emplace_back(commandCode, result);
@@ -185,7 +185,15 @@ void CliObserver::OnCommandFinished(CFtpSession&, int commandCode, int result) {
     changed_.notify_all();
 }
 
-int CliObserver::Ask(CFtpSession&, const std::string& text, int style) {
+void CliObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
+    if (question->kind == Question::Kind::kAsk) {
+        question->Answer(AnswerAsk(question->text, question->style));
+    } else {
+        question->Answer(AnswerOverwrite(question->overwrite));
+    }
+}
+
+int CliObserver::AnswerAsk(const std::string& text, int style) {
     // No one to ask: the client goes along with the worker (the online prompt reconnects).
     const bool yesNo = (style & 0xf) == kAskYesNo || (style & 0xf) == kAskYesNoCancel;
     const int answer = yesNo ? kAnswerYes : kAnswerOk;
@@ -195,7 +203,7 @@ int CliObserver::Ask(CFtpSession&, const std::string& text, int style) {
     return answer;
 }
 
-OverwriteAnswer CliObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
+OverwriteAnswer CliObserver::AnswerOverwrite(const OverwriteQuestion& question) {
     int action = options_.overwrite.value_or(question.suggested);
     if (action == kResume && !question.resumeAllowed) action = kOverwrite;
     // "All": the same answer for every later file of the same case.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,7 +64,7 @@ public:
     // [main] Waits until the control connection is down; false at the deadline.
     bool WaitForDisconnected(Clock::time_point deadline);
     // [main] The text of the last listing that completed; the last reply line received.
-    std::string LastListing() const;
+    std::shared_ptr<const FileEntryList> LastListing() const;  // never null
     std::string LastReplyLine() const;
     // [any thread] The transfer tally since the last ResetTally().
     TransferTally Tally() const;
@@ -75,14 +76,16 @@ public:
     void ReportError(std::string_view text);
 
     void OnLog(CFtpSession&, const LogRecord& record) override;
-    void OnListing(CFtpSession&, bool done, const std::string& listingText) override;
+    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, int commandCode, int result) override;
-    int Ask(CFtpSession&, const std::string& text, int style) override;
-    OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& question) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
+                           int result) override;
+    void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:
+    int AnswerAsk(const std::string& text, int style);
+    OverwriteAnswer AnswerOverwrite(const OverwriteQuestion& question);
     void RememberReply(const LogRecord& record);
     void CountTransfers(const CFtpSession& session, const LogRecord& record);
 
@@ -93,7 +96,7 @@ private:
     std::deque<std::pair<int, int>> finished_;  // (command code, result), oldest first
     bool connected_ = false;
     int interruptRequests_ = 0;
-    std::string lastListing_;
+    std::shared_ptr<const FileEntryList> lastListing_ = std::make_shared<FileEntryList>();
     std::string replyText_;  // the reply being received or last received, as logged
     TransferTally tally_;
 };

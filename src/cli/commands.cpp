@@ -81,9 +81,8 @@ int CommandRunner::Ls() {
     list.code = CmdList;
     list.firstArg = dir;
     if (int result = Execute(list); result != kResultOk) return Failed(result, "ls " + dir);
-    FileEntryList entries;
-    ParseListingText(entries, observer_.LastListing());
-    for (const FileEntry& entry : entries) {
+    const auto entries = observer_.LastListing();
+    for (const FileEntry& entry : *entries) {
         const std::string line = FormatListingLine(entry) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
     }

@@ -109,8 +109,11 @@ void RecordingObserver::OnDirectoryChanged(CFtpSession&, const std::string& dire
     Record([&](ObserverRecord& r) { r.directories.push_back(directory); });
 }
 
-void RecordingObserver::OnListing(CFtpSession&, bool done, const std::string& listingText) {
-    Record([&](ObserverRecord& r) { r.listings.push_back({done, listingText}); });
+void RecordingObserver::OnListing(CFtpSession&, bool done, const ListingInfo& listing) {
+    Record([&](ObserverRecord& r) {
+        r.listings.push_back(
+            {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
+    });
 }
 
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
@@ -137,8 +140,9 @@ void RecordingObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
     Record([&](ObserverRecord& r) { r.connectionStates.push_back(connected); });
 }
 
-void RecordingObserver::OnCommandFinished(CFtpSession&, int commandCode, int result) {
-    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({commandCode, result}); });
+void RecordingObserver::OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
+                                          int result) {
+    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({request, commandCode, result}); });
 }
 
 int RecordingObserver::ScriptedAnswer(const std::string& text) {
@@ -150,22 +154,22 @@ int RecordingObserver::ScriptedAnswer(const std::string& text) {
     return kAnswerCancel;
 }
 
-int RecordingObserver::Ask(CFtpSession&, const std::string& text, int style) {
-    int answer = 0;
-    Record([&](ObserverRecord& r) {
-        answer = ScriptedAnswer(text);
-        r.questions.push_back({text, style, answer});
-    });
-    return answer;
-}
-
-OverwriteAnswer RecordingObserver::AskOverwrite(CFtpSession&, const OverwriteQuestion& question) {
+void RecordingObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
+    if (question->kind == Question::Kind::kAsk) {
+        int answer = 0;
+        Record([&](ObserverRecord& r) {
+            answer = ScriptedAnswer(question->text);
+            r.questions.push_back({question->text, question->style, answer});
+        });
+        question->Answer(answer);
+        return;
+    }
     OverwriteAnswer answer;
     Record([&](ObserverRecord& r) {
-        r.overwriteQuestions.push_back(question);
-        answer = overwriteAnswer.value_or(OverwriteAnswer{question.suggested, false});
+        r.overwriteQuestions.push_back(question->overwrite);
+        answer = overwriteAnswer.value_or(OverwriteAnswer{question->overwrite.suggested, false});
     });
-    return answer;
+    question->Answer(answer);
 }
 
 }  // namespace tarnwick::test

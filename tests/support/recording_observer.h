@@ -25,9 +25,11 @@ using std::chrono_literals::operator""s;
 struct ObserverRecord {
     struct Listing {
         bool done = false;
-        std::string text;
+        std::string directory;
+        FileEntryList entries;
     };
     struct CommandFinished {
+        RequestId request = 0;
         int code = 0;
         int result = 0;
     };
@@ -90,16 +92,16 @@ public:
     // ---- SessionObserver ----
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
-    void OnListing(CFtpSession&, bool done, const std::string& listingText) override;
+    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;
     void OnShowSession(CFtpSession&) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, int commandCode, int result) override;
-    int Ask(CFtpSession&, const std::string& text, int style) override;
-    OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& question) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
+                           int result) override;
+    void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:
     struct AnswerRule {

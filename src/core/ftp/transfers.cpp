@@ -177,7 +177,12 @@ int CControlSocket::FinishListing() {
         CacheConfig{settings.cacheHomeDirectory, settings.enableCache}, session.hostAddress,
         session.currentDirectory, session.listingText,
         [this](const std::string& message) { session.Observer().OnNotice(session, message); });
-    if (session.queueFinished) session.Observer().OnListing(session, true, session.listingText);
+    if (session.queueFinished) {
+        auto entries = std::make_shared<FileEntryList>();
+        ParseListingText(*entries, session.listingText);
+        session.Observer().OnListing(session, true,
+                                     ListingInfo{session.currentDirectory, std::move(entries)});
+    }
     return kResultOk;
 }
 
@@ -443,7 +448,7 @@ int CControlSocket::AskOverwrite(int overwriteCase, bool upload, const FileEntry
     question.resumeAllowed = true;
     session.Observer().OnShowSession(session);
     if (!settings.pOverwrite) return question.suggested;  // the prompt is switched off
-    OverwriteAnswer answer = session.Observer().AskOverwrite(session, question);
+    OverwriteAnswer answer = session.AskOverwrite(question);
     if (answer.action < kSkip || answer.action > kAuto) answer.action = kSkip;
     if (answer.all) overwriteChoice[overwriteCase] = answer.action;
     return answer.action == kAuto ? question.autoAction : answer.action;

@@ -2,6 +2,7 @@
 #include "queue/queue_item.h"
 
 #include <array>
+#include <atomic>
 
 namespace tarnwick {
 
@@ -14,7 +15,12 @@ std::string_view TextAt(const std::array<std::string_view, N>& texts, int value)
     return texts[static_cast<size_t>(value)];
 }
 
+// Item ids are unique in the process and never 0.
+std::atomic<uint64_t> nextItemId{1};
+
 }  // namespace
+
+QueueItem::QueueItem() : id(nextItemId.fetch_add(1, std::memory_order_relaxed)) {}
 
 int64_t QueueItem::Size() const {
     if (sizeHigh < 0 || (sizeHigh == 0 && sizeLow == -1)) return kUnknownSize;

@@ -54,6 +54,9 @@ struct QueueChild {
 };
 
 struct QueueItem {
+    // Stable for the item's life and unique in the process (never 0): views and
+    // notifications name items by it, never by a row that may have moved.
+    const uint64_t id;
     int overwriteAction = kNoOverwriteAction;
     QueueOperation operation = QueueOperation::kDownload;
     int reserved = 0;        // not used by the queue
@@ -72,7 +75,7 @@ struct QueueItem {
     int failures = 0;                // failed executions so far (worker-owned)
     CFtpSession* partner = nullptr;  // site-to-site partner; not owned
 
-    QueueItem() = default;
+    QueueItem();
     QueueItem(const QueueItem&) = delete;
     QueueItem& operator=(const QueueItem&) = delete;
 

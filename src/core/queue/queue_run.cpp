@@ -102,7 +102,7 @@ bool CQueueRun::EndOfList(int& result) {
 
 int CQueueRun::ExecuteItem(QueueItem& item) {
     SessionObserver& observer = session.Observer();
-    observer.OnQueueItemStarted(session, session.queue.PositionOf(item), false);
+    observer.OnQueueItemStarted(session, item.id, false);
     int result = kResultFailed;
     switch (item.operation) {
         case QueueOperation::kDownload:
@@ -120,7 +120,7 @@ int CQueueRun::ExecuteItem(QueueItem& item) {
             break;
     }
     if (result == kResultOk) {
-        observer.OnQueueItemStarted(session, session.queue.PositionOf(item), true);
+        observer.OnQueueItemStarted(session, item.id, true);
     }
     return result;
 }

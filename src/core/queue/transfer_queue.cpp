@@ -267,12 +267,16 @@ size_t TransferQueue::IndexOf(const QueueItem& item) const {
 }
 
 void TransferQueue::NotifyChanged() {
+    NotifyChanged(QueueChange{});
+}
+
+void TransferQueue::NotifyChanged(const QueueChange& change) {
     std::shared_ptr<const ChangedHandler> handler;
     {
         std::lock_guard lock(mutex_);
         handler = changedHandler_;
     }
-    if (handler) (*handler)();
+    if (handler) (*handler)(change);
 }
 
 }  // namespace tarnwick

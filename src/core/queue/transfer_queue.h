@@ -11,7 +11,7 @@
 //
 // Notification: after every call that changed the list or an item's state, the changed
 // handler is called on the calling thread, after the lock has been released (so it may
-// call back into the queue).
+// call back into the queue), with what changed (QueueChange).
 #pragma once
 
 #include <cstddef>
@@ -28,6 +28,24 @@ namespace tarnwick {
 // The reorderings of the queue view.
 enum class QueueMove { kUp, kDown, kToTop, kToBottom };
 
+// What one change did to the queue, for views that update in ranges. Rows are positions
+// in the queue right after the change; ids are QueueItem::id of the items concerned, in
+// row order.
+struct QueueChange {
+    enum class Kind {
+        kInserted,  // rows [first, first + count) are new
+        kRemoved,   // the items `ids` left the queue (their rows before the change in `rows`)
+        kMoved,     // the queue was reordered: `ids` is the whole new order
+        kUpdated,   // the state of the items `ids` (rows [first, first + count)) changed
+        kReset,     // anything else: read the whole queue again
+    };
+    Kind kind = Kind::kReset;
+    size_t first = 0;
+    size_t count = 0;
+    std::vector<uint64_t> ids;
+    std::vector<size_t> rows;  // kRemoved only: the rows the items had, ascending
+};
+
 // One pass of the queue run over the queue, from the head. Obtain it from
 // TransferQueue::BeginWalk and use it only with that queue, on one thread.
 class QueueWalk {
@@ -40,7 +58,7 @@ private:
 class TransferQueue {
 public:
     using ItemList = std::vector<std::shared_ptr<QueueItem>>;
-    using ChangedHandler = std::function<void()>;
+    using ChangedHandler = std::function<void(const QueueChange&)>;
 
     TransferQueue() = default;
     TransferQueue(const TransferQueue&) = delete;
@@ -105,7 +123,8 @@ public:
 private:
     // Index of the item in items_, or items_.size(). Lock held.
     size_t IndexOf(const QueueItem& item) const;
-    void NotifyChanged();
+    void NotifyChanged();  // a reset
+    void NotifyChanged(const QueueChange& change);
 
     mutable std::mutex mutex_;
     ItemList items_;

@@ -3,6 +3,9 @@
 // session_waits.cpp.
 #include "session/ftp_session.h"
 
+#include "platform/message_pump.h"
+
+#include <atomic>
 #include <cstdlib>
 #include <unordered_set>
 #include <utility>
@@ -22,11 +25,16 @@ std::unordered_set<const CFtpSession*>& LiveSessions() {
     return sessions;
 }
 
+// Session and request ids are unique in the process and never 0.
+std::atomic<SessionId> nextSessionId{1};
+std::atomic<RequestId> nextRequestId{1};
+
 }  // namespace
 
 CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSettings> appSettings,
                          SessionObserver& sessionObserver)
     : password(kDefaultAnonymousPassword),  // replaced by the site's login data below
+      id(nextSessionId.fetch_add(1, std::memory_order_relaxed)),
       observer(sessionObserver),
       settings(std::move(appSettings)) {
     if (!settings) settings = std::make_shared<const AppSettings>();
@@ -44,7 +52,8 @@ CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSetti
         user = site.username;
         password = site.password;
     }
-    queue.SetChangedHandler([this] { observer.OnQueueChanged(*this); });
+    queue.SetChangedHandler(
+        [this](const QueueChange& change) { observer.OnQueueChanged(*this, change); });
     std::lock_guard lock(LiveSessionsMutex());
     LiveSessions().insert(this);
 }
@@ -84,18 +93,21 @@ bool CFtpSession::HasWorker() const {
     return workerRunning;
 }
 
-bool CFtpSession::PostCommand(const SessionCommand& cmd) {
+RequestId CFtpSession::PostCommand(const SessionCommand& cmd) {
+    RequestId request = 0;
     {
         std::lock_guard lock(mutex);
         // The worker drops a command that arrives while it is busy; dropping it here instead
         // means it can never be picked up (with another command's fields) once the worker is
         // free again.
-        if (busy) return false;
+        if (busy) return 0;
+        request = nextRequestId.fetch_add(1, std::memory_order_relaxed);
         pendingCommand = cmd;
+        pendingCommand.request = request;
         hasPendingCommand = true;
     }
     commandEvent.Set();
-    return true;
+    return request;
 }
 
 bool CFtpSession::AcceptPendingCommand(SessionCommand& cmd) {
@@ -281,7 +293,21 @@ void CFtpSession::Log(const std::string& text, int kind, bool newline, bool pref
 }
 
 int CFtpSession::Ask(const std::string& text, int style) {
-    return observer.Ask(*this, text, style);
+    auto question = std::make_shared<Question>(text, style);
+    observer.OnQuestion(*this, question);
+    WaitForAnswer(*question);
+    return question->AskResult();
+}
+
+OverwriteAnswer CFtpSession::AskOverwrite(const OverwriteQuestion& overwrite) {
+    auto question = std::make_shared<Question>(overwrite);
+    observer.OnQuestion(*this, question);
+    WaitForAnswer(*question);
+    return question->OverwriteResult();
+}
+
+void CFtpSession::WaitForAnswer(Question& question) {
+    while (!question.Answered()) platform::MessagePumpWait(question.AnsweredEvent(), kNoLimit);
 }
 
 }  // namespace tarnwick

@@ -83,6 +83,7 @@ enum CommandOption : int {
 // commandOption carries the option bits (CommandOption) of the operation.
 struct SessionCommand {
     int code = CmdPrintDir;
+    RequestId request = 0;  // set by PostCommand
     std::string firstArg;
     std::string secondArg;
     std::string secondName;
@@ -120,9 +121,10 @@ public:
     // Starts the worker (which lowers its own priority) and posts CmdConnect. False when the
     // thread cannot be created: the front end reports "Unable to create thread!".
     bool StartWorker();
-    // Hands a command to the worker. False (and the command is dropped) while the session is
-    // busy with another command, as the worker would drop it.
-    bool PostCommand(const SessionCommand& cmd);
+    // Hands a command to the worker and returns its request id, which OnCommandFinished
+    // echoes; 0 (and the command is dropped) while the session is busy with another command,
+    // as the worker would drop it.
+    RequestId PostCommand(const SessionCommand& cmd);
     // Ends the worker: no more log lines, the current operation is interrupted, returns when
     // the thread has ended. The front end must not hold up the worker's questions meanwhile
     // (answer them or let them fail), or this waits for the answer.
@@ -164,6 +166,7 @@ public:
     TransferQueue queue;
 
     // ---- read by anyone ----
+    SessionId Id() const { return id; }
     const std::string& HostAddress() const { return hostAddress; }
     std::shared_ptr<const AppSettings> Settings() const;  // the latest snapshot
     std::atomic<uint64_t> bytesDone{0};
@@ -181,7 +184,10 @@ public:
     // one command sees one consistent set of settings.
     const AppSettings& CommandSettings() const { return *commandSettings; }
     void Log(const std::string& text, int kind, bool newline = true, bool prefix = true);
-    int Ask(const std::string& text, int style);  // blocks until the front end answers
+    // The worker's questions: block until the front end answers or the question is
+    // cancelled with its safe default.
+    int Ask(const std::string& text, int style);
+    OverwriteAnswer AskOverwrite(const OverwriteQuestion& question);
     SessionObserver& Observer() { return observer; }
 
     // Waits: each can be broken by stopEvent (2, "Interrupted by user") and by
@@ -293,6 +299,10 @@ private:
                            bool returnAtOnce(int));
     static void FatalError(const std::string& text);
 
+    // Waits for the answer to `question`, which the observer has been given.
+    void WaitForAnswer(Question& question);
+
+    const SessionId id;
     SessionObserver& observer;
     mutable std::mutex mutex;  // guards settings, pendingCommand, hasPendingCommand,
                                // shownDirectory
@@ -310,6 +320,7 @@ private:
     bool reconnectToShownDir = true;
     int lastCommand = CmdConnect;  // [worker] the last command taken: decides what follows
     int lastResult = kResultOk;    // [worker] ... and its result
+    RequestId connectRequest = 0;  // [worker] the request of the connect under way
     platform::WorkerThread workerThread;
 
     // Who runs this session's protocol work: its own worker, or a partner's worker that

@@ -4,18 +4,34 @@
 // own changes included), and the calls of a partner session driven by a site-to-site queue
 // item come from the worker of the session running that item.
 //
-// Informative calls carry copies of their data and must return promptly: the worker never
-// waits on the front end for them. Questions (Ask, AskOverwrite) block the worker until the
-// front end answers.
+// Informative calls carry copies of their data (or shared pointers to immutable data) and
+// must return promptly: the worker never waits on the front end for them. A front end that
+// hands a notification to another thread keeps only the session's Id(), never the
+// reference: the session may be closed before the notification is handled.
+//
+// Questions (OnQuestion) are answered asynchronously: the worker waits for the answer, and
+// Stop, Disconnect, Close and the end of the worker answer a pending question with its safe
+// default, so the worker never waits on a window that is gone.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "listing/listing_parser.h"
+#include "queue/transfer_queue.h"
+#include "session/question.h"
 
 namespace tarnwick {
 
 class CFtpSession;
+
+// A session's stable number: unique in the process, never reused, never 0.
+using SessionId = uint64_t;
+// The number PostCommand gives an accepted command; OnCommandFinished echoes it. 0 names the
+// commands the worker starts by itself (the connect at start, keep-alive reconnects).
+using RequestId = uint64_t;
 
 // Log kinds and the log record of a session line.
 enum LogKind : int {
@@ -40,34 +56,22 @@ struct LogRecord {
     bool prefix = true;   // the view puts the kind's prefix in front
 };
 
-// The message-box styles and answers the worker's questions use (values as the Windows ones,
-// so stored and logged numbers stay meaningful).
-enum AskStyle : int {
-    kAskOkCancel = 0x1,
-    kAskYesNoCancel = 0x3,
-    kAskYesNo = 0x4,
-    kAskQuestion = 0x20
-};
-enum AskAnswer : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
+enum class TransferDirection : int { kDownload = 0, kUpload = 1, kSiteToSite = 2 };
 
-// Overwrite decisions: 0 Skip, 1 Resume, 2 Overwrite, 3 Auto.
-enum OverwriteAction : int { kSkip = 0, kResume = 1, kOverwrite = 2, kAuto = 3 };
-
-struct OverwriteQuestion {
-    std::string fileName;
-    bool upload = false;
-    uint64_t sourceSize = 0;
-    int64_t sourceTime = 0;
-    uint64_t targetSize = 0;
-    int64_t targetTime = 0;
-    int suggested = kAuto;   // preselected action
-    int autoAction = kSkip;  // what "Auto" stands for in this case
-    bool resumeAllowed = true;
+// One file transfer, as OnTransferStarted and OnTransferFinished report it.
+struct TransferInfo {
+    uint64_t itemId = 0;  // the queue item (QueueItem::id), 0 for a transfer outside the queue
+    TransferDirection direction = TransferDirection::kDownload;
+    std::string localPath;   // site-to-site: the target's ftp:// URL
+    std::string remotePath;  // absolute; site-to-site: the source path
+    int64_t size = -1;       // bytes, -1 unknown
+    uint64_t resumeOffset = 0;
 };
 
-struct OverwriteAnswer {
-    int action = kAuto;  // 0..3; 3 means the question's autoAction
-    bool all = false;    // remember for every later file of the same case
+// A listing that is done: the directory it lists and its entries, parsed once on the worker.
+struct ListingInfo {
+    std::string directory;
+    std::shared_ptr<const FileEntryList> entries;  // never null in OnListing(done)
 };
 
 class SessionObserver {
@@ -77,10 +81,17 @@ public:
     // Informative.
     virtual void OnLog(CFtpSession&, const LogRecord&) {}
     virtual void OnDirectoryChanged(CFtpSession&, const std::string& /*directory*/) {}
-    // A listing started (done false) or is done and cached (done true, with its text).
-    virtual void OnListing(CFtpSession&, bool /*done*/, const std::string& /*listingText*/) {}
-    virtual void OnQueueItemStarted(CFtpSession&, int /*row*/, bool /*done*/) {}
-    virtual void OnQueueChanged(CFtpSession&) {}
+    // A listing started (done false, listing empty) or is done and cached (done true).
+    virtual void OnListing(CFtpSession&, bool /*done*/, const ListingInfo& /*listing*/) {}
+    // A queue item started (done false) or ended (done true), by QueueItem::id.
+    virtual void OnQueueItemStarted(CFtpSession&, uint64_t /*itemId*/, bool /*done*/) {}
+    // The queue changed (from whichever thread changed it; see the file comment).
+    virtual void OnQueueChanged(CFtpSession&, const QueueChange& /*change*/) {}
+    // A file transfer started, and the same transfer ended with `result` (a result code)
+    // after `bytesMoved` bytes in this attempt.
+    virtual void OnTransferStarted(CFtpSession&, const TransferInfo&) {}
+    virtual void OnTransferFinished(CFtpSession&, const TransferInfo&, int /*result*/,
+                                    uint64_t /*bytesMoved*/) {}
     // A queue run ended (also one cut by a lost connection that will go on after the
     // reconnect: CFtpSession::QueueRunPending() tells).
     virtual void OnQueueFinished(CFtpSession&) {}
@@ -100,16 +111,17 @@ public:
     // while offline (1). CmdConnect is reported when a connect ends: 0 logged in (and the
     // start directory listed), 2 interrupted, 4 closed by the server meanwhile, 5 gave up;
     // reconnects the worker starts by itself (keep-alive) are reported the same way.
-    // A command dropped because the session was busy is not reported (PostCommand said so).
-    virtual void OnCommandFinished(CFtpSession&, int /*commandCode*/, int /*result*/) {}
+    // `request` is what PostCommand returned (0 for the worker's own commands). Every
+    // accepted command is reported exactly once: one the worker could not take because it
+    // turned busy meanwhile finishes with kResultRefused.
+    virtual void OnCommandFinished(CFtpSession&, RequestId /*request*/, int /*commandCode*/,
+                                   int /*result*/) {}
 
-    // Questions: block the worker until answered. `text` and the session's host address make
-    // the message box; the return value is an AskAnswer.
-    virtual int Ask(CFtpSession&, const std::string& /*text*/, int /*style*/) {
-        return kAnswerCancel;
-    }
-    virtual OverwriteAnswer AskOverwrite(CFtpSession&, const OverwriteQuestion& q) {
-        return {q.suggested, false};
+    // A question of the worker. Answer it (now, or later from any thread) through the
+    // question; one left unanswered is cancelled with its safe default when the session
+    // stops. The default answers at once with the safe default.
+    virtual void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
+        question->Cancel();
     }
 };
 

@@ -57,9 +57,10 @@ CFtpSession::WorkerStep CFtpSession::OfflineWait() {
         // A close notice left over from the previous connection means nothing now.
         if (waited != kResultOk || !TakeOfflineCommand(cmd)) continue;
         lastCommand = cmd.code;
+        connectRequest = cmd.code == CmdConnect ? cmd.request : 0;
         if (cmd.code == CmdConnect) return WorkerStep::kConnect;
         Log("Not logged in, can't execute command!", LOG_ERROR);
-        observer.OnCommandFinished(*this, cmd.code, kResultFailed);
+        observer.OnCommandFinished(*this, cmd.request, cmd.code, kResultFailed);
         if (Ask(kOfflineQuestion, kAskOkCancel | kAskQuestion) == kAnswerOk) {
             return WorkerStep::kConnect;
         }
@@ -72,12 +73,15 @@ CFtpSession::WorkerStep CFtpSession::ConnectStep() {
     const int connectResult = ConnectWithRetry();
     if (connectResult != kResultOk) {
         lastResult = connectResult;
-        observer.OnCommandFinished(*this, CmdConnect, connectResult);
+        observer.OnCommandFinished(*this, connectRequest, CmdConnect, connectResult);
+        connectRequest = 0;
         // Giving up returns to the offline wait without "Session Closed.".
         return connectResult == kResultGaveUp ? WorkerStep::kOfflineWait : WorkerStep::kSessionEnd;
     }
     lastResult = kResultOk;
-    if (EnterOnlineState()) CommandLoop();
+    const bool online = EnterOnlineState();
+    connectRequest = 0;  // a reconnect the worker starts by itself has no request
+    if (online) CommandLoop();
     return WorkerStep::kSessionEnd;
 }
 
@@ -93,7 +97,7 @@ bool CFtpSession::EnterOnlineState() {
         result = controlSocket.ChangeDir(startDirectory, 0);
     }
     if (result != kResultConnectionClosed) result = controlSocket.ListDir("", "", 0);
-    observer.OnCommandFinished(*this, CmdConnect,
+    observer.OnCommandFinished(*this, connectRequest, CmdConnect,
                                result == kResultConnectionClosed ? result : kResultOk);
     if (result == kResultConnectionClosed) {
         lastResult = result;
@@ -122,7 +126,9 @@ void CFtpSession::CommandLoop() {
         lastCommand = cmd.code;
         lastResult = ExecuteCommand(cmd);
         busy = false;
-        if (cmd.code != CmdConnect) observer.OnCommandFinished(*this, cmd.code, lastResult);
+        if (cmd.code != CmdConnect) {
+            observer.OnCommandFinished(*this, cmd.request, cmd.code, lastResult);
+        }
         if (EndsCommandLoop(cmd.code) || quitting || closeRequested ||
             lastResult == kResultConnectionClosed) {
             return;

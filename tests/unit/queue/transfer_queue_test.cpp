@@ -41,7 +41,7 @@ struct Lettered {
 TEST(TransferQueueTest, AddReplacesTheSameTransferInPlaceAndNotifies) {
     Lettered q("abc");
     int calls = 0;
-    q.queue.SetChangedHandler([&] {
+    q.queue.SetChangedHandler([&](const QueueChange&) {
         ++calls;
         q.queue.Size();  // would deadlock if the handler ran under the lock
     });

@@ -33,7 +33,9 @@ TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
     const ObserverRecord record = observer.Snapshot();
     EXPECT_EQ(record.directories, (std::vector<std::string>{"/", "/start"}));
     ASSERT_EQ(record.listings.size(), 2u);
-    EXPECT_EQ(record.listings[1].text, kListing);
+    EXPECT_EQ(record.listings[1].directory, "/start");
+    ASSERT_EQ(record.listings[1].entries.size(), 1u);
+    EXPECT_EQ(record.listings[1].entries[0].name, "pub");
     EXPECT_EQ(record.connectionStates, std::vector<bool>{true});
     EXPECT_EQ(record.log.front().text, "Creating control socket...");
     EXPECT_FALSE(session->IsBusy());
