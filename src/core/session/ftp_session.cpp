@@ -292,6 +292,27 @@ void CFtpSession::Log(const std::string& text, int kind, bool newline, bool pref
     observer.OnLog(*this, LogRecord{text, kind, newline, prefix});
 }
 
+ProgressSnapshot CFtpSession::Progress() const {
+    std::lock_guard lock(progressMutex);
+    return progress;
+}
+
+void CFtpSession::BeginProgress(const std::string& file, int64_t size, uint64_t offset,
+                                bool siteToSite) {
+    std::lock_guard lock(progressMutex);
+    progress = ProgressSnapshot{true, siteToSite, file, size, offset, offset};
+}
+
+void CFtpSession::AddProgress(uint64_t bytes) {
+    std::lock_guard lock(progressMutex);
+    progress.bytesDone += bytes;
+}
+
+void CFtpSession::EndProgress() {
+    std::lock_guard lock(progressMutex);
+    progress.transferring = false;
+}
+
 int CFtpSession::Ask(const std::string& text, int style) {
     auto question = std::make_shared<Question>(text, style);
     observer.OnQuestion(*this, question);

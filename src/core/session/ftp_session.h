@@ -102,6 +102,16 @@ struct ConnectionValues {
     std::string password;
 };
 
+// What a session is transferring, read as one consistent whole by the front end's timer.
+struct ProgressSnapshot {
+    bool transferring = false;
+    bool siteToSite = false;
+    std::string currentFile;  // the name of the file moving (or last moved)
+    int64_t fileSize = -1;    // bytes, -1 unknown
+    uint64_t bytesDone = 0;   // of this file, counted from 0 (a resumed file from its offset)
+    uint64_t resumeOffset = 0;
+};
+
 class CQueueRun;
 
 class CFtpSession {
@@ -167,6 +177,7 @@ public:
 
     // ---- read by anyone ----
     SessionId Id() const { return id; }
+    ProgressSnapshot Progress() const;  // [any] never torn
     const std::string& HostAddress() const { return hostAddress; }
     std::shared_ptr<const AppSettings> Settings() const;  // the latest snapshot
     std::atomic<uint64_t> bytesDone{0};
@@ -184,6 +195,14 @@ public:
     // one command sees one consistent set of settings.
     const AppSettings& CommandSettings() const { return *commandSettings; }
     void Log(const std::string& text, int kind, bool newline = true, bool prefix = true);
+    // The progress the front end reads (Progress()): a transfer begins, moves bytes, ends.
+    void BeginProgress(const std::string& file, int64_t size, uint64_t resumeOffset,
+                       bool siteToSite);
+    void AddProgress(uint64_t bytes);
+    void EndProgress();
+    // The queue item the worker is executing (QueueItem::id), 0 outside a queue run: the
+    // protocol engine names it in OnTransferStarted/OnTransferFinished.
+    uint64_t currentItemId = 0;
     // The worker's questions: block until the front end answers or the question is
     // cancelled with its safe default.
     int Ask(const std::string& text, int style);
@@ -303,6 +322,8 @@ private:
     void WaitForAnswer(Question& question);
 
     const SessionId id;
+    mutable std::mutex progressMutex;  // guards progress
+    ProgressSnapshot progress;
     SessionObserver& observer;
     mutable std::mutex mutex;  // guards settings, pendingCommand, hasPendingCommand,
                                // shownDirectory
