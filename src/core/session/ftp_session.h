@@ -108,7 +108,7 @@ struct ProgressSnapshot {
     bool siteToSite = false;
     std::string currentFile;  // the name of the file moving (or last moved)
     int64_t fileSize = -1;    // bytes, -1 unknown
-    uint64_t bytesDone = 0;   // of this file, counted from 0 (a resumed file from its offset)
+    uint64_t bytesDone = 0;   // of the file so far (a resumed file starts at its offset)
     uint64_t resumeOffset = 0;
 };
 
