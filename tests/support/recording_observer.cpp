@@ -1,5 +1,7 @@
 #include "recording_observer.h"
 
+#include "session/ftp_session.h"
+
 #include <algorithm>
 
 namespace tarnwick::test {
@@ -116,6 +118,15 @@ void RecordingObserver::OnListing(CFtpSession&, bool done, const ListingInfo& li
     });
 }
 
+void RecordingObserver::OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) {
+    const uint64_t current = session.currentItemId;
+    Record([&](ObserverRecord& r) { r.itemsStarted.push_back({itemId, done, current}); });
+}
+
+void RecordingObserver::OnQueueChanged(CFtpSession&, const QueueChange& change) {
+    Record([&](ObserverRecord& r) { r.queueChanges.push_back(change); });
+}
+
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
     Record([](ObserverRecord& r) { ++r.queueFinished; });
 }
@@ -142,7 +153,9 @@ void RecordingObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
 
 void RecordingObserver::OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
                                           int result) {
-    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({request, commandCode, result}); });
+    Record([&](ObserverRecord& r) {
+        r.commandsFinished.push_back({request, commandCode, result});
+    });
 }
 
 int RecordingObserver::ScriptedAnswer(const std::string& text) {

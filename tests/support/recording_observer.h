@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "queue/transfer_queue.h"
 #include "session/session_observer.h"
 
 namespace tarnwick::test {
@@ -48,6 +49,13 @@ struct ObserverRecord {
     std::vector<CommandFinished> commandsFinished;
     std::vector<Question> questions;
     std::vector<OverwriteQuestion> overwriteQuestions;
+    struct ItemStarted {
+        uint64_t itemId = 0;
+        bool done = false;
+        uint64_t currentItemId = 0;  // the session's currentItemId at the call
+    };
+    std::vector<ItemStarted> itemsStarted;
+    std::vector<QueueChange> queueChanges;
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -93,14 +101,15 @@ public:
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
+    void OnQueueChanged(CFtpSession&, const QueueChange& change) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;
     void OnShowSession(CFtpSession&) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
-                           int result) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override;
     void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:

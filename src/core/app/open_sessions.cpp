@@ -15,24 +15,48 @@ OpenSessions::~OpenSessions() {
     CloseAllSessions([](CFtpSession&, const std::string&) { return true; });
 }
 
+void OpenSessions::SetListener(OpenSessionsListener* newListener) {
+    std::lock_guard lock(mutex);
+    listener = newListener;
+}
+
+OpenSessionsListener* OpenSessions::Listener() const {
+    std::lock_guard lock(mutex);
+    return listener;
+}
+
 void OpenSessions::Add(SessionPtr session, bool select) {
     if (!session) return;
-    std::lock_guard lock(mutex);
-    if (FindEntry(*session) != entries.end()) return;
-    if (select) {
-        for (Entry& entry : entries) entry.selected = false;
+    {
+        std::lock_guard lock(mutex);
+        if (FindEntry(*session) != entries.end()) return;
+        if (select) {
+            for (Entry& entry : entries) entry.selected = false;
+        }
+        entries.push_back(Entry{session, select});
     }
-    entries.push_back(Entry{std::move(session), select});
+    if (OpenSessionsListener* told = Listener()) told->OnSessionOpened(session);
 }
 
 OpenSessions::SessionPtr OpenSessions::Remove(const CFtpSession& session) {
-    std::lock_guard lock(mutex);
-    auto found = FindEntry(session);
-    if (found == entries.end()) return nullptr;
-    SessionPtr removed = found->session;
-    entries.erase(found);
-    if (active == &session) active = nullptr;
+    SessionPtr removed;
+    {
+        std::lock_guard lock(mutex);
+        auto found = FindEntry(session);
+        if (found == entries.end()) return nullptr;
+        removed = found->session;
+        entries.erase(found);
+        if (active == &session) active = nullptr;
+    }
+    if (OpenSessionsListener* told = Listener()) told->OnSessionClosed(removed->Id());
     return removed;
+}
+
+OpenSessions::SessionPtr OpenSessions::FindById(SessionId id) const {
+    std::lock_guard lock(mutex);
+    auto found = std::find_if(entries.begin(), entries.end(),
+                              [&](const Entry& entry) { return entry.session->Id() == id; });
+    return found == entries.end() ? nullptr : found->session;
 }
 
 std::vector<OpenSessions::SessionPtr> OpenSessions::Sessions() const {
@@ -136,8 +160,8 @@ QueueImportResult OpenSessions::ImportQueues(const std::string& path,
         }
         SessionPtr session = FindOrOpenForHost(section.hostAddress, sites, anonymousPass, settings,
                                                observer, result);
-        for (auto& item : section.items) session->queue.Append(std::move(item));
         result.importedItems += section.items.size();
+        session->queue.AppendAll(std::move(section.items));
         result.lastSession = std::move(session);
     }
     if (result.lastSession) SelectOnly(*result.lastSession);

@@ -6,7 +6,11 @@
 //
 // Threads: the list locks itself, so any thread may read it; adding and removing sessions,
 // the queue file operations and CloseAllSessions belong to the front end's thread. No lock is
-// held while a question is asked or a session is closed.
+// held while a question is asked, a session is closed or the listener is called.
+//
+// Listener: the front end learns of every session that enters the list (Add, a queue import)
+// and of every one that leaves it (Remove, CloseAllSessions), by id, on the thread that made
+// the change, with no lock held (it may call back into the list).
 //
 // Ownership: the list holds the sessions by shared_ptr. A session removed from the list is
 // closed (its worker stopped) and destroyed when the last holder lets go of it.
@@ -41,6 +45,13 @@ struct QueueImportResult {
     size_t importedItems = 0;
 };
 
+class OpenSessionsListener {
+public:
+    virtual ~OpenSessionsListener() = default;
+    virtual void OnSessionOpened(const std::shared_ptr<CFtpSession>& session) = 0;
+    virtual void OnSessionClosed(SessionId id) = 0;  // out of the list (it may still close)
+};
+
 class OpenSessions {
 public:
     using SessionPtr = std::shared_ptr<CFtpSession>;
@@ -51,6 +62,9 @@ public:
     ~OpenSessions();  // closes whatever is still open, without asking
     OpenSessions(const OpenSessions&) = delete;
     OpenSessions& operator=(const OpenSessions&) = delete;
+
+    // Replaces the listener (null: none). Not owned; it must outlive the list or be replaced.
+    void SetListener(OpenSessionsListener* listener);
 
     // ---- the list ----
     // Appends a session (ignored when null or already listed); with `select` it becomes the
@@ -63,6 +77,7 @@ public:
     size_t Size() const;
     bool Empty() const;
     SessionPtr Find(const CFtpSession& session) const;  // the list's own pointer, or null
+    SessionPtr FindById(SessionId id) const;            // null when no listed session has it
 
     // The first session for `host` (exact, case matters) that is not busy; when all are
     // busy the first of them; null when none.
@@ -109,9 +124,12 @@ private:
                                  SessionObserver& observer, QueueImportResult& result);
     std::vector<Entry>::const_iterator FindEntry(const CFtpSession& session) const;  // locked
 
-    mutable std::mutex mutex;  // guards entries and active
+    OpenSessionsListener* Listener() const;
+
+    mutable std::mutex mutex;  // guards entries, active and listener
     std::vector<Entry> entries;
     const CFtpSession* active = nullptr;
+    OpenSessionsListener* listener = nullptr;
 };
 
 // The autosaved queue in the program home (`programHome` ends with "/" or not).

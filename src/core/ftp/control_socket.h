@@ -126,7 +126,7 @@ private:
                      const FileEntry& target);
     int LinkDataConnections(CControlSocket& other);
     int AwaitSiteToSite(CFtpSession& target);
-    void UnlinkSiteToSite(CFtpSession& target);
+    void UnlinkSiteToSite(CFtpSession& target, int result, uint32_t stopsBefore);
 
     CFtpSession& session;
     bool closedLocally = false;

@@ -484,12 +484,13 @@ int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string&
     }
     if (result != kResultOk) return result;
 
+    const uint32_t stopsBefore = session.stopRequests;
     session.partnerA = &target;
     target.partnerB = &session;
     session.siteToSiteActive = true;
     target.siteToSiteActive = true;
     result = AwaitSiteToSite(target);
-    UnlinkSiteToSite(target);
+    UnlinkSiteToSite(target, result, stopsBefore);
     if (result != kResultOk) return result;
     ListAfter(opt);
     return kResultOk;
@@ -525,10 +526,17 @@ int CControlSocket::AwaitSiteToSite(CFtpSession& target) {
     return kResultOk;
 }
 
-void CControlSocket::UnlinkSiteToSite(CFtpSession& target) {
+// The target wakes the source's wait through its stop event when its server refuses; that
+// wake-up may still be pending and is cleared here. A Stop of the front end that came
+// meanwhile and has not ended a wait yet is kept for the next one.
+void CControlSocket::UnlinkSiteToSite(CFtpSession& target, int result, uint32_t stopsBefore) {
     session.siteToSiteActive = false;
     target.siteToSiteActive = false;
-    session.stopEvent.Reset();
+    target.partnerB = nullptr;
+    session.partnerA = nullptr;
+    if (result == kResultInterrupted || session.stopRequests == stopsBefore) {
+        session.stopEvent.Reset();
+    }
 }
 
 }  // namespace tarnwick

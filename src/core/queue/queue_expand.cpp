@@ -29,6 +29,13 @@ std::string JoinRelative(const std::string& parent, const std::string& name) {
     return parent.empty() ? name : parent + "/" + name;
 }
 
+// A remote directory as the walk remembers it: without a trailing "/" (except the root).
+std::string VisitedPath(const std::string& path) {
+    std::string visited = path;
+    while (visited.size() > 1 && visited.back() == '/') visited.pop_back();
+    return visited.empty() ? "/" : visited;
+}
+
 // True when `path` is `root` or below it (both canonical).
 bool IsInside(const fs::path& path, const fs::path& root) {
     auto [rootEnd, pathAt] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
@@ -59,12 +66,15 @@ int CQueueRun::WorkThroughChildren(QueueItem& item,
     return item.children.empty() ? kResultOk : kResultFailed;
 }
 
-int CQueueRun::ExpandRemoteDirectory(QueueItem& item, const std::string& relativePath) {
+int CQueueRun::ExpandRemoteDirectory(QueueItem& item, const std::string& relativePath,
+                                     bool* skipped) {
     const std::string dir = RemotePath(item, relativePath);
     if (!CheckDepth(relativePath, dir)) return kResultFailed;
     FileEntryList entries;
-    const int result = ListRemoteDirectory(dir, entries);
-    if (result != kResultOk) return result;
+    bool visitedBefore = false;
+    const int result = ListRemoteDirectory(item, dir, entries, visitedBefore);
+    if (skipped != nullptr) *skipped = visitedBefore;
+    if (result != kResultOk || visitedBefore) return result;
 
     std::vector<QueueChild> found;
     for (const FileEntry& entry : entries) {
@@ -85,17 +95,27 @@ int CQueueRun::ExpandRemoteDirectory(QueueItem& item, const std::string& relativ
 
 // The directory's listing: from the cache unless "AlwaysRefresh", else from the server with
 // up to "FileRetry" retries. Failing for good gives 6, so that the item is not retried in
-// later cycles.
-int CQueueRun::ListRemoteDirectory(const std::string& dir, FileEntryList& entries) {
+// later cycles. A directory already visited (or above the item's own) is not listed:
+// `skipped` is set, with a warning.
+int CQueueRun::ListRemoteDirectory(QueueItem& item, const std::string& dir, FileEntryList& entries,
+                                   bool& skipped) {
     const AppSettings& settings = session.CommandSettings();
     if (!settings.alwaysRefresh &&
         LoadCachedListing(settings.cacheHomeDirectory, session.hostAddress, dir, entries) == 0) {
+        skipped = !Visit(item, dir, dir);
+        if (!skipped) item.visitedDirectories.insert(VisitedPath(dir));
         return kResultOk;
     }
     entries.clear();
     for (int tries = 0;; ++tries) {
-        const int result = session.ListDirectoryAfresh(dir);
+        int result = EnterRemoteDirectory(dir);
+        if (result == kResultOk && !Visit(item, dir, session.currentDirectory)) {
+            skipped = true;
+            return kResultOk;
+        }
+        if (result == kResultOk) result = session.controlSocket.ListDir("", "", 0);
         if (result == kResultOk) {
+            item.visitedDirectories.insert(VisitedPath(session.currentDirectory));
             ParseListingText(entries, session.listingText);
             return kResultOk;
         }
@@ -108,6 +128,28 @@ int CQueueRun::ListRemoteDirectory(const std::string& dir, FileEntryList& entrie
         if (waited != kResultTimedOut) return waited;
         session.Log("Retrying to expand remote directory #" + std::to_string(tries), LOG_STATE);
     }
+}
+
+int CQueueRun::EnterRemoteDirectory(const std::string& dir) {
+    if (PathsEqual(session.currentDirectory, dir)) return kResultOk;
+    return session.controlSocket.ChangeDir(dir, 0);
+}
+
+// Whether the directory the server reports as `reported` may be walked: not when the walk
+// has been there (a link back) or when it is the item's own directory's ancestor (a link
+// up, which would walk the item's tree again from above). The first call names the root.
+bool CQueueRun::Visit(QueueItem& item, const std::string& dir, const std::string& reported) {
+    const std::string path = VisitedPath(reported);
+    if (item.rootDirectory.empty()) {
+        item.rootDirectory = path;
+        return true;
+    }
+    const bool ancestor =
+        path == "/" ? item.rootDirectory != "/" : item.rootDirectory.starts_with(path + "/");
+    if (!ancestor && item.visitedDirectories.count(path) == 0) return true;
+    session.Log("Directory " + dir + " leads back to " + reported + ", already walked; skipped.",
+                LOG_WARNING);
+    return false;
 }
 
 int CQueueRun::ExpandLocalDirectory(QueueItem& item, const std::string& relativePath) {

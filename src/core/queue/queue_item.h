@@ -8,14 +8,16 @@
 //   only, by any thread.
 // - The state is written only by TransferQueue under its lock and may be read by any thread
 //   at any time (State()).
-// - overwriteAction, remoteBase, localBase, children, expanded and failures belong to the
-//   worker that executes the item; no other thread touches them while the item is queued.
+// - overwriteAction, remoteBase, localBase, children, expanded, failures and the visited
+//   directories belong to the worker that executes the item; no other thread touches them
+//   while the item is queued.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -73,7 +75,14 @@ struct QueueItem {
     std::list<QueueChild> children;  // filled when a directory item is expanded
     bool expanded = false;           // children holds the expansion
     int failures = 0;                // failed executions so far (worker-owned)
-    CFtpSession* partner = nullptr;  // site-to-site partner; not owned
+    // The remote directories the expansion has entered, by the path the server reported
+    // after changing into them: a listing that leads back into one of them (or above the
+    // item's own directory) is not followed again, so links that make a loop end.
+    std::set<std::string> visitedDirectories;
+    std::string rootDirectory;  // the reported path of the item's own directory
+    // The site-to-site partner (the session whose server receives the files). Not owned: the
+    // item does not keep a closed session alive; the run locks it for each execution.
+    std::weak_ptr<CFtpSession> partner;
 
     QueueItem();
     QueueItem(const QueueItem&) = delete;

@@ -12,6 +12,12 @@ namespace {
 
 constexpr const char* kStoppedItemsQuestion = "Do you want to transfer the stopped items again?";
 
+// An item made with a partner, whether or not that session is still open.
+bool IsSiteToSite(const QueueItem& item) {
+    const std::weak_ptr<CFtpSession> none;
+    return item.partner.owner_before(none) || none.owner_before(item.partner);
+}
+
 // Results after which the walk does not go on to the next item.
 bool EndsWalk(int result) {
     return result == kResultInterrupted || result == kResultConnectionClosed ||
@@ -58,8 +64,9 @@ bool CQueueRun::RunOneWalk(int& result) {
     QueueWalk walk = queue.BeginWalk();
     while (std::shared_ptr<QueueItem> item = queue.StartNext(walk)) {
         bool partnerBusy = false;
-        result =
-            item->partner != nullptr ? ExecuteWithPartner(*item, partnerBusy) : ExecuteItem(*item);
+        session.currentItemId = item->id;
+        result = IsSiteToSite(*item) ? ExecuteWithPartner(*item, partnerBusy) : ExecuteItem(*item);
+        session.currentItemId = 0;
         if (partnerBusy) {
             // The item waits for a later run rather than staying "transferring" for good.
             queue.SetItemState(*item, QueueState::kQueued);
@@ -128,7 +135,9 @@ int CQueueRun::ExecuteItem(QueueItem& item) {
 // A site-to-site item drives its partner from this thread, so the partner must not run a
 // worker of its own meanwhile (see CFtpSession::BorrowPartner).
 int CQueueRun::ExecuteWithPartner(QueueItem& item, bool& partnerBusy) {
-    switch (CFtpSession::BorrowPartner(item.partner, session)) {
+    // Held for the whole item: closing the partner meanwhile cannot destroy it under us.
+    const std::shared_ptr<CFtpSession> held = item.partner.lock();
+    switch (CFtpSession::BorrowPartner(held, session)) {
         case CFtpSession::BorrowResult::kBusy:
             partnerBusy = true;
             return kResultOk;
@@ -145,7 +154,7 @@ int CQueueRun::ExecuteWithPartner(QueueItem& item, bool& partnerBusy) {
         case CFtpSession::BorrowResult::kBorrowed:
             break;
     }
-    CFtpSession& partner = *item.partner;
+    CFtpSession& partner = *held;
     borrowedPartner = &partner;
     const int connected = partner.ConnectForBorrower();
     // The partner's own connect failing is this item's failure, not the end of the run.
@@ -158,7 +167,7 @@ int CQueueRun::ExecuteWithPartner(QueueItem& item, bool& partnerBusy) {
 }
 
 void CQueueRun::AfterDownload(const QueueItem& item) {
-    if (item.afterDownload == AfterDownload::kNothing || item.partner != nullptr ||
+    if (item.afterDownload == AfterDownload::kNothing || IsSiteToSite(item) ||
         IsFtpUrl(item.clientPath)) {
         return;
     }

@@ -26,10 +26,12 @@
 // between cycles and runs, so a later attempt redoes only what is left.
 //
 // Safety: names from a server listing that are empty, ".", "..", or hold "/", "\" or NUL are
-// never joined to a path (skipped with a warning). Directories deeper than kMaxQueueDepth
-// levels and expansions past kMaxQueueChildren entries fail their branch with an error line.
-// A local walk does not follow symbolic links to directories, nor links that lead out of
-// the directory being uploaded.
+// never joined to a path (skipped with a warning). The remote walk never enters a directory
+// twice, by the path the server reports after changing into it, nor one above the item's own
+// directory: links that make a loop are skipped with a warning, so such a tree still ends.
+// Directories deeper than kMaxQueueDepth levels and expansions past kMaxQueueChildren entries fail
+// their branch with an error line. A local walk does not follow symbolic links to directories, nor
+// links that lead out of the directory being uploaded.
 //
 // Site-to-site items: the protocol engine drives the partner's control connection from this
 // worker, so an item runs only while the partner has no worker of its own; the run borrows
@@ -107,8 +109,13 @@ private:
 
     // Children and their expansion (queue_expand.cpp).
     int WorkThroughChildren(QueueItem& item, int (CQueueRun::*work)(QueueItem&, QueueChild&));
-    int ExpandRemoteDirectory(QueueItem& item, const std::string& relativePath);
-    int ListRemoteDirectory(const std::string& dir, FileEntryList& entries);
+    // `skipped` (when given) tells that the directory was not walked: it was visited before.
+    int ExpandRemoteDirectory(QueueItem& item, const std::string& relativePath,
+                              bool* skipped = nullptr);
+    int ListRemoteDirectory(QueueItem& item, const std::string& dir, FileEntryList& entries,
+                            bool& skipped);
+    int EnterRemoteDirectory(const std::string& dir);  // CWD and PWD, unless already there
+    bool Visit(QueueItem& item, const std::string& dir, const std::string& reported);
     int ExpandLocalDirectory(QueueItem& item, const std::string& relativePath);
     bool LocalChild(const QueueItem& item, const std::filesystem::directory_entry& entry,
                     QueueChild& child);

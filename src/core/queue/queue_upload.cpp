@@ -111,8 +111,10 @@ int CQueueRun::StartDeleteItem(QueueItem& item) {
 int CQueueRun::DeleteChild(QueueItem& item, QueueChild& child, bool& removed) {
     const std::string path = RemotePath(item, child.relativePath);
     if (child.isDirectory && !child.expanded) {
-        const int result = ExpandRemoteDirectory(item, child.relativePath);
+        bool skipped = false;
+        const int result = ExpandRemoteDirectory(item, child.relativePath, &skipped);
         if (result == kResultOk) child.expanded = true;
+        removed = skipped;  // a link back into the tree: what it leads to is deleted once
         return result;
     }
     const int result =

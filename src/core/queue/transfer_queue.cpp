@@ -87,6 +87,7 @@ void TransferQueue::SetChangedHandler(ChangedHandler handler) {
 int TransferQueue::Add(std::shared_ptr<QueueItem> item) {
     if (!item) return 0;
     int result = 0;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
         auto same = std::find_if(items_.begin(), items_.end(), [&](const auto& queued) {
@@ -96,21 +97,34 @@ int TransferQueue::Add(std::shared_ptr<QueueItem> item) {
         if (same != items_.end()) {
             *same = std::move(item);
             result = -1;
+            change = Updated(static_cast<size_t>(same - items_.begin()), 1);
         } else {
             items_.push_back(std::move(item));
+            change = Inserted(items_.size() - 1, 1);
         }
     }
-    NotifyChanged();
+    NotifyChanged(change);
     return result;
 }
 
 void TransferQueue::Append(std::shared_ptr<QueueItem> item) {
-    if (!item) return;
+    std::vector<std::shared_ptr<QueueItem>> one;
+    one.push_back(std::move(item));
+    AppendAll(std::move(one));
+}
+
+void TransferQueue::AppendAll(std::vector<std::shared_ptr<QueueItem>> items) {
+    std::erase(items, nullptr);
+    if (items.empty()) return;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
-        items_.push_back(std::move(item));
+        const size_t first = items_.size();
+        items_.insert(items_.end(), std::make_move_iterator(items.begin()),
+                      std::make_move_iterator(items.end()));
+        change = Inserted(first, items.size());
     }
-    NotifyChanged();
+    NotifyChanged(change);
 }
 
 bool TransferQueue::Remove(const QueueItem& item) {
@@ -119,31 +133,40 @@ bool TransferQueue::Remove(const QueueItem& item) {
 
 size_t TransferQueue::Remove(const std::vector<const QueueItem*>& items) {
     const ItemSet doomed(items.begin(), items.end());
-    size_t removed = 0;
-    {
-        std::lock_guard lock(mutex_);
-        removed = std::erase_if(items_, [&](const auto& queued) {
-            return doomed.count(queued.get()) != 0 && !IsTransferring(*queued);
-        });
-    }
-    if (removed != 0) NotifyChanged();
-    return removed;
+    return RemoveIf([&](const QueueItem& queued) {
+        return doomed.count(&queued) != 0 && !IsTransferring(queued);
+    });
 }
 
 size_t TransferQueue::Clear() {
-    size_t removed = 0;
+    return RemoveIf([](const QueueItem& queued) { return !IsTransferring(queued); });
+}
+
+size_t TransferQueue::RemoveIf(const std::function<bool(const QueueItem&)>& doomed) {
+    QueueChange change;
+    change.kind = QueueChange::Kind::kRemoved;
     {
         std::lock_guard lock(mutex_);
-        removed =
-            std::erase_if(items_, [](const auto& queued) { return !IsTransferring(*queued); });
+        ItemList kept;
+        for (size_t row = 0; row < items_.size(); ++row) {
+            if (doomed(*items_[row])) {
+                change.ids.push_back(items_[row]->id);
+                change.rows.push_back(row);
+            } else {
+                kept.push_back(std::move(items_[row]));
+            }
+        }
+        items_ = std::move(kept);
     }
-    if (removed != 0) NotifyChanged();
-    return removed;
+    change.count = change.ids.size();
+    if (change.count != 0) NotifyChanged(change);
+    return change.count;
 }
 
 void TransferQueue::Move(const std::vector<const QueueItem*>& selected, QueueMove move) {
     const ItemSet chosen(selected.begin(), selected.end());
     bool moved = false;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
         const ItemList before = items_;
@@ -162,23 +185,30 @@ void TransferQueue::Move(const std::vector<const QueueItem*>& selected, QueueMov
                 break;
         }
         moved = items_ != before;
+        if (moved) change = MovedTo();
     }
-    if (moved) NotifyChanged();
+    if (moved) NotifyChanged(change);
 }
 
 size_t TransferQueue::ResetStates(bool includeStopped) {
     size_t changed = 0;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& item : items_) {
-            const QueueState state = item->State();
+        size_t first = items_.size();
+        size_t last = 0;
+        for (size_t row = 0; row < items_.size(); ++row) {
+            const QueueState state = items_[row]->State();
             if (state == QueueState::kError || (includeStopped && state == QueueState::kStopped)) {
-                item->state_.store(QueueState::kQueued, std::memory_order_release);
+                items_[row]->state_.store(QueueState::kQueued, std::memory_order_release);
+                first = std::min(first, row);
+                last = row;
                 ++changed;
             }
         }
+        if (changed != 0) change = Updated(first, last + 1 - first);
     }
-    if (changed != 0) NotifyChanged();
+    if (changed != 0) NotifyChanged(change);
     return changed;
 }
 
@@ -221,43 +251,39 @@ QueueWalk TransferQueue::BeginWalk() {
 
 std::shared_ptr<QueueItem> TransferQueue::StartNext(QueueWalk& walk) {
     std::shared_ptr<QueueItem> started;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& item : items_) {
-            if (item->walkMark_ == walk.id_) continue;
-            item->walkMark_ = walk.id_;
-            if (item->State() == QueueState::kStopped) continue;
-            item->state_.store(QueueState::kTransferring, std::memory_order_release);
-            started = item;
+        for (size_t row = 0; row < items_.size(); ++row) {
+            QueueItem& item = *items_[row];
+            if (item.walkMark_ == walk.id_) continue;
+            item.walkMark_ = walk.id_;
+            if (item.State() == QueueState::kStopped) continue;
+            item.state_.store(QueueState::kTransferring, std::memory_order_release);
+            started = items_[row];
+            change = Updated(row, 1);
             break;
         }
     }
-    if (started) NotifyChanged();
+    if (started) NotifyChanged(change);
     return started;
 }
 
 void TransferQueue::SetItemState(QueueItem& item, QueueState state) {
     bool queued = false;
+    QueueChange change;
     {
         std::lock_guard lock(mutex_);
         item.state_.store(state, std::memory_order_release);
-        queued = IndexOf(item) != items_.size();
+        const size_t row = IndexOf(item);
+        queued = row != items_.size();
+        if (queued) change = Updated(row, 1);
     }
-    if (queued) NotifyChanged();
+    if (queued) NotifyChanged(change);
 }
 
 bool TransferQueue::RemoveSucceeded(const QueueItem& item) {
-    bool removed = false;
-    {
-        std::lock_guard lock(mutex_);
-        const size_t index = IndexOf(item);
-        if (index != items_.size()) {
-            items_.erase(items_.begin() + static_cast<ptrdiff_t>(index));
-            removed = true;
-        }
-    }
-    if (removed) NotifyChanged();
-    return removed;
+    return RemoveIf([&](const QueueItem& queued) { return &queued == &item; }) == 1;
 }
 
 size_t TransferQueue::IndexOf(const QueueItem& item) const {
@@ -266,8 +292,27 @@ size_t TransferQueue::IndexOf(const QueueItem& item) const {
     return static_cast<size_t>(found - items_.begin());
 }
 
-void TransferQueue::NotifyChanged() {
-    NotifyChanged(QueueChange{});
+QueueChange TransferQueue::Inserted(size_t first, size_t count) const {
+    QueueChange change = Updated(first, count);
+    change.kind = QueueChange::Kind::kInserted;
+    return change;
+}
+
+QueueChange TransferQueue::Updated(size_t first, size_t count) const {
+    QueueChange change;
+    change.kind = QueueChange::Kind::kUpdated;
+    change.first = first;
+    change.count = count;
+    for (size_t row = first; row < first + count; ++row) change.ids.push_back(items_[row]->id);
+    return change;
+}
+
+QueueChange TransferQueue::MovedTo() const {
+    QueueChange change;
+    change.kind = QueueChange::Kind::kMoved;
+    change.count = items_.size();
+    for (const auto& item : items_) change.ids.push_back(item->id);
+    return change;
 }
 
 void TransferQueue::NotifyChanged(const QueueChange& change) {

@@ -11,7 +11,11 @@
 //
 // Notification: after every call that changed the list or an item's state, the changed
 // handler is called on the calling thread, after the lock has been released (so it may
-// call back into the queue), with what changed (QueueChange).
+// call back into the queue), with what changed (QueueChange): Add and Append report the
+// rows they inserted (Add's replacement reports the row as updated), AppendAll one range
+// for the whole batch, Remove, Clear and RemoveSucceeded the ids and old rows they took out,
+// Move the whole new order, StartNext, SetItemState and ResetStates the items whose state
+// changed (ResetStates: one range from the first to the last of them).
 #pragma once
 
 #include <cstddef>
@@ -76,6 +80,8 @@ public:
     int Add(std::shared_ptr<QueueItem> item);
     // Appends without looking for a duplicate (a queue file import). A null item is ignored.
     void Append(std::shared_ptr<QueueItem> item);
+    // Appends every (non-null) item at once, with one notification for all of them.
+    void AppendAll(std::vector<std::shared_ptr<QueueItem>> items);
 
     // --- Front-end changes; none of them touches a transferring item ---
 
@@ -123,7 +129,11 @@ public:
 private:
     // Index of the item in items_, or items_.size(). Lock held.
     size_t IndexOf(const QueueItem& item) const;
-    void NotifyChanged();  // a reset
+    // What a change did, built with the lock held.
+    QueueChange Inserted(size_t first, size_t count) const;
+    QueueChange Updated(size_t first, size_t count) const;
+    QueueChange MovedTo() const;
+    size_t RemoveIf(const std::function<bool(const QueueItem&)>& doomed);  // takes the lock
     void NotifyChanged(const QueueChange& change);
 
     mutable std::mutex mutex_;

@@ -7,23 +7,11 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <unordered_set>
 #include <utility>
 
 namespace tarnwick {
 
 namespace {
-
-// Every session that exists, so that a queue item's partner pointer is checked before use.
-std::mutex& LiveSessionsMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::unordered_set<const CFtpSession*>& LiveSessions() {
-    static std::unordered_set<const CFtpSession*> sessions;
-    return sessions;
-}
 
 // Session and request ids are unique in the process and never 0.
 std::atomic<SessionId> nextSessionId{1};
@@ -54,15 +42,9 @@ CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSetti
     }
     queue.SetChangedHandler(
         [this](const QueueChange& change) { observer.OnQueueChanged(*this, change); });
-    std::lock_guard lock(LiveSessionsMutex());
-    LiveSessions().insert(this);
 }
 
 CFtpSession::~CFtpSession() {
-    {
-        std::lock_guard lock(LiveSessionsMutex());
-        LiveSessions().erase(this);  // no partner can borrow it from now on
-    }
     CloseSession();
     WaitUntilGivenBack();
     queue.SetChangedHandler({});
@@ -151,11 +133,9 @@ void CFtpSession::ResetQueue(bool includeStopped) {
         LOG_STATE);
 }
 
-CFtpSession::BorrowResult CFtpSession::BorrowPartner(CFtpSession* partner, CFtpSession& borrowing) {
-    std::lock_guard live(LiveSessionsMutex());
-    if (partner == nullptr || partner == &borrowing || LiveSessions().count(partner) == 0) {
-        return BorrowResult::kGone;
-    }
+CFtpSession::BorrowResult CFtpSession::BorrowPartner(const std::shared_ptr<CFtpSession>& partner,
+                                                     CFtpSession& borrowing) {
+    if (partner == nullptr || partner.get() == &borrowing) return BorrowResult::kGone;
     std::lock_guard lock(partner->workerMutex);
     if (!partner->TryMarkBusy()) return BorrowResult::kBusy;
     if (partner->workerRunning || partner->borrower != nullptr) {
@@ -187,17 +167,20 @@ void CFtpSession::ReturnToOwner() {
     givenBack.notify_all();
 }
 
-bool CFtpSession::StartQueue() {
+StartQueueResult CFtpSession::StartQueue() {
     if (HasWorker()) {
-        if (QueueHasItems()) {
-            SessionCommand run;
-            run.code = CmdRunQueue;
-            PostCommand(run);
-        }
-        return true;
+        if (!QueueHasItems()) return {StartQueueResult::kQueueEmpty};
+        if (IsBusy()) return {StartQueueResult::kBusy};
+        SessionCommand run;
+        run.code = CmdRunQueue;
+        const RequestId request = PostCommand(run);
+        if (request == 0) return {StartQueueResult::kBusy};
+        return {StartQueueResult::kPosted, request};
     }
     queueRunRequested = true;
-    return StartWorker();
+    if (StartWorker()) return {StartQueueResult::kAfterLogin};
+    queueRunRequested = false;
+    return {StartQueueResult::kNoThread};
 }
 
 void CFtpSession::Stop() {
@@ -206,7 +189,9 @@ void CFtpSession::Stop() {
     // own stop event for both servers: stopping the target means stopping its source.
     CFtpSession* source = partnerB.load();
     const bool isTarget = siteToSiteActive && source != nullptr && source->partnerA == this;
-    (isTarget ? source : this)->stopEvent.Set();
+    CFtpSession& stopped = isTarget ? *source : *this;
+    ++stopped.stopRequests;  // so that the end of a site-to-site transfer keeps this stop
+    stopped.stopEvent.Set();
     siteToSiteActive = false;
 }
 

@@ -10,9 +10,9 @@
 //
 // Ownership: the session owns its sockets, events, worker thread and transfer queue. The
 // observer is not owned and must outlive the session. A partner session named by a queue
-// item may go away at any time: the queue run checks that it still exists before it uses
-// it, and a session that is destroyed while a partner's worker drives it waits until that
-// worker has given it back (see BorrowPartner).
+// item (a weak_ptr) may go away at any time: the queue run locks it for the item's
+// execution, and a session that is destroyed while a partner's worker drives it waits until
+// that worker has given it back (see BorrowPartner).
 #pragma once
 
 #include <atomic>
@@ -112,6 +112,20 @@ struct ProgressSnapshot {
     uint64_t resumeOffset = 0;
 };
 
+// What StartQueue did.
+struct StartQueueResult {
+    enum Kind {
+        kPosted,      // the worker runs the queue now
+        kAfterLogin,  // the worker was started and runs the queue once logged in
+        kQueueEmpty,  // refused: nothing to run
+        kBusy,        // refused: a command or a queue run is under way
+        kNoThread,    // refused: the worker could not be started ("Unable to create thread!")
+    };
+    Kind kind = kPosted;
+    RequestId request = 0;  // kPosted: the run's request, which OnCommandFinished echoes
+    explicit operator bool() const { return kind == kPosted || kind == kAfterLogin; }
+};
+
 class CQueueRun;
 
 class CFtpSession {
@@ -141,9 +155,11 @@ public:
     void StopWorker();
     void CloseSession();  // StopWorker; the front end removes the session's tab and log
     // Start Transfer: runs the queue now (worker running) or right after login (worker
-    // started here). False when a needed worker could not be started. Like any command, the
-    // run is not posted while the worker is busy (CanStartQueue tells).
-    bool StartQueue();
+    // started here). Refused, with nothing changed, when the worker runs and the queue is
+    // empty or the session is busy (CanStartQueue tells beforehand), or when a needed worker
+    // could not be started; the result says which (true when the run was started or will
+    // start after login).
+    StartQueueResult StartQueue();
     // Every item in error (and, when includeStopped, every stopped one) becomes queued, then
     // "Reset entire queue including/excluding stopped items." is logged. [any]
     void ResetQueue(bool includeStopped);
@@ -243,8 +259,9 @@ public:
     enum class BorrowResult { kBorrowed, kBusy, kHasWorker, kGone };
     // [worker of `borrower`] Takes `partner`'s busy flag and the right to drive it: kBusy when
     // the partner is busy, kHasWorker when it runs a worker of its own (or is borrowed
-    // already), kGone when no such session exists (any more).
-    static BorrowResult BorrowPartner(CFtpSession* partner, CFtpSession& borrower);
+    // already), kGone when the partner is closed (null) or is the borrower itself.
+    static BorrowResult BorrowPartner(const std::shared_ptr<CFtpSession>& partner,
+                                      CFtpSession& borrower);
     // [worker of the borrower] Connects and logs in a borrowed session from the calling
     // thread: 0 logged in, 2 interrupted, 5 gave up.
     int ConnectForBorrower();
@@ -269,10 +286,15 @@ public:
     std::string listingText;
     std::string listingDirectory;  // the directory listingText is the listing of
     std::atomic<bool> siteToSiteActive{false};
-    // The partners of a site-to-site transfer: written by the source's worker, read by the
-    // target's worker and by Stop on the front end's thread.
+    // The partners of a site-to-site transfer: set by the source's worker for the transfer
+    // and cleared when it ends (the source holds the target meanwhile), read by the target's
+    // worker and by Stop on the front end's thread.
     std::atomic<CFtpSession*> partnerA{nullptr};  // target of a site-to-site transfer
     std::atomic<CFtpSession*> partnerB{nullptr};  // source of a site-to-site transfer
+    // Counts the front end's Stops aimed at this session's worker (also those a target
+    // passes on to its source): the end of a site-to-site transfer tells by it whether the
+    // stop event it finds set is a Stop, to be kept, or the target's wake-up.
+    std::atomic<uint32_t> stopRequests{0};
 
     platform::Event stopEvent{platform::Event::kAutoReset};
     platform::Event connectionClosedEvent{platform::Event::kAutoReset};

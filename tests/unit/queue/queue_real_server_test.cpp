@@ -1,16 +1,12 @@
 // The queue run against a real FTP server (pyftpdlib): a tree of a few hundred files up and
-// down again byte-identical, and queues interrupted by a dropped control connection and by a
-// server restart that complete without any file being sent twice from its start.
+// down again byte-identical, and the local walk keeping to the tree being uploaded.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 
 #include "../session/session_fixture.h"
-#include "ftp_proxy.h"
-#include "listing/paths.h"
 #include "real_ftp_server.h"
 #include "scratch_directory.h"
 
@@ -23,8 +19,6 @@ using tarnwick::testing::ScratchDirectory;
 using tarnwick::testing::WriteFile;
 
 constexpr auto kLongWait = std::chrono::milliseconds(20'000);  // hundreds of files, sanitizers
-constexpr size_t kBigFile = 3 * 1024 * 1024;
-constexpr size_t kFaultAfter = 1024 * 1024;
 
 std::string Content(size_t size, unsigned seed) {
     std::string data(size, '\0');
@@ -33,8 +27,8 @@ std::string Content(size_t size, unsigned seed) {
 }
 
 // `files` files of a few KB (names start with `prefix`, unique in the tree) spread over the
-// top directory and two levels of subdirectories, plus one big file when `big` is set.
-void MakeTree(const fs::path& root, const std::string& prefix, int files, bool big) {
+// top directory and two levels of subdirectories.
+void MakeTree(const fs::path& root, const std::string& prefix, int files) {
     for (int i = 0; i < files; ++i) {
         fs::path dir = root;
         if (i % 3 != 0) dir /= "d" + std::to_string(i % 7);
@@ -44,7 +38,6 @@ void MakeTree(const fs::path& root, const std::string& prefix, int files, bool b
         std::snprintf(name, sizeof name, "%s%03d.bin", prefix.c_str(), i);
         WriteFile((dir / name).string(), Content(static_cast<size_t>(i * 37 % 4000), i));
     }
-    if (big) WriteFile((root / (prefix + "big.bin")).string(), Content(kBigFile, 99));
 }
 
 std::string Describe(const std::string& data) {
@@ -65,38 +58,6 @@ std::map<std::string, std::string> TreeContents(const fs::path& root) {
         contents[relative] = Describe(ReadFile(entry.path().string()));
     }
     return contents;
-}
-
-// Local files to upload are older than anything on the server, as they usually are.
-void AgeTree(const fs::path& root) {
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 3);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) fs::last_write_time(entry.path(), old);
-    }
-}
-
-// For each file named in a RETR or STOR: how many times it was sent from its start (not
-// after a REST with a non-zero offset). Also counts the resumed ones.
-struct TransferCounts {
-    std::map<std::string, int> fromStart;
-    int resumed = 0;
-};
-
-TransferCounts CountTransfers(const std::vector<std::string>& commands) {
-    TransferCounts counts;
-    std::string previous;
-    for (const std::string& line : commands) {
-        if (line.starts_with("retr ") || line.starts_with("stor ")) {
-            const bool resumed = previous.starts_with("rest ") && previous != "rest 0";
-            if (resumed) {
-                ++counts.resumed;
-            } else {
-                ++counts.fromStart[LastComponent(line.substr(5))];
-            }
-        }
-        previous = line;
-    }
-    return counts;
 }
 
 class QueueRealServerTest : public ::testing::Test {
@@ -122,22 +83,13 @@ protected:
                                          QueueItemKind::kDirectory));
     }
 
-    // Waits until a queue run ends in success; runs cut by a lost connection come first.
-    void WaitForSuccessfulRun() {
-        for (int run = 0; run < 10; ++run) {
-            const std::optional<int> result =
-                observer.WaitForCommandFinished(CmdRunQueue, kLongWait);
-            ASSERT_TRUE(result.has_value()) << observer.FormattedLog();
-            if (*result == kResultOk) break;
-        }
-        EXPECT_TRUE(session->queue.Empty());
-        EXPECT_FALSE(session->QueueRunPending());
-    }
-
     // Starts the queue (and the worker, the first time) and waits until it has run.
     void RunQueueUntilDone() {
         ASSERT_TRUE(session->StartQueue());
-        WaitForSuccessfulRun();
+        EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kLongWait), kResultOk)
+            << observer.FormattedLog();
+        EXPECT_TRUE(session->queue.Empty());
+        EXPECT_FALSE(session->QueueRunPending());
     }
 
     RealFtpServer real;
@@ -149,7 +101,7 @@ protected:
 
 TEST_F(QueueRealServerTest, TreeGoesUpAndComesDownByteIdentical) {
     const fs::path local = fs::path(scratch.path()) / "up" / "tree";
-    MakeTree(local, "f", 240, false);
+    MakeTree(local, "f", 240);
     Open(real.Port());
 
     Queue(QueueOperation::kUpload, local.string(), "/");
@@ -188,54 +140,6 @@ TEST_F(QueueRealServerTest, LocalWalkKeepsToTheTreeAndToRegularFiles) {
     int warnings = 0;
     for (const LogRecord& line : observer.Snapshot().log) warnings += line.kind == LOG_WARNING;
     EXPECT_EQ(warnings, 3) << observer.FormattedLog();
-}
-
-// Each phase is cut twice in the middle of its big file: once by a dropped control
-// connection, once by a server restart. The worker reconnects and the queue goes on; the cut
-// files are resumed (REST), and no file is sent from its start twice.
-TEST_F(QueueRealServerTest, InterruptedQueueResumesWithoutSendingAnyFileTwice) {
-    MakeTree(real.Root() / "src", "s", 90, true);
-    const fs::path local = fs::path(scratch.path()) / "tree";
-    MakeTree(local, "u", 60, true);
-    AgeTree(local);
-    FtpProxy proxy(real.Port());
-    Open(proxy.Port());
-
-    struct Phase {
-        FtpProxy::Fault first;
-        FtpProxy::Fault second;
-    };
-    const fs::path down = fs::path(scratch.path()) / "down";
-    fs::create_directories(down);
-    bool download = true;
-    for (const Phase phase :
-         {Phase{FtpProxy::Fault::kDropControl, FtpProxy::Fault::kPauseForRestart},
-          Phase{FtpProxy::Fault::kPauseForRestart, FtpProxy::Fault::kDropControl}}) {
-        SCOPED_TRACE(download ? "download" : "upload");
-        const size_t firedBefore = proxy.FaultsFired();
-        proxy.AddFault(phase.first, kFaultAfter);
-        proxy.AddFault(phase.second, kFaultAfter);
-        if (download) {
-            Queue(QueueOperation::kDownload, down.string(), "/src");
-        } else {
-            Queue(QueueOperation::kUpload, local.string(), "/");
-        }
-        ASSERT_TRUE(session->StartQueue());
-        // The restart happens here, while the proxy holds the transfer.
-        ASSERT_TRUE(proxy.WaitPaused(kLongWait)) << observer.FormattedLog();
-        ASSERT_TRUE(real.Restart()) << real.Error();
-        proxy.Resume();
-        WaitForSuccessfulRun();
-        EXPECT_EQ(proxy.FaultsFired(), firedBefore + 2);
-        download = false;
-    }
-    EXPECT_EQ(TreeContents(down / "src"), TreeContents(real.Root() / "src"));
-    EXPECT_EQ(TreeContents(real.Root() / "tree"), TreeContents(local));
-
-    const TransferCounts counts = CountTransfers(proxy.Commands());
-    EXPECT_EQ(counts.resumed, 4);
-    EXPECT_EQ(counts.fromStart.size(), 90u + 1 + 60 + 1);
-    for (const auto& [name, times] : counts.fromStart) EXPECT_EQ(times, 1) << name;
 }
 
 }  // namespace

@@ -61,10 +61,10 @@ protected:
     }
 
     // A site-to-site item: /f.bin from this session's server to `target` on `partner`.
-    std::shared_ptr<QueueItem> QueueSiteToSite(CFtpSession& partner,
+    std::shared_ptr<QueueItem> QueueSiteToSite(const std::shared_ptr<CFtpSession>& partner,
                                                const std::string& target = "ftp://127.0.0.1/dest") {
         auto item = Queue(QueueOperation::kDownload, target, "/f.bin", QueueItemKind::kFile, 5);
-        item->partner = &partner;
+        item->partner = partner;
         return item;
     }
 
@@ -140,12 +140,15 @@ TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
 }
 
 // A directory delete lists each directory when it first comes up and removes files and
-// emptied directories last in, first out: the leaves go first, the top directory last.
+// emptied directories last in, first out: the leaves go first, the top directory last. A
+// link back to a directory already walked is left alone.
 TEST_F(QueueRunTest, DirectoryDeleteRemovesTheTreeLeavesFirst) {
     ScriptStartup(server);
     ScriptEnterAndList(server, "/d", Line("a.txt") + Line("sub", true) + Line("b.txt"));
     server.Expect("dele /d/b.txt").Reply("250 deleted\r\n");
-    ScriptEnterAndList(server, "/d/sub", Line("c.txt"));
+    ScriptEnterAndList(server, "/d/sub", Line("c.txt") + Line("self", true));
+    server.Expect("cwd /d/sub/self").Reply("250 ok\r\n");  // a link back: not deleted through
+    server.Expect("pwd").Reply("257 \"/d/sub\"\r\n");
     server.Expect("dele /d/sub/c.txt").Reply("250 deleted\r\n");
     server.Expect("cwd /d").Reply("250 ok\r\n");
     server.Expect("pwd").Reply("257 \"/d\"\r\n");
@@ -224,19 +227,31 @@ TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
     EXPECT_EQ(item->State(), QueueState::kStopped);
 }
 
-// A CacheDir item lists its whole tree into the directory cache and downloads nothing.
-TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnly) {
+// A CacheDir item lists its whole tree into the directory cache and downloads nothing. Links
+// that lead back into the tree or above it (by the path PWD reports) are entered once and
+// not listed: two of them in one directory made the walk exponential.
+TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnlyAndEndsOnLoops) {
     settings->enableCache = true;
     settings->cacheHomeDirectory = scratch / "cache";
     ScriptStartup(server);
-    ScriptEnterAndList(server, "/c", Line("sub", true) + Line("f.txt"));
-    ScriptEnterAndList(server, "/c/sub", Line("g.txt"));
+    ScriptEnterAndList(server, "/c",
+                       Line("self", true) + Line("up", true) + Line("sub", true) + Line("f.txt"));
+    for (const auto& [link, reported] : {std::pair{"/c/self", "/c"}, std::pair{"/c/up", "/"}}) {
+        server.Expect(std::string("cwd ") + link).Reply("250 ok\r\n");
+        server.Expect("pwd").Reply(std::string("257 \"") + reported + "\"\r\n");
+    }
+    ScriptEnterAndList(server, "/c/sub", Line("g.txt") + Line("back", true));
+    server.Expect("cwd /c/sub/back").Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"/c\"\r\n");
     OpenAndStart();
     Queue(QueueOperation::kCacheDir, "", "/c", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 8);  // no RETR
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(server.Transcript().size(), StartupTranscript().size() + 8 + 6);  // no RETR
+    int warnings = 0;
+    for (const LogRecord& line : observer.Snapshot().log) warnings += line.kind == LOG_WARNING;
+    EXPECT_EQ(warnings, 3) << observer.FormattedLog();
     EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c").empty());
     EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c/sub").empty());
 }
@@ -276,7 +291,7 @@ TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
     server.Expect("pasv").Passive();
     server.Expect("retr f.bin").Reply("150 go\r\n").SendData("hello").Reply("226 sent\r\n");
     Open();
-    CFtpSession partner(SiteOn(target.Port()), settings, observer);
+    auto partner = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, observer);
     StartAndWaitConnected();
     QueueSiteToSite(partner, "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest");
 
@@ -284,32 +299,43 @@ TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
     EXPECT_TRUE(target.WaitDone(kWait)) << observer.FormattedLog();
     EXPECT_EQ(target.ReceivedData(), std::vector<std::string>{"hello"});
-    EXPECT_FALSE(partner.IsBusy());
-    EXPECT_FALSE(partner.loggedIn);
+    EXPECT_FALSE(partner->IsBusy());
+    EXPECT_FALSE(partner->loggedIn);
+    EXPECT_EQ(partner->partnerB.load(), nullptr);  // nothing left pointing at this session
+    EXPECT_EQ(session->partnerA.load(), nullptr);
     EXPECT_GE(observer.Snapshot().refreshes, 2);  // the partner's view and this one's
 }
 
-TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
+// A partner with a worker of its own, and one closed since the item was made (the item does
+// not keep it alive): both items are stopped with an error line, nothing is sent.
+TEST_F(QueueRunTest, SiteToSiteItemIsStoppedWhenThePartnerIsOnlineOrClosed) {
     ScriptedFtpServer target;
     ScriptStartup(target);
     ScriptStartup(server);
     Open();
     RecordingObserver partnerObserver;
-    CFtpSession partner(SiteOn(target.Port()), settings, partnerObserver);
-    ASSERT_TRUE(partner.StartWorker());
+    auto online = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, partnerObserver);
+    ASSERT_TRUE(online->StartWorker());
     ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
     StartAndWaitConnected();
-    auto item = QueueSiteToSite(partner);
+    auto onlineItem = QueueSiteToSite(online);
+    auto closed = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, observer);
+    auto closedItem = QueueSiteToSite(closed, "ftp://127.0.0.1/other");
+    closed.reset();
 
     ASSERT_EQ(RunQueue(), kResultRefused) << observer.FormattedLog();
-    EXPECT_EQ(item->State(), QueueState::kStopped);
-    EXPECT_EQ(observer.Snapshot().CountLog(
+    EXPECT_EQ(onlineItem->State(), QueueState::kStopped);
+    EXPECT_EQ(closedItem->State(), QueueState::kStopped);
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog(
                   "Site-to-site items run only while the partner session is offline (it has a "
                   "connection of its own); item stopped."),
               1);
+    EXPECT_EQ(
+        record.CountLog("The partner session of a site-to-site item is closed; item stopped."), 1);
     EXPECT_EQ(server.Transcript(), StartupTranscript());
-    EXPECT_FALSE(partner.IsBusy());
-    partner.CloseSession();
+    EXPECT_FALSE(online->IsBusy());
+    online->CloseSession();
 }
 
 // A partner busy with something else ends the run at once; the item waits, queued, for the
@@ -317,8 +343,8 @@ TEST_F(QueueRunTest, SiteToSiteItemIsRefusedWhileThePartnerHasItsOwnWorker) {
 TEST_F(QueueRunTest, BusyPartnerEndsTheRunWithTheItemQueued) {
     ScriptStartup(server);
     Open();
-    CFtpSession partner(SiteOn(server.Port()), settings, observer);
-    ASSERT_TRUE(partner.TryMarkBusy());
+    auto partner = std::make_shared<CFtpSession>(SiteOn(server.Port()), settings, observer);
+    ASSERT_TRUE(partner->TryMarkBusy());
     StartAndWaitConnected();
     auto item = QueueSiteToSite(partner);
 
@@ -346,6 +372,8 @@ private:
     std::vector<std::string> opened;
 };
 
+// Each item is announced by id while the session names it as the current one; a refused
+// download of a new file leaves no file behind.
 TEST(QueueAfterDownloadTest, DownloadedFileIsOpenedAsTheItemAsks) {
     ScratchDirectory scratch;
     ScriptedFtpServer server;
@@ -358,21 +386,34 @@ TEST(QueueAfterDownloadTest, DownloadedFileIsOpenedAsTheItemAsks) {
             .SendData("x")
             .Reply("226 ok\r\n");
     }
+    server.Expect("pasv").Passive();
+    server.Expect("retr n.txt").Reply("550 no such file\r\n");
     auto settings = QuickSettings();
     settings->viewerPath = "myviewer";
     OpeningObserver observer;
     CFtpSession session(SiteOn(server.Port()), settings, observer);
+    std::vector<uint64_t> ids;
     for (const auto& [name, after] :
-         {std::pair{"/v.txt", AfterDownload::kView}, std::pair{"/o.txt", AfterDownload::kOpen}}) {
+         {std::pair{"/v.txt", AfterDownload::kView}, std::pair{"/o.txt", AfterDownload::kOpen},
+          std::pair{"/n.txt", AfterDownload::kOpen}}) {
         auto item = MakeQueueItem(QueueOperation::kDownload, scratch.path(), name, 1);
         item->afterDownload = after;
         session.queue.Add(item);
+        ids.push_back(item->id);
     }
     ASSERT_TRUE(session.StartQueue());
-    ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
+    ASSERT_TRUE(observer.WaitForLogLine("Transfer stopped. Some files remain in queue.", kWait))
         << observer.FormattedLog();
     EXPECT_EQ(observer.Opened(), (std::vector<std::string>{scratch / "v.txt" + " with myviewer",
                                                            scratch / "o.txt" + " with <desktop>"}));
+    EXPECT_FALSE(fs::exists(scratch / "n.txt"));
+    std::vector<std::string> started;
+    for (const auto& call : observer.Snapshot().itemsStarted) {
+        started.push_back(std::to_string(call.itemId - ids[0]) + (call.done ? " done" : "") +
+                          (call.currentItemId == call.itemId ? "" : " not current"));
+    }
+    EXPECT_EQ(started, (std::vector<std::string>{"0", "0 done", "1", "1 done", "2"}));
+    EXPECT_EQ(session.currentItemId, 0u);
     session.CloseSession();
 }
 

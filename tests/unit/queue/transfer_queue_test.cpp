@@ -1,5 +1,6 @@
-// The transfer queue: AddToQueue's replacement rule, the front end leaving the item being
-// transferred alone, the queue run's walk, reordering, and the queue shared by two threads.
+// The transfer queue: what each change reports, AddToQueue's replacement rule, the front end
+// leaving the item being transferred alone, the queue run's walk, reordering, and the queue
+// shared by two threads.
 #include "queue/transfer_queue.h"
 
 #include <atomic>
@@ -38,23 +39,78 @@ struct Lettered {
     std::vector<std::shared_ptr<QueueItem>> items;
 };
 
-TEST(TransferQueueTest, AddReplacesTheSameTransferInPlaceAndNotifies) {
+// Every change is reported once, after the lock is released, with what it did; calls that
+// change nothing report nothing. A batch append is one notification however long.
+TEST(TransferQueueTest, EachChangeIsReportedOnceWithWhatChanged) {
     Lettered q("abc");
-    int calls = 0;
-    q.queue.SetChangedHandler([&](const QueueChange&) {
-        ++calls;
+    std::vector<QueueChange> changes;
+    q.queue.SetChangedHandler([&](const QueueChange& change) {
+        changes.push_back(change);
         q.queue.Size();  // would deadlock if the handler ran under the lock
     });
-    const auto again = Download("b");
+    auto idsOf = [&](const std::string& letters) {
+        std::vector<uint64_t> ids;
+        for (const QueueItem* item : q.Pick(letters)) ids.push_back(item->id);
+        return ids;
+    };
+    using Kind = QueueChange::Kind;
+    auto expect = [&](Kind kind, size_t first, size_t count, std::vector<uint64_t> ids,
+                      std::vector<size_t> rows = {}) {
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_EQ(changes[0].kind, kind);
+        EXPECT_EQ(changes[0].first, first);
+        EXPECT_EQ(changes[0].count, count);
+        EXPECT_EQ(changes[0].ids, ids);
+        EXPECT_EQ(changes[0].rows, rows);
+        changes.clear();
+    };
+
+    const auto again = Download("b");  // same transfer: takes b's row
     EXPECT_EQ(q.queue.Add(again), -1);
-    EXPECT_EQ(q.queue.Snapshot()[1], again);
-    // Same paths but another operation, or another client path: new entries.
-    EXPECT_EQ(q.queue.Add(MakeQueueItem(QueueOperation::kUpload, "/home/u/b", "/pub/b")), 0);
-    EXPECT_EQ(q.queue.Add(MakeQueueItem(QueueOperation::kDownload, "/tmp/b", "/pub/b")), 0);
-    EXPECT_EQ(q.Order(), "abcbb");
-    EXPECT_FALSE(q.queue.Remove(*Download("x")));  // changes nothing: no notification
+    expect(Kind::kUpdated, 1, 1, {again->id});
+    q.items[1] = again;
+    // Same paths but another operation: a new entry.
+    auto upload = MakeQueueItem(QueueOperation::kUpload, "/home/u/b", "/pub/b");
+    EXPECT_EQ(q.queue.Add(upload), 0);
+    expect(Kind::kInserted, 3, 1, {upload->id});
+    std::vector<std::shared_ptr<QueueItem>> batch;
+    std::vector<uint64_t> batchIds;
+    for (int i = 0; i < 1000; ++i) {
+        batch.push_back(Download("x" + std::to_string(i)));
+        batchIds.push_back(batch.back()->id);
+    }
+    batch.insert(batch.begin() + 10, nullptr);
+    q.queue.AppendAll(batch);
+    expect(Kind::kInserted, 4, 1000, batchIds);
+    EXPECT_EQ(q.queue.Remove({batch[0].get(), q.items[1].get(), batch[5].get()}), 3u);
+    expect(Kind::kRemoved, 0, 3, {q.items[1]->id, batch[0]->id, batch[5]->id}, {1, 4, 9});
+    EXPECT_EQ(q.queue.Clear(), 1001u);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].ids.size(), 1001u);
+    changes.clear();
+
+    q.queue.AppendAll({q.items[0], q.items[2], q.items[1]});
+    changes.clear();
+    q.queue.Move(q.Pick("b"), QueueMove::kToTop);
+    expect(Kind::kMoved, 0, 3, idsOf("bac"));
+    QueueWalk walk = q.queue.BeginWalk();
+    q.queue.StartNext(walk);
+    expect(Kind::kUpdated, 0, 1, idsOf("b"));
+    q.queue.SetItemState(*q.items[2], QueueState::kError);
+    expect(Kind::kUpdated, 2, 1, idsOf("c"));
+    q.queue.SetItemState(*q.items[0], QueueState::kStopped);
+    changes.clear();
+    EXPECT_EQ(q.queue.ResetStates(true), 2u);  // rows 1 and 2; b is transferring
+    expect(Kind::kUpdated, 1, 2, idsOf("ac"));
+    EXPECT_TRUE(q.queue.RemoveSucceeded(*q.items[1]));
+    expect(Kind::kRemoved, 0, 1, idsOf("b"), {0});
+
+    // Nothing changes, nothing is reported.
+    EXPECT_FALSE(q.queue.Remove(*Download("x")));
     q.queue.Move(q.Pick("a"), QueueMove::kUp);
-    EXPECT_EQ(calls, 3);
+    q.queue.AppendAll({nullptr});
+    EXPECT_EQ(q.queue.ResetStates(true), 0u);
+    EXPECT_TRUE(changes.empty());
 }
 
 TEST(TransferQueueTest, FrontEndLeavesTheTransferringItemAlone) {
