@@ -15,8 +15,20 @@ namespace {
 using tarnwick::testing::ScratchDirectory;
 using tarnwick::testing::WriteFile;
 
+// What the front end hears of sessions entering and leaving the list.
+class ListRecorder : public OpenSessionsListener {
+public:
+    void OnSessionOpened(const std::shared_ptr<CFtpSession>& session) override {
+        events.push_back("+" + session->HostAddress());
+    }
+    void OnSessionClosed(SessionId id) override { events.push_back("-" + std::to_string(id)); }
+    std::vector<std::string> events;
+};
+
 class OpenSessionsTest : public ::testing::Test {
 protected:
+    void SetUp() override { sessions.SetListener(&listener); }
+
     std::shared_ptr<CFtpSession> AddSession(const std::string& host) {
         SiteSetting site;
         site.address = host;
@@ -38,6 +50,7 @@ protected:
     ScratchDirectory scratch;
     RecordingObserver observer;
     std::shared_ptr<AppSettings> settings = QuickSettings();
+    ListRecorder listener;
     OpenSessions sessions;  // last: closes its sessions before the observer goes
 };
 
@@ -69,14 +82,15 @@ TEST_F(OpenSessionsTest, ImportBindsSectionsToSessionsForTheirHosts) {
     const std::string file = scratch / "q.que";
     WriteFile(file,
               "[a.example]\n0\t/a1\t0\t/l\t0\t1\n\n"
-              "[b.example]\n0\t/b1\t0\t/l\t0\t1\n\n"
+              "[b.example]\n0\t/b1\t0\t/l\t0\t1\n0\t/b2\t0\t/l\t0\t1\n\n"
               "[]\n0\t/lost\t0\t/l\t0\t1\n\n"
               "[a.example]\n0\t/a2\t0\t/l\t0\t1\n\n");
 
     QueueImportResult result =
         sessions.ImportQueues(file, {site}, "anon@example.com", settings, observer);
     ASSERT_EQ(result.result, 0) << result.error;
-    EXPECT_EQ(result.importedItems, 3u);
+    EXPECT_EQ(result.importedItems, 4u);
+    EXPECT_EQ(observer.Snapshot().queueChanges.size(), 3u);  // one per section
     ASSERT_EQ(result.openedSessions.size(), 1u);
     const auto& made = result.openedSessions[0];
     EXPECT_EQ(made->HostAddress(), "b.example");
@@ -85,7 +99,10 @@ TEST_F(OpenSessionsTest, ImportBindsSectionsToSessionsForTheirHosts) {
     EXPECT_FALSE(made->HasWorker());
     EXPECT_EQ(sessions.Sessions(), (std::vector<std::shared_ptr<CFtpSession>>{open, made}));
     EXPECT_EQ(ServerPaths(*open), (std::vector<std::string>{"/a1", "/a2"}));
-    EXPECT_EQ(ServerPaths(*made), (std::vector<std::string>{"/b1"}));
+    EXPECT_EQ(ServerPaths(*made), (std::vector<std::string>{"/b1", "/b2"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"+a.example", "+b.example"}));
+    EXPECT_EQ(sessions.FindById(made->Id()), made);
+    EXPECT_EQ(sessions.FindById(0), nullptr);
     EXPECT_EQ(result.lastSession, open);
     EXPECT_EQ(sessions.Selected(), (std::vector<std::shared_ptr<CFtpSession>>{open}));
     EXPECT_EQ(result.warnings.size(), 1u);  // the section without host
@@ -166,6 +183,8 @@ TEST_F(OpenSessionsTest, CloseAllAsksBeforeATransferAndCancelKeepsTheRest) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(busy->transferInProgress) << observer.FormattedLog();
+    EXPECT_EQ(busy->StartQueue().kind, StartQueueResult::kBusy);
+    listener.events.clear();
 
     std::vector<std::string> questions;
     const auto answer = [&](bool ok) {
@@ -180,6 +199,7 @@ TEST_F(OpenSessionsTest, CloseAllAsksBeforeATransferAndCancelKeepsTheRest) {
     EXPECT_EQ(sessions.Sessions(), (std::vector<std::shared_ptr<CFtpSession>>{busy, last}));
     EXPECT_TRUE(busy->transferInProgress);
     EXPECT_TRUE(busy->HasWorker());
+    EXPECT_EQ(listener.events, std::vector<std::string>{"-" + std::to_string(idle->Id())});
 
     EXPECT_TRUE(sessions.CloseAllSessions(answer(true)));
     EXPECT_EQ(questions.size(), 2u);
