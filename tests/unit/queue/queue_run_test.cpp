@@ -73,21 +73,6 @@ protected:
     ScratchDirectory scratch;
 };
 
-TEST_F(QueueRunTest, EmptyQueueStartsAndEndsAtOnce) {
-    ScriptStartup(server);
-    OpenAndStart();
-    ASSERT_EQ(RunQueue(), kResultOk);
-
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(RunLines(record),
-              (std::vector<std::string>{"Reset entire queue excluding stopped items.",
-                                        "Starting to transfer queued files...",
-                                        "All queue file transferred successfully."}));
-    EXPECT_EQ(record.queueFinished, 1);
-    EXPECT_FALSE(session->QueueRunPending());
-    EXPECT_TRUE(session->queueFinished);
-}
-
 // ErrorRetry 2: three passes; the item becomes stopped in the last one, so the run ends as
 // stopped rather than out of cycles. A second run asks about the stopped item: No leaves it
 // stopped and ends without a word to the server. With AutoReset nothing is asked and the
