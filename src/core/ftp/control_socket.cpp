@@ -45,6 +45,7 @@ void CControlSocket::ResetReply() {
     replyText.clear();
     replyStatus = 0;
     replyDone.Reset();
+    replyBegun.Reset();
 }
 
 int CControlSocket::WaitReplyDone() {
@@ -82,6 +83,7 @@ void CControlSocket::ApplyFinalTransferReply() {
 
 void CControlSocket::SignalReplyDone() {
     replyDone.Set();
+    replyBegun.Set();
     // A site-to-site target whose server refused the transfer interrupts the source's wait.
     CFtpSession* source = session.partnerB;
     if (session.siteToSiteActive && source != nullptr && source->siteToSiteActive &&
@@ -178,6 +180,8 @@ void CControlSocket::AddReplyChunk(std::string_view bytes) {
     } else if (replyComplete) {
         replyStatus = 0;
         SignalReplyDone();
+    } else if (replyCount > 0) {
+        replyBegun.Set();
     }
 }
 

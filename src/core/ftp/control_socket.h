@@ -21,6 +21,7 @@
 namespace tarnwick {
 
 class CFtpSession;
+struct PartnerTask;
 
 class CControlSocket : public platform::AsyncSocket {
 public:
@@ -82,6 +83,9 @@ public:
     platform::Event sendDone{platform::Event::kAutoReset};
     platform::Event connectDone{platform::Event::kAutoReset};
     platform::Event replyDone{platform::Event::kManualReset, /*signalled=*/true};
+    // Set with the first reply line of the awaited reply (a 150 before RETR's data), or when
+    // the reply ends otherwise; reset with the next command.
+    platform::Event replyBegun{platform::Event::kManualReset};
 
 protected:
     void OnReceive(int error) override;
@@ -124,9 +128,13 @@ private:
     int DecideOverwrite(bool upload, const FileEntry& source, const FileEntry& target);
     int AskOverwrite(int overwriteCase, bool upload, const FileEntry& source,
                      const FileEntry& target);
-    int LinkDataConnections(CControlSocket& other);
-    int AwaitSiteToSite(CFtpSession& target);
-    void UnlinkSiteToSite(CFtpSession& target, int result, uint32_t stopsBefore);
+    int LinkDataConnections(CFtpSession& target, bool& targetListens);
+    int AwaitRetrStart();
+    int TransferToTarget(CFtpSession& target, const std::string& targetPath);
+    int AwaitSiteToSite(CFtpSession& target, PartnerTask& store, bool driven);
+    int TargetOutcome(CFtpSession& target, PartnerTask& store, bool driven);
+    void CancelTarget(CFtpSession& target, PartnerTask& store, bool driven);
+    int TransferOutcome() const;  // of a complete RETR or STOR reply
 
     CFtpSession& session;
     bool closedLocally = false;

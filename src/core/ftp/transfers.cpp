@@ -456,13 +456,17 @@ int CControlSocket::AskOverwrite(int overwriteCase, bool upload, const FileEntry
 
 // ---- server to server ----
 
+// The target's steps run on the target's own worker when it has one (see
+// CFtpSession::StartForPartner), else from here.
 int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string& targetDir,
                                CFtpSession& target, int opt) {
-    CControlSocket& other = target.controlSocket;
     int result = kResultOk;
     if ((opt & kOptChangeToFileDir) != 0) {
         result = ChangeDir(ParentPath(sourcePath), kOptListAfter);
-        if (result == kResultOk) result = other.ChangeDir(targetDir, kOptListAfter);
+        if (result == kResultOk) {
+            result = target.RunForPartner(
+                session, [&](CControlSocket& t) { return t.ChangeDir(targetDir, kOptListAfter); });
+        }
         if (result != kResultOk) return result;
     }
     session.currentFile = LastComponent(sourcePath);
@@ -473,70 +477,134 @@ int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string&
     }
     const int type = WantedType(session.currentFile);
     result = SetType(type);
-    if (result == kResultOk) result = other.SetType(type);
-    if (result != kResultOk) return result;
-
-    result = LinkDataConnections(other);
-    if (result != kResultOk) return result;
-    result = SendCommand("retr " + TransferArgument(sourcePath), false);
     if (result == kResultOk) {
-        result = other.SendCommand("stor " + other.TransferArgument(targetPath), false);
+        result = target.RunForPartner(session, [type](CControlSocket& t) { return t.SetType(type); });
     }
     if (result != kResultOk) return result;
 
-    const uint32_t stopsBefore = session.stopRequests;
-    session.partnerA = &target;
-    target.partnerB = &session;
+    bool targetListens = false;
+    result = LinkDataConnections(target, targetListens);
+    if (result == kResultOk) result = SendCommand("retr " + TransferArgument(sourcePath), false);
+    // The source's answer to RETR comes before STOR can truncate the target file, where the
+    // order allows: with the source listening, its server would wait for the target's.
+    if (result == kResultOk && targetListens) result = AwaitRetrStart();
+    if (result != kResultOk) return result;
     session.siteToSiteActive = true;
-    target.siteToSiteActive = true;
-    result = AwaitSiteToSite(target);
-    UnlinkSiteToSite(target, result, stopsBefore);
+    result = TransferToTarget(target, targetPath);
+    session.siteToSiteActive = false;
     if (result != kResultOk) return result;
     ListAfter(opt);
     return kResultOk;
 }
 
-// One server listens (PASV), the other connects to it (PORT): the source first, else the
+// The target listens (PASV) and the source connects to it (PORT); if either refuses, the
 // other way round. The announced address is handed on as it is: it is the other server, not
 // this client, that connects to it.
-int CControlSocket::LinkDataConnections(CControlSocket& other) {
-    int result = EnterPassive();
-    if (result == kResultOk) result = other.SendPortTo(dataHost, dataPort);
+int CControlSocket::LinkDataConnections(CFtpSession& target, bool& targetListens) {
+    std::string host;
+    int port = 0;
+    int result = target.RunForPartner(session, [&](CControlSocket& t) {
+        const int passive = t.EnterPassive();
+        host = t.dataHost;
+        port = t.dataPort;
+        return passive;
+    });
+    if (result == kResultOk) result = SendPortTo(host, port);
+    targetListens = result == kResultOk;
     if (result == kResultOk || internal::EndsOperation(result)) return result;
-    result = other.EnterPassive();
+    result = EnterPassive();
     if (result != kResultOk) return result;
-    return SendPortTo(other.dataHost, other.dataPort);
+    return target.RunForPartner(session,
+                                [this](CControlSocket& t) { return t.SendPortTo(dataHost, dataPort); });
 }
 
-int CControlSocket::AwaitSiteToSite(CFtpSession& target) {
-    CControlSocket& other = target.controlSocket;
-    int result = WaitReplyDone();
+// The first reply to RETR: a preliminary one lets the transfer go on, a final one other than
+// a transfer pair (a small file may be through already) is the refusal.
+int CControlSocket::AwaitRetrStart() {
+    int result = session.WaitForSession(&replyBegun, 0);
+    if (result == kResultInterrupted || result == kResultTimedOut) Abort();
+    if (result != kResultOk) return result;
+    if (!replyDone.TryWait()) return kResultOk;
+    result = WaitReplyDone();
+    if (result != kResultOk || IsTransferPair()) return result;
+    return TransferOutcome();
+}
+
+int CControlSocket::TransferToTarget(CFtpSession& target, const std::string& targetPath) {
+    // A driven target's reply arrives during this thread's waits; a target with a worker
+    // sends STOR and awaits its reply there.
+    const bool driven = !target.RunsItsOwnWork();
+    const std::shared_ptr<PartnerTask> store =
+        target.StartForPartner([targetPath, driven](CControlSocket& t) {
+            int result = t.SendCommand("stor " + t.TransferArgument(targetPath), false);
+            if (result != kResultOk || driven) return result;
+            result = t.WaitReplyDone();
+            if (result == kResultInterrupted) t.Abort();
+            return result == kResultOk ? t.TransferOutcome() : result;
+        });
+    if (driven) {
+        const int sent = target.FinishForPartner(session, *store);
+        if (sent != kResultOk) {
+            if (!replyDone.TryWait()) Abort();
+            return sent;
+        }
+    }
+    return AwaitSiteToSite(target, *store, driven);
+}
+
+// Both replies, whichever comes first: a failure on either side ends the other's transfer.
+int CControlSocket::AwaitSiteToSite(CFtpSession& target, PartnerTask& store, bool driven) {
+    platform::Waitable& targetDone =
+        driven ? static_cast<platform::Waitable&>(target.controlSocket.replyDone) : store.done;
+    int which = 0;
+    int result = session.WaitForEither(replyDone, targetDone, which);
     if (result != kResultOk) {
-        if (result == kResultInterrupted) Abort();
-        if (target.siteToSiteActive) other.Abort();
+        if (result == kResultInterrupted || result == kResultTimedOut) Abort();
+        CancelTarget(target, store, driven);
         return result;
     }
-    if (!IsTransferPair()) {
-        if (target.siteToSiteActive) other.Abort();
-        return kResultFailed;
+    if (which == 1) {  // the target finished first
+        const int targetResult = TargetOutcome(target, store, driven);
+        if (targetResult != kResultOk) {
+            if (!replyDone.TryWait()) Abort();
+            return targetResult;
+        }
     }
-    result = session.WaitForSession(&other.replyDone, CFtpSession::kNoLimit);
-    if (result != kResultOk) return result;
-    if (other.replyStatus != 0 || !other.IsTransferPair()) return kResultFailed;
-    return kResultOk;
+    result = WaitReplyDone();
+    if (result == kResultOk && !IsTransferPair()) result = TransferOutcome();
+    if (result != kResultOk) {
+        CancelTarget(target, store, driven);
+        return result;
+    }
+    return which == 1 ? kResultOk : TargetOutcome(target, store, driven);
 }
 
-// The target wakes the source's wait through its stop event when its server refuses; that
-// wake-up may still be pending and is cleared here. A Stop of the front end that came
-// meanwhile and has not ended a wait yet is kept for the next one.
-void CControlSocket::UnlinkSiteToSite(CFtpSession& target, int result, uint32_t stopsBefore) {
-    session.siteToSiteActive = false;
-    target.siteToSiteActive = false;
-    target.partnerB = nullptr;
-    session.partnerA = nullptr;
-    if (result == kResultInterrupted || session.stopRequests == stopsBefore) {
-        session.stopEvent.Reset();
+int CControlSocket::TargetOutcome(CFtpSession& target, PartnerTask& store, bool driven) {
+    if (!driven) return target.FinishForPartner(session, store);
+    CControlSocket& other = target.controlSocket;
+    int result = session.WaitForSession(&other.replyDone, 0);
+    other.ReportLocalClose();
+    if (result == kResultOk && (other.lastError != 0 || other.replyStatus != 0)) {
+        result = kResultFailed;
     }
+    if (result != kResultOk) {
+        if (result == kResultInterrupted || result == kResultTimedOut) other.Abort();
+        return result;
+    }
+    return other.TransferOutcome();
+}
+
+void CControlSocket::CancelTarget(CFtpSession& target, PartnerTask& store, bool driven) {
+    if (!driven) {
+        target.CancelForPartner(store);
+    } else if (!target.controlSocket.replyDone.TryWait()) {
+        target.controlSocket.Abort();
+    }
+}
+
+int CControlSocket::TransferOutcome() const {
+    if (IsTransferPair()) return kResultOk;
+    return replyCount == 1 && replyCodes[0].starts_with("55") ? kResultRefused : kResultFailed;
 }
 
 }  // namespace tarnwick

@@ -132,37 +132,47 @@ int CQueueRun::ExecuteItem(QueueItem& item) {
     return result;
 }
 
-// A site-to-site item drives its partner from this thread, so the partner must not run a
-// worker of its own meanwhile (see CFtpSession::BorrowPartner).
+// A site-to-site item: the partner's busy flag is held for the item; a partner without a
+// worker of its own is borrowed and logged in from this thread (see CFtpSession::BorrowPartner).
 int CQueueRun::ExecuteWithPartner(QueueItem& item, bool& partnerBusy) {
     // Held for the whole item: closing the partner meanwhile cannot destroy it under us.
     const std::shared_ptr<CFtpSession> held = item.partner.lock();
-    switch (CFtpSession::BorrowPartner(held, session)) {
-        case CFtpSession::BorrowResult::kBusy:
-            partnerBusy = true;
-            return kResultOk;
-        case CFtpSession::BorrowResult::kGone:
-            session.Log("The partner session of a site-to-site item is closed; item stopped.",
-                        LOG_ERROR);
-            return kResultRefused;
-        case CFtpSession::BorrowResult::kHasWorker:
-            session.Log(
-                "Site-to-site items run only while the partner session is offline (it has a "
-                "connection of its own); item stopped.",
-                LOG_ERROR);
-            return kResultRefused;
-        case CFtpSession::BorrowResult::kBorrowed:
-            break;
+    const CFtpSession::BorrowResult borrowed = CFtpSession::BorrowPartner(held, session);
+    if (borrowed == CFtpSession::BorrowResult::kBusy) {
+        partnerBusy = true;
+        return kResultOk;
+    }
+    if (borrowed == CFtpSession::BorrowResult::kGone) {
+        session.Log("The partner session of a site-to-site item is closed; item stopped.",
+                    LOG_ERROR);
+        return kResultRefused;
     }
     CFtpSession& partner = *held;
     borrowedPartner = &partner;
-    const int connected = partner.ConnectForBorrower();
-    // The partner's own connect failing is this item's failure, not the end of the run.
-    int result = connected == kResultInterrupted ? kResultInterrupted : kResultFailed;
-    if (connected == kResultOk) result = ExecuteItem(item);
+    int result = kResultFailed;
+    if (borrowed == CFtpSession::BorrowResult::kBorrowed) {
+        const int connected = partner.ConnectForBorrower();
+        // The partner's own connect failing is this item's failure, not the end of the run.
+        if (connected == kResultInterrupted) result = kResultInterrupted;
+        if (connected == kResultOk) result = ExecuteLinked(item, partner);
+    } else if (partner.loggedIn) {
+        result = ExecuteLinked(item, partner);
+    } else {
+        session.Log("The partner session of a site-to-site item is not connected.", LOG_ERROR);
+    }
     partner.Observer().OnRefresh(partner);
     partner.ReturnToOwner();
     borrowedPartner = nullptr;
+    return result;
+}
+
+// While linked, a Stop of the partner stops this session, which ends both halves.
+int CQueueRun::ExecuteLinked(QueueItem& item, CFtpSession& partner) {
+    session.partnerA = &partner;
+    partner.partnerB = &session;
+    const int result = ExecuteItem(item);
+    partner.partnerB = nullptr;
+    session.partnerA = nullptr;
     return result;
 }
 

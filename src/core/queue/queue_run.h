@@ -33,11 +33,11 @@
 // their branch with an error line. A local walk does not follow symbolic links to directories, nor
 // links that lead out of the directory being uploaded.
 //
-// Site-to-site items: the protocol engine drives the partner's control connection from this
-// worker, so an item runs only while the partner has no worker of its own; the run borrows
-// the partner (CFtpSession::BorrowPartner), logs it in from this thread and gives it back
-// closed after the item. A partner with its own worker makes the item stopped, with an error
-// line; a busy partner ends the run, the item queued again for a later one.
+// Site-to-site items: the partner's busy flag is held for the item. A partner with a worker
+// of its own must be logged in; its worker runs its half of each transfer (else the item
+// fails, to be tried again in a later cycle). A partner without one is borrowed
+// (CFtpSession::BorrowPartner), logged in from this thread and given back closed after the
+// item. A busy partner ends the run, the item queued again for a later one.
 //
 // Threads: a CQueueRun lives on the session's worker thread for one run and uses the
 // session's protocol objects there. The queue's items are shared with the front end through
@@ -87,6 +87,7 @@ private:
     bool EndOfList(int& result);   // false when the run ends here
     int ExecuteItem(QueueItem& item);
     int ExecuteWithPartner(QueueItem& item, bool& partnerBusy);
+    int ExecuteLinked(QueueItem& item, CFtpSession& partner);
     void AfterDownload(const QueueItem& item);
     void FinishItem(QueueItem& item, int result);
     void EndOfRun(int result);

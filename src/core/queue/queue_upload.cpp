@@ -66,10 +66,15 @@ int CQueueRun::UploadFile(const std::string& localPath, const std::string& remot
 
 // MKD on `on`'s server. A refusal may only mean that the directory is there already without
 // being in the cache: then the parent is listed afresh and the directory looked up.
+// On a site-to-site partner this runs on the partner's own worker, when it has one.
 int CQueueRun::CreateRemoteDirectory(CFtpSession& on, const std::string& path) {
-    const int result = on.controlSocket.MakeDir(path, 0);
-    if (result != kResultRefused) return result;
-    return on.controlSocket.MakeDir(path, kOptFreshCheckBeforeMkd);
+    const auto makeDir = [&path](CControlSocket& control) {
+        const int result = control.MakeDir(path, 0);
+        if (result != kResultRefused) return result;
+        return control.MakeDir(path, kOptFreshCheckBeforeMkd);
+    };
+    if (&on == &session) return makeDir(session.controlSocket);
+    return on.RunForPartner(session, makeDir);
 }
 
 int CQueueRun::RunDeleteItem(QueueItem& item) {

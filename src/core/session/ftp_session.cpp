@@ -5,8 +5,10 @@
 
 #include "platform/message_pump.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
+#include <span>
 #include <utility>
 
 namespace tarnwick {
@@ -137,11 +139,8 @@ CFtpSession::BorrowResult CFtpSession::BorrowPartner(const std::shared_ptr<CFtpS
                                                      CFtpSession& borrowing) {
     if (partner == nullptr || partner.get() == &borrowing) return BorrowResult::kGone;
     std::lock_guard lock(partner->workerMutex);
-    if (!partner->TryMarkBusy()) return BorrowResult::kBusy;
-    if (partner->workerRunning || partner->borrower != nullptr) {
-        partner->busy = false;
-        return BorrowResult::kHasWorker;
-    }
+    if (partner->borrower != nullptr || !partner->TryMarkBusy()) return BorrowResult::kBusy;
+    if (partner->workerRunning) return BorrowResult::kHasWorker;
     partner->borrower = &borrowing;
     return BorrowResult::kBorrowed;
 }
@@ -152,19 +151,147 @@ int CFtpSession::ConnectForBorrower() {
 }
 
 void CFtpSession::ReturnToOwner() {
-    controlSocket.Close();
-    dataSocket.CloseFile();
-    dataSocket.Close();
-    listenSocket.Close();
-    loggedIn = false;
+    if (!RunsItsOwnWork()) {
+        controlSocket.Close();
+        dataSocket.CloseFile();
+        dataSocket.Close();
+        listenSocket.Close();
+        loggedIn = false;
+        connectionClosedEvent.Reset();
+    }
     siteToSiteActive = false;
-    connectionClosedEvent.Reset();
     busy = false;
     {
         std::lock_guard lock(workerMutex);
         borrower = nullptr;
     }
     givenBack.notify_all();
+}
+
+bool CFtpSession::RunsItsOwnWork() const {
+    std::lock_guard lock(workerMutex);
+    return workerRunning && borrower == nullptr;
+}
+
+std::shared_ptr<PartnerTask> CFtpSession::StartForPartner(std::function<int(CControlSocket&)> work) {
+    auto task = std::make_shared<PartnerTask>();
+    task->work = std::move(work);
+    bool handedOver = false;
+    if (RunsItsOwnWork()) {
+        std::lock_guard lock(partnerTaskMutex);
+        handedOver = acceptsPartnerTasks && pendingPartnerTask == nullptr;
+        if (handedOver) pendingPartnerTask = task;
+    } else {
+        task->result = task->work(controlSocket);  // the calling thread drives this session
+        handedOver = true;
+        task->finished = true;
+    }
+    if (!handedOver) {  // offline, or ending: the target cannot take part
+        Log("The session is not ready for a site-to-site transfer.", LOG_ERROR);
+        task->finished = true;
+    }
+    if (task->finished) {
+        task->done.Set();
+    } else {
+        commandEvent.Set();
+    }
+    return task;
+}
+
+int CFtpSession::FinishForPartner(CFtpSession& source, PartnerTask& task) {
+    {
+        std::lock_guard lock(task.mutex);
+        if (task.finished) return task.result == kResultConnectionClosed ? kResultFailed : task.result;
+    }
+    const int waited = source.WaitForSession(&task.done, 0);
+    if (waited != kResultOk) {
+        CancelForPartner(task);
+        return waited;
+    }
+    std::lock_guard lock(task.mutex);
+    return task.result == kResultConnectionClosed ? kResultFailed : task.result;
+}
+
+int CFtpSession::RunForPartner(CFtpSession& source, std::function<int(CControlSocket&)> work) {
+    return FinishForPartner(source, *StartForPartner(std::move(work)));
+}
+
+void CFtpSession::CancelForPartner(PartnerTask& task) {
+    bool taken = true;
+    {
+        std::lock_guard lock(partnerTaskMutex);
+        if (pendingPartnerTask.get() == &task) {
+            pendingPartnerTask.reset();
+            taken = false;
+        }
+    }
+    {
+        std::lock_guard lock(task.mutex);
+        if (task.finished) return;
+        task.cancelled = true;
+        if (!taken) {
+            task.result = kResultInterrupted;
+            task.finished = true;
+            task.done.Set();
+            return;
+        }
+        if (task.running) stopEvent.Set();
+    }
+    // The worker sees the cancel at its next wait (or before it starts the task).
+    platform::MessagePumpWait(task.done, DefaultTimeout());
+}
+
+int CFtpSession::RunPartnerTask() {
+    std::shared_ptr<PartnerTask> task;
+    {
+        std::lock_guard lock(partnerTaskMutex);
+        task = std::move(pendingPartnerTask);
+    }
+    if (task == nullptr) return kNoPartnerTask;
+    int result = kResultInterrupted;
+    bool cancelled = false;
+    {
+        std::lock_guard lock(task->mutex);
+        cancelled = task->cancelled;
+        task->running = !cancelled;
+    }
+    if (!cancelled) result = task->work(controlSocket);
+    {
+        std::lock_guard lock(task->mutex);
+        // A cancel that came after the task's last wait was meant for the task, not for the
+        // command loop, which it would end; a Disconnect or Close keeps its stop.
+        if (task->cancelled && !cancelled && result != kResultInterrupted && !quitting &&
+            !closeRequested) {
+            stopEvent.Reset();
+        }
+        task->running = false;
+        task->result = result;
+        task->finished = true;
+        task->done.Set();
+    }
+    return result;
+}
+
+void CFtpSession::AcceptPartnerTasks(bool accept) {
+    std::shared_ptr<PartnerTask> dropped;
+    {
+        std::lock_guard lock(partnerTaskMutex);
+        acceptsPartnerTasks = accept;
+        if (!accept) dropped = std::move(pendingPartnerTask);
+    }
+    if (dropped == nullptr) return;
+    std::lock_guard lock(dropped->mutex);
+    dropped->result = kResultFailed;
+    dropped->finished = true;
+    dropped->done.Set();
+}
+
+int CFtpSession::WaitForEither(platform::Waitable& first, platform::Waitable& second, int& which) {
+    std::array<platform::Waitable*, 4> handles{&stopEvent, &connectionClosedEvent, &first,
+                                               &second};
+    const int signalled = platform::MessagePumpWait(std::span(handles), DefaultTimeout());
+    which = signalled - 2;
+    return ResultOfWait(signalled, -1, true);
 }
 
 StartQueueResult CFtpSession::StartQueue() {
@@ -185,13 +312,11 @@ StartQueueResult CFtpSession::StartQueue() {
 
 void CFtpSession::Stop() {
     if (!IsBusy()) return;
-    // A site-to-site transfer is driven by the source session's worker, which waits on its
-    // own stop event for both servers: stopping the target means stopping its source.
+    // A site-to-site transfer is led by the source session's worker, which ends the target's
+    // half when it is stopped: stopping the target means stopping its source.
     CFtpSession* source = partnerB.load();
-    const bool isTarget = siteToSiteActive && source != nullptr && source->partnerA == this;
-    CFtpSession& stopped = isTarget ? *source : *this;
-    ++stopped.stopRequests;  // so that the end of a site-to-site transfer keeps this stop
-    stopped.stopEvent.Set();
+    const bool isTarget = source != nullptr && source->partnerA == this;
+    (isTarget ? *source : *this).stopEvent.Set();
     siteToSiteActive = false;
 }
 

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -124,6 +125,19 @@ struct StartQueueResult {
     Kind kind = kPosted;
     RequestId request = 0;  // kPosted: the run's request, which OnCommandFinished echoes
     explicit operator bool() const { return kind == kPosted || kind == kAfterLogin; }
+};
+
+// A piece of a site-to-site transfer that the target session's worker runs for the source's
+// worker (the target's sockets belong to its own thread). Shared by both workers; `mutex`
+// guards every field but the event.
+struct PartnerTask {
+    std::function<int(CControlSocket&)> work;  // runs on the target's worker
+    platform::Event done{platform::Event::kManualReset};  // set once finished
+    std::mutex mutex;
+    bool running = false;    // the target's worker is in `work`
+    bool finished = false;   // `result` is final
+    bool cancelled = false;  // the source gave up on it: its waits are interrupted
+    int result = kResultFailed;
 };
 
 class CQueueRun;
@@ -249,25 +263,44 @@ public:
     int RetrySiteToSite(const std::string& sourcePath, const std::string& targetDir,
                         CFtpSession& target, int opt);
 
-    // ---- a partner session driven by a site-to-site queue item ----
-    // The protocol engine drives the target of a site-to-site transfer from the source's
-    // worker. Sockets belong to the thread that opened them, so the target must not have a
-    // worker of its own meanwhile: the source's worker borrows it, opens the target's control
-    // connection on its own thread, and closes it again before it gives the target back. A
-    // worker started for the target while it is borrowed waits until it is given back, then
-    // connects.
+    // ---- a partner session taking part in a site-to-site queue item ----
+    // Sockets belong to the thread that opened them. A target with a worker of its own runs
+    // its half of each transfer on that worker (StartForPartner). A target without one is
+    // borrowed: the source's worker opens the target's control connection on its own thread,
+    // drives it, and closes it again before it gives the target back. A worker started for
+    // the target while it is borrowed waits until it is given back, then connects.
     enum class BorrowResult { kBorrowed, kBusy, kHasWorker, kGone };
-    // [worker of `borrower`] Takes `partner`'s busy flag and the right to drive it: kBusy when
-    // the partner is busy, kHasWorker when it runs a worker of its own (or is borrowed
-    // already), kGone when the partner is closed (null) or is the borrower itself.
+    // [worker of `borrower`] Takes `partner`'s busy flag, and the right to drive it when it
+    // has no worker (kBorrowed): kHasWorker when it runs a worker of its own (its busy flag
+    // is taken all the same), kBusy when the partner is busy (or borrowed already), kGone
+    // when the partner is closed (null) or is the borrower itself.
     static BorrowResult BorrowPartner(const std::shared_ptr<CFtpSession>& partner,
                                       CFtpSession& borrower);
     // [worker of the borrower] Connects and logs in a borrowed session from the calling
     // thread: 0 logged in, 2 interrupted, 5 gave up.
     int ConnectForBorrower();
-    // [worker of the borrower] Closes every socket the borrower opened for this session,
-    // clears its busy flag and gives it back.
+    // [worker of the borrower] Closes every socket the borrower opened for this session
+    // (when it was borrowed), clears its busy flag and gives it back.
     void ReturnToOwner();
+
+    // ---- the target's half of a site-to-site transfer ----
+    // A target with a worker of its own runs each piece (CWD, TYPE, PASV or PORT, STOR and
+    // its replies) on that worker, which takes it like a command while it waits for one; a
+    // target without one (borrowed, or driven by a test thread) runs it on the calling
+    // thread. A target's lost connection comes back as a failure (1): it is not the source's.
+    bool RunsItsOwnWork() const;  // [any] a worker of its own runs this session (not borrowed)
+    // [source's worker] Starts `work` here; returns at once when this session's worker runs it.
+    std::shared_ptr<PartnerTask> StartForPartner(std::function<int(CControlSocket&)> work);
+    // [source's worker] Waits (bounded by the source's deadline) for the result; a wait the
+    // source's Stop (or lost connection) ends cancels the task first and returns 2 (or 4).
+    int FinishForPartner(CFtpSession& source, PartnerTask& task);
+    int RunForPartner(CFtpSession& source, std::function<int(CControlSocket&)> work);
+    // [source's worker] Interrupts the task's waits on this session's worker and waits
+    // (bounded) until the worker has let go of it.
+    void CancelForPartner(PartnerTask& task);
+    // [worker] As WaitForSession(..., 0) for two handles; `which` is 0 or 1 for the one that
+    // was signalled.
+    int WaitForEither(platform::Waitable& first, platform::Waitable& second, int& which);
 
     // Session state used by the protocol engine (worker thread only unless atomic above).
     std::string hostAddress;
@@ -286,15 +319,11 @@ public:
     std::string listingText;
     std::string listingDirectory;  // the directory listingText is the listing of
     std::atomic<bool> siteToSiteActive{false};
-    // The partners of a site-to-site transfer: set by the source's worker for the transfer
-    // and cleared when it ends (the source holds the target meanwhile), read by the target's
-    // worker and by Stop on the front end's thread.
+    // The partners of a site-to-site queue item: set by the source's worker for the item and
+    // cleared when it ends (the source holds the target meanwhile), read by Stop on the front
+    // end's thread: a Stop of the target stops the source, which ends both halves.
     std::atomic<CFtpSession*> partnerA{nullptr};  // target of a site-to-site transfer
     std::atomic<CFtpSession*> partnerB{nullptr};  // source of a site-to-site transfer
-    // Counts the front end's Stops aimed at this session's worker (also those a target
-    // passes on to its source): the end of a site-to-site transfer tells by it whether the
-    // stop event it finds set is a Stop, to be kept, or the target's wake-up.
-    std::atomic<uint32_t> stopRequests{0};
 
     platform::Event stopEvent{platform::Event::kAutoReset};
     platform::Event connectionClosedEvent{platform::Event::kAutoReset};
@@ -330,6 +359,12 @@ private:
     bool QueueHasItems() const { return !queue.Empty(); }
     int RunQueue();  // the handler of CmdRunQueue (queue/queue_run.cpp)
     void WaitUntilGivenBack();
+    // [worker] The command loop takes a partner's task: its result, kNoPartnerTask when none.
+    static constexpr int kNoPartnerTask = -1;
+    int RunPartnerTask();
+    // [worker] Opens (command loop) or closes (session end) the session for partner tasks;
+    // closing fails a task not yet taken.
+    void AcceptPartnerTasks(bool accept);
 
     int WaitForSessionExact(platform::Waitable* handle, int seconds);
     int ResultOfWait(int signalled, int timeoutIndex, bool timeoutIsError);
@@ -373,6 +408,11 @@ private:
     std::condition_variable givenBack;
     bool workerRunning = false;
     CFtpSession* borrower = nullptr;
+    // The partner task handed to this session's worker, and whether its command loop takes
+    // them now. Guarded by partnerTaskMutex.
+    std::mutex partnerTaskMutex;
+    std::shared_ptr<PartnerTask> pendingPartnerTask;
+    bool acceptsPartnerTasks = false;
     // StartWorker could not post CmdConnect because the session was borrowed: the worker
     // connects once the session is given back.
     std::atomic<bool> connectWhenGivenBack{false};

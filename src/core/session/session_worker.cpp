@@ -113,11 +113,18 @@ bool CFtpSession::EnterOnlineState() {
 
 // Step 5: execute commands one at a time until one ends the session.
 void CFtpSession::CommandLoop() {
+    AcceptPartnerTasks(true);
     while (true) {
         if (!IsBusy()) idleTicks = 0;
         const int waited = WaitForSession(&commandEvent, kNoLimit);
         if (waited == kResultInterrupted || waited == kResultConnectionClosed) {
             lastResult = waited;
+            return;
+        }
+        // A site-to-site source's request for this session's half of a transfer.
+        if (const int partnerResult = RunPartnerTask(); partnerResult != kNoPartnerTask) {
+            if (partnerResult != kResultConnectionClosed && !quitting && !closeRequested) continue;
+            lastResult = partnerResult;
             return;
         }
         SessionCommand cmd;
@@ -181,6 +188,7 @@ int CFtpSession::ExecuteCommand(const SessionCommand& cmd) {
 
 // Step 6: the connection is gone (or never came): close every socket of the session.
 void CFtpSession::EndSession() {
+    AcceptPartnerTasks(false);
     controlSocket.Close();
     dataSocket.CloseFile();
     dataSocket.Close();

@@ -263,78 +263,98 @@ TEST_F(QueueRunTest, StopMakesTheItemStoppedAndEndsTheRun) {
     EXPECT_FALSE(session->IsBusy());
 }
 
-// A site-to-site item: the partner has no worker of its own, so this session's worker logs
-// it in, has its server store what this server sends, and gives it back closed.
-TEST_F(QueueRunTest, SiteToSiteItemDrivesAnOfflinePartner) {
-    ScriptedFtpServer target;
-    ScriptLogin(target);
-    target.Expect("type i").Reply("200 ok\r\n");
-    target.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 port ok\r\n");
-    target.Expect("stor /dest/f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
-    ScriptStartup(server);
-    server.Expect("type i").Reply("200 ok\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("hello").Reply("226 sent\r\n");
-    Open();
-    auto partner = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, observer);
-    StartAndWaitConnected();
-    QueueSiteToSite(partner, "ftp://127.0.0.1:" + std::to_string(target.Port()) + "/dest");
-
-    ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-    EXPECT_TRUE(target.WaitDone(kWait)) << observer.FormattedLog();
-    EXPECT_EQ(target.ReceivedData(), std::vector<std::string>{"hello"});
-    EXPECT_FALSE(partner->IsBusy());
-    EXPECT_FALSE(partner->loggedIn);
-    EXPECT_EQ(partner->partnerB.load(), nullptr);  // nothing left pointing at this session
-    EXPECT_EQ(session->partnerA.load(), nullptr);
-    EXPECT_GE(observer.Snapshot().refreshes, 2);  // the partner's view and this one's
+// The lines a server received, with the address of a PORT left out.
+std::vector<std::string> WithoutPortAddress(std::vector<std::string> lines) {
+    for (std::string& line : lines) {
+        if (line.starts_with("port ")) line = "port";
+    }
+    return lines;
 }
 
-// A partner with a worker of its own, and one closed since the item was made (the item does
-// not keep it alive): both items are stopped with an error line, nothing is sent.
-TEST_F(QueueRunTest, SiteToSiteItemIsStoppedWhenThePartnerIsOnlineOrClosed) {
-    ScriptedFtpServer target;
-    ScriptStartup(target);
+// A site-to-site item with a partner that runs a worker of its own (each session's sockets
+// are used on its own thread), or one without (borrowed: logged in from this worker and
+// given back closed). The target listens and the source connects, so that a refused RETR is
+// known before STOR could truncate the target file: then no STOR is sent at all.
+TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
+    struct Case {
+        bool partnerOnline;
+        bool retrRefused;
+    };
+    for (const Case c : {Case{true, false}, Case{true, true}, Case{false, false}}) {
+        SCOPED_TRACE(std::string(c.partnerOnline ? "online" : "offline") +
+                     (c.retrRefused ? ", refused" : ""));
+        settings->errorRetry = 0;
+        ScriptedFtpServer source;
+        ScriptedFtpServer target;
+        std::vector<std::string> targetLines{"type i", "pasv"};
+        if (c.partnerOnline) {
+            ScriptStartup(target);
+            targetLines = Concat(StartupTranscript(), targetLines);
+        } else {
+            ScriptLogin(target);
+            targetLines.insert(targetLines.begin(), {"user tester", "pass secret"});
+        }
+        target.Expect("type i").Reply("200 ok\r\n");
+        target.Expect("pasv").Passive();
+        ScriptStartup(source);
+        source.Expect("type i").Reply("200 ok\r\n");
+        source.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 port ok\r\n");
+        if (c.retrRefused) {
+            source.Expect("retr f.bin").Reply("550 no such file\r\n");
+        } else {
+            source.Expect("retr f.bin").Reply("150 go\r\n").SendData("hello").Reply("226 sent\r\n");
+            target.Expect("stor /dest/f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
+            targetLines.push_back("stor /dest/f.bin");
+        }
+        RecordingObserver partnerObserver;
+        auto partner =
+            std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, partnerObserver);
+        if (c.partnerOnline) {
+            ASSERT_TRUE(partner->StartWorker());
+            ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+        }
+        session = std::make_unique<CFtpSession>(SiteOn(source.Port()), settings, observer);
+        StartAndWaitConnected();
+        auto item = QueueSiteToSite(partner, "ftp://127.0.0.1/dest");
+
+        ASSERT_EQ(RunQueue(), c.retrRefused ? kResultFailed : kResultOk) << observer.FormattedLog();
+        EXPECT_TRUE(source.WaitDone(kWait)) << observer.FormattedLog();
+        EXPECT_TRUE(target.WaitDone(kWait)) << partnerObserver.FormattedLog();
+        EXPECT_EQ(WithoutPortAddress(source.Transcript()),
+                  Concat(StartupTranscript(), {"type i", "port", "retr f.bin"}));
+        EXPECT_EQ(target.Transcript(), targetLines);
+        EXPECT_EQ(target.ReceivedData(),
+                  c.retrRefused ? std::vector<std::string>{} : std::vector<std::string>{"hello"});
+        EXPECT_EQ(session->queue.Empty(), !c.retrRefused);
+        EXPECT_FALSE(partner->IsBusy());
+        EXPECT_EQ(partner->loggedIn, c.partnerOnline);  // a borrowed partner is given back closed
+        EXPECT_EQ(partner->partnerB.load(), nullptr);  // nothing left pointing at this session
+        session.reset();
+        partner->CloseSession();
+        observer.Clear();
+    }
+}
+
+// A partner closed since the item was made (the item does not keep it alive) stops the item;
+// a partner busy with something else ends the run at once, the item queued for the next run.
+TEST_F(QueueRunTest, SiteToSiteItemWithAClosedOrBusyPartner) {
     ScriptStartup(server);
-    Open();
-    RecordingObserver partnerObserver;
-    auto online = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, partnerObserver);
-    ASSERT_TRUE(online->StartWorker());
-    ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
-    StartAndWaitConnected();
-    auto onlineItem = QueueSiteToSite(online);
-    auto closed = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, observer);
+    OpenAndStart();
+    auto closed = std::make_shared<CFtpSession>(SiteOn(server.Port()), settings, observer);
     auto closedItem = QueueSiteToSite(closed, "ftp://127.0.0.1/other");
     closed.reset();
-
     ASSERT_EQ(RunQueue(), kResultRefused) << observer.FormattedLog();
-    EXPECT_EQ(onlineItem->State(), QueueState::kStopped);
     EXPECT_EQ(closedItem->State(), QueueState::kStopped);
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.CountLog(
-                  "Site-to-site items run only while the partner session is offline (it has a "
-                  "connection of its own); item stopped."),
+    EXPECT_EQ(observer.Snapshot().CountLog(
+                  "The partner session of a site-to-site item is closed; item stopped."),
               1);
-    EXPECT_EQ(
-        record.CountLog("The partner session of a site-to-site item is closed; item stopped."), 1);
-    EXPECT_EQ(server.Transcript(), StartupTranscript());
-    EXPECT_FALSE(online->IsBusy());
-    online->CloseSession();
-}
 
-// A partner busy with something else ends the run at once; the item waits, queued, for the
-// next run, and the session is not left looking busy.
-TEST_F(QueueRunTest, BusyPartnerEndsTheRunWithTheItemQueued) {
-    ScriptStartup(server);
-    Open();
-    auto partner = std::make_shared<CFtpSession>(SiteOn(server.Port()), settings, observer);
-    ASSERT_TRUE(partner->TryMarkBusy());
-    StartAndWaitConnected();
-    auto item = QueueSiteToSite(partner);
-
+    session->queue.Clear();
+    auto busy = std::make_shared<CFtpSession>(SiteOn(server.Port()), settings, observer);
+    ASSERT_TRUE(busy->TryMarkBusy());
+    auto busyItem = QueueSiteToSite(busy);
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    EXPECT_EQ(item->State(), QueueState::kQueued);
+    EXPECT_EQ(busyItem->State(), QueueState::kQueued);
     EXPECT_EQ(session->queue.Size(), 1u);
     EXPECT_FALSE(session->QueueRunPending());
     EXPECT_EQ(server.Transcript(), StartupTranscript());
