@@ -275,6 +275,7 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
             .Delay(refuse ? 1s : 100ms)
             .Reply("226 sent\r\n");
         if (refuse) server.Expect("abor").Reply("226 aborted\r\n");
+        targetServer.Expect("pasv").Reply("502 not here\r\n");  // so the source listens
         targetServer.ExpectPrefix("port 127,0,0,1,").Reply("200 ok\r\n");
         targetServer.Expect("stor /dst/f.bin")
             .Reply(refuse ? "553 not allowed\r\n" : "150 receiving\r\n226 stored\r\n");
@@ -288,11 +289,12 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     target.controlSocket.currentType = 1;  // a connection starts with the type unknown
 
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultOk);
-    EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultInterrupted);
+    EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultRefused);
     EXPECT_FALSE(session->siteToSiteActive);
     EXPECT_TRUE(server.WaitDone(5s));
     EXPECT_EQ(Commands(), (Lines{"pasv", "retr /src/f.bin", "pasv", "retr /src/f.bin", "abor"}));
-    EXPECT_EQ(targetServer.Transcript().size(), 5u);
+    EXPECT_TRUE(targetServer.WaitDone(5s));
+    EXPECT_EQ(targetServer.Transcript().size(), 7u);
 }
 
 }  // namespace

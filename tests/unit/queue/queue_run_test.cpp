@@ -335,6 +335,44 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
     }
 }
 
+// Stop on the target of a running transfer stops its source, which ends both halves with
+// ABOR; the target's worker is back waiting for commands, online and not busy.
+TEST_F(QueueRunTest, StopOnTheTargetEndsBothHalves) {
+    ScriptedFtpServer target;
+    ScriptStartup(target);
+    target.Expect("type i").Reply("200 ok\r\n");
+    target.Expect("pasv").Passive();
+    target.Expect("stor /dest/f.bin").Reply("150 go\r\n");
+    target.ExpectPrefix("abor").Reply("226 aborted\r\n");
+    target.Expect("pwd").Reply("257 \"/dest\"\r\n");
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 port ok\r\n");
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("part", DataOptions{.stall = true});
+    server.ExpectPrefix("abor").Reply("226 aborted\r\n");
+    RecordingObserver partnerObserver;
+    auto partner = std::make_shared<CFtpSession>(SiteOn(target.Port()), settings, partnerObserver);
+    ASSERT_TRUE(partner->StartWorker());
+    ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+    OpenAndStart();
+    auto item = QueueSiteToSite(partner, "ftp://127.0.0.1/dest");
+    ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
+    ASSERT_TRUE(partnerObserver.WaitForLogLine("stor /dest/f.bin", kWait));
+    partner->Stop();
+
+    EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
+        << observer.FormattedLog();
+    EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(partner->IsBusy());  // given back before the run finished
+    ASSERT_TRUE(partner->PostCommand(Command(CmdPrintDir)));
+    EXPECT_EQ(partnerObserver.WaitForCommandFinished(CmdPrintDir, kWait), kResultOk)
+        << partnerObserver.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(target.WaitDone(kWait)) << partnerObserver.FormattedLog();
+    session.reset();
+    partner->CloseSession();
+}
+
 // A partner closed since the item was made (the item does not keep it alive) stops the item;
 // a partner busy with something else ends the run at once, the item queued for the next run.
 TEST_F(QueueRunTest, SiteToSiteItemWithAClosedOrBusyPartner) {
