@@ -478,7 +478,8 @@ int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string&
     const int type = WantedType(session.currentFile);
     result = SetType(type);
     if (result == kResultOk) {
-        result = target.RunForPartner(session, [type](CControlSocket& t) { return t.SetType(type); });
+        result =
+            target.RunForPartner(session, [type](CControlSocket& t) { return t.SetType(type); });
     }
     if (result != kResultOk) return result;
 
@@ -514,8 +515,8 @@ int CControlSocket::LinkDataConnections(CFtpSession& target, bool& targetListens
     if (result == kResultOk || internal::EndsOperation(result)) return result;
     result = EnterPassive();
     if (result != kResultOk) return result;
-    return target.RunForPartner(session,
-                                [this](CControlSocket& t) { return t.SendPortTo(dataHost, dataPort); });
+    return target.RunForPartner(
+        session, [this](CControlSocket& t) { return t.SendPortTo(dataHost, dataPort); });
 }
 
 // The first reply to RETR: a preliminary one lets the transfer go on, a final one other than

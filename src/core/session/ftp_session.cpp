@@ -173,7 +173,8 @@ bool CFtpSession::RunsItsOwnWork() const {
     return workerRunning && borrower == nullptr;
 }
 
-std::shared_ptr<PartnerTask> CFtpSession::StartForPartner(std::function<int(CControlSocket&)> work) {
+std::shared_ptr<PartnerTask> CFtpSession::StartForPartner(
+    std::function<int(CControlSocket&)> work) {
     auto task = std::make_shared<PartnerTask>();
     task->work = std::move(work);
     bool handedOver = false;
@@ -201,7 +202,8 @@ std::shared_ptr<PartnerTask> CFtpSession::StartForPartner(std::function<int(CCon
 int CFtpSession::FinishForPartner(CFtpSession& source, PartnerTask& task) {
     {
         std::lock_guard lock(task.mutex);
-        if (task.finished) return task.result == kResultConnectionClosed ? kResultFailed : task.result;
+        if (task.finished)
+            return task.result == kResultConnectionClosed ? kResultFailed : task.result;
     }
     const int waited = source.WaitForSession(&task.done, 0);
     if (waited != kResultOk) {
@@ -287,8 +289,7 @@ void CFtpSession::AcceptPartnerTasks(bool accept) {
 }
 
 int CFtpSession::WaitForEither(platform::Waitable& first, platform::Waitable& second, int& which) {
-    std::array<platform::Waitable*, 4> handles{&stopEvent, &connectionClosedEvent, &first,
-                                               &second};
+    std::array<platform::Waitable*, 4> handles{&stopEvent, &connectionClosedEvent, &first, &second};
     const int signalled = platform::MessagePumpWait(std::span(handles), DefaultTimeout());
     which = signalled - 2;
     return ResultOfWait(signalled, -1, true);

@@ -131,7 +131,7 @@ struct StartQueueResult {
 // worker (the target's sockets belong to its own thread). Shared by both workers; `mutex`
 // guards every field but the event.
 struct PartnerTask {
-    std::function<int(CControlSocket&)> work;  // runs on the target's worker
+    std::function<int(CControlSocket&)> work;             // runs on the target's worker
     platform::Event done{platform::Event::kManualReset};  // set once finished
     std::mutex mutex;
     bool running = false;    // the target's worker is in `work`

@@ -271,6 +271,37 @@ std::vector<std::string> WithoutPortAddress(std::vector<std::string> lines) {
     return lines;
 }
 
+// A connection lost in the middle of a file ends the run; the worker reconnects, runs the
+// queue again and resumes the file with REST at the offset reached: nothing is sent twice.
+TEST_F(QueueRunTest, LostConnectionMidFileResumesAfterTheReconnect) {
+    settings->pOverwrite = false;  // the automatic rule: same time, smaller local file
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr f.bin")
+        .Reply("150 go\r\n")
+        .SendData("hello", DataOptions{.stall = true})
+        .Delay(std::chrono::milliseconds(300))
+        .Drop();
+    server.NextConnection();
+    ScriptStartup(server);
+    server.Expect("type i").Reply("200 ok\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("rest 5").Reply("350 restarting\r\n");
+    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("world").Reply("226 done\r\n");
+    OpenAndStart();
+    Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 10);
+    ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
+
+    ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
+        << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(server.Transcript(1),
+              Concat(StartupTranscript(), {"type i", "pasv", "rest 5", "retr f.bin"}));
+    EXPECT_EQ(ReadFile(scratch / "f.bin"), "helloworld");
+    EXPECT_TRUE(session->queue.Empty());
+}
+
 // A site-to-site item with a partner that runs a worker of its own (each session's sockets
 // are used on its own thread), or one without (borrowed: logged in from this worker and
 // given back closed). The target listens and the source connects, so that a refused RETR is
@@ -328,7 +359,7 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
         EXPECT_EQ(session->queue.Empty(), !c.retrRefused);
         EXPECT_FALSE(partner->IsBusy());
         EXPECT_EQ(partner->loggedIn, c.partnerOnline);  // a borrowed partner is given back closed
-        EXPECT_EQ(partner->partnerB.load(), nullptr);  // nothing left pointing at this session
+        EXPECT_EQ(partner->partnerB.load(), nullptr);   // nothing left pointing at this session
         session.reset();
         partner->CloseSession();
         observer.Clear();
