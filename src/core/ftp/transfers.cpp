@@ -538,8 +538,9 @@ int CControlSocket::TransferToTarget(CFtpSession& target, const std::string& tar
     const std::shared_ptr<PartnerTask> store =
         target.StartForPartner([targetPath, driven](CControlSocket& t) {
             int result = t.SendCommand("stor " + t.TransferArgument(targetPath), false);
-            if (result != kResultOk || driven) return result;
-            result = t.WaitReplyDone();
+            if (driven) return result;
+            if (result == kResultOk) result = t.WaitReplyDone();
+            // Stopped, perhaps before the line was seen to go out: the transfer may be on.
             if (result == kResultInterrupted) t.Abort();
             return result == kResultOk ? t.TransferOutcome() : result;
         });

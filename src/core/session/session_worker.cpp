@@ -88,6 +88,7 @@ CFtpSession::WorkerStep CFtpSession::ConnectStep() {
 // Step 4: logged in. Returns false when the server closed the connection meanwhile: that
 // close has been consumed by the wait that saw it, so the command loop would never notice.
 bool CFtpSession::EnterOnlineState() {
+    AcceptPartnerTasks(true);  // taken by the command loop
     closeRequested = false;
     SetConnected(true);
     std::string listenAddress;
@@ -113,7 +114,6 @@ bool CFtpSession::EnterOnlineState() {
 
 // Step 5: execute commands one at a time until one ends the session.
 void CFtpSession::CommandLoop() {
-    AcceptPartnerTasks(true);
     while (true) {
         if (!IsBusy()) idleTicks = 0;
         const int waited = WaitForSession(&commandEvent, kNoLimit);

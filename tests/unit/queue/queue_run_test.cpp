@@ -241,36 +241,6 @@ TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnlyAndEndsOnLoops) {
     EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c/sub").empty());
 }
 
-// Stop interrupts the item: it becomes stopped, the run ends for good (no resume after a
-// reconnect), and the session is no longer busy.
-TEST_F(QueueRunTest, StopMakesTheItemStoppedAndEndsTheRun) {
-    ScriptStartup(server);
-    server.Expect("type i").Reply("200 ok\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("retr f.bin").Reply("150 go\r\n").SendData("part", DataOptions{.stall = true});
-    server.ExpectPrefix("abor").Reply("226 aborted\r\n");
-    OpenAndStart();
-    auto item =
-        Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 100);
-    ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
-    ASSERT_TRUE(observer.WaitForLogLine("retr f.bin", kWait)) << observer.FormattedLog();
-    session->Stop();
-
-    EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
-        << observer.FormattedLog();
-    EXPECT_EQ(item->State(), QueueState::kStopped);
-    EXPECT_FALSE(session->QueueRunPending());
-    EXPECT_FALSE(session->IsBusy());
-}
-
-// The lines a server received, with the address of a PORT left out.
-std::vector<std::string> WithoutPortAddress(std::vector<std::string> lines) {
-    for (std::string& line : lines) {
-        if (line.starts_with("port ")) line = "port";
-    }
-    return lines;
-}
-
 // A connection lost in the middle of a file ends the run; the worker reconnects, runs the
 // queue again and resumes the file with REST at the offset reached: nothing is sent twice.
 TEST_F(QueueRunTest, LostConnectionMidFileResumesAfterTheReconnect) {
@@ -300,6 +270,14 @@ TEST_F(QueueRunTest, LostConnectionMidFileResumesAfterTheReconnect) {
               Concat(StartupTranscript(), {"type i", "pasv", "rest 5", "retr f.bin"}));
     EXPECT_EQ(ReadFile(scratch / "f.bin"), "helloworld");
     EXPECT_TRUE(session->queue.Empty());
+}
+
+// The lines a server received, with the address of a PORT left out.
+std::vector<std::string> WithoutPortAddress(std::vector<std::string> lines) {
+    for (std::string& line : lines) {
+        if (line.starts_with("port ")) line = "port";
+    }
+    return lines;
 }
 
 // A site-to-site item with a partner that runs a worker of its own (each session's sockets
@@ -367,7 +345,8 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
 }
 
 // Stop on the target of a running transfer stops its source, which ends both halves with
-// ABOR; the target's worker is back waiting for commands, online and not busy.
+// ABOR: the item becomes stopped and the run ends for good (no resume after a reconnect);
+// the target's worker is back waiting for commands, online and not busy.
 TEST_F(QueueRunTest, StopOnTheTargetEndsBothHalves) {
     ScriptedFtpServer target;
     ScriptStartup(target);
@@ -388,12 +367,15 @@ TEST_F(QueueRunTest, StopOnTheTargetEndsBothHalves) {
     OpenAndStart();
     auto item = QueueSiteToSite(partner, "ftp://127.0.0.1/dest");
     ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
-    ASSERT_TRUE(partnerObserver.WaitForLogLine("stor /dest/f.bin", kWait));
+    ASSERT_TRUE(partnerObserver.WaitForLogLine("stor /dest/f.bin", kWait))
+        << observer.FormattedLog() << partnerObserver.FormattedLog();
     partner->Stop();
 
     EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
         << observer.FormattedLog();
     EXPECT_EQ(item->State(), QueueState::kStopped);
+    EXPECT_FALSE(session->QueueRunPending());
+    EXPECT_FALSE(session->IsBusy());
     EXPECT_FALSE(partner->IsBusy());  // given back before the run finished
     ASSERT_TRUE(partner->PostCommand(Command(CmdPrintDir)));
     EXPECT_EQ(partnerObserver.WaitForCommandFinished(CmdPrintDir, kWait), kResultOk)
