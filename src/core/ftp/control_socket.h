@@ -59,7 +59,8 @@ public:
     int ListDir(const std::string& dir, const std::string& args, int opt);
     int RetrieveFile(const std::string& localDir, const std::string& remotePath, int opt);
     int StoreFile(const std::string& localPath, const std::string& remoteDir, int opt);
-    // Server to server: RETR here, STOR on `target` (another session, driven from here).
+    // Server to server: RETR here, STOR on `target` (another session, whose own worker runs
+    // its steps when it has one; see CFtpSession::StartForPartner).
     int SiteToSite(const std::string& sourcePath, const std::string& targetDir, CFtpSession& target,
                    int opt);
 
