@@ -165,7 +165,7 @@ TEST_F(CliTest, InterruptionsStopATransferAndKeepThePart) {
 
 // A single file gets the per-file retries of a queue run: the data connection breaks at 40 %,
 // and the retry brings the whole file.
-TEST_F(CliTest, ABrokenDownloadIsRetriedAndResumed) {
+TEST_F(CliTest, ABrokenDownloadIsRetried) {
     const std::string data = Pattern(100'000);
     ScriptedFtpServer server;
     ScriptDownloadOfOneFile(server, "/pub", data.size())
