@@ -31,6 +31,21 @@ std::string_view TrimLine(std::string_view line) {
     return line.substr(first, last - first + 1);
 }
 
+// The last non-blank line of a reply as logged.
+std::string LastLine(std::string_view text) {
+    while (!text.empty()) {
+        const size_t end = text.find_last_not_of("\r\n");
+        if (end == std::string_view::npos) break;
+        text = text.substr(0, end + 1);
+        const size_t start = text.rfind('\n');
+        std::string_view line =
+            TrimLine(start == std::string_view::npos ? text : text.substr(start + 1));
+        if (!line.empty()) return std::string(line);
+        text = start == std::string_view::npos ? std::string_view{} : text.substr(0, start);
+    }
+    return {};
+}
+
 }  // namespace
 
 CliObserver::CliObserver(Console& console, ObserverOptions options)
@@ -39,16 +54,19 @@ CliObserver::CliObserver(Console& console, ObserverOptions options)
 void CliObserver::ExpectCommand() {
     std::lock_guard lock(mutex_);
     finished_.clear();
+    refusal_.clear();
 }
 
-CliObserver::Wake CliObserver::WaitForCommandFinished(int code, Clock::time_point deadline) {
-    return WaitForCommandFinished({code}, deadline);
-}
-
-CliObserver::Wake CliObserver::WaitForCommandFinished(std::initializer_list<int> codes,
+CliObserver::Wake CliObserver::WaitForCommandFinished(std::initializer_list<Awaited> awaited,
                                                       Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     Wake wake;
+    const auto wanted = [&](const Finished& finished) {
+        return std::ranges::any_of(awaited, [&](const Awaited& each) {
+            return each.code == finished.code &&
+                   (each.request == kAnyRequest || each.request == finished.request);
+        });
+    };
     const auto ready = [&] {
         if (interruptRequests_ > 0) {
             --interruptRequests_;
@@ -56,10 +74,10 @@ CliObserver::Wake CliObserver::WaitForCommandFinished(std::initializer_list<int>
             return true;
         }
         while (!finished_.empty()) {
-            const auto [finishedCode, result] = finished_.front();
+            const Finished finished = finished_.front();
             finished_.pop_front();
-            if (std::find(codes.begin(), codes.end(), finishedCode) != codes.end()) {
-                wake = {Wake::kFinished, finishedCode, result};
+            if (wanted(finished)) {
+                wake = {Wake::kFinished, finished.code, finished.result};
                 return true;
             }
         }
@@ -74,25 +92,19 @@ bool CliObserver::WaitForDisconnected(Clock::time_point deadline) {
     return changed_.wait_until(lock, deadline, [this] { return !connected_; });
 }
 
-std::shared_ptr<const FileEntryList> CliObserver::LastListing() const {
+ListingInfo CliObserver::LastListing() const {
     std::lock_guard lock(mutex_);
     return lastListing_;
 }
 
-std::string CliObserver::LastReplyLine() const {
+std::string CliObserver::LastRefusal() const {
     std::lock_guard lock(mutex_);
-    std::string_view text = replyText_;
-    while (!text.empty()) {
-        const size_t end = text.find_last_not_of("\r\n");
-        if (end == std::string_view::npos) break;
-        text = text.substr(0, end + 1);
-        const size_t start = text.rfind('\n');
-        std::string_view line =
-            TrimLine(start == std::string_view::npos ? text : text.substr(start + 1));
-        if (!line.empty()) return std::string(line);
-        text = start == std::string_view::npos ? std::string_view{} : text.substr(0, start);
-    }
-    return {};
+    return refusal_;
+}
+
+CliObserver::Clock::time_point CliObserver::LastActivity() const {
+    std::lock_guard lock(mutex_);
+    return lastActivity_;
 }
 
 CliObserver::TransferTally CliObserver::Tally() const {
@@ -100,9 +112,20 @@ CliObserver::TransferTally CliObserver::Tally() const {
     return tally_;
 }
 
+int CliObserver::FailedTransferResult(uint64_t itemId) const {
+    std::lock_guard lock(mutex_);
+    const auto found = failedItems_.find(itemId);
+    return found == failedItems_.end() ? kResultOk : found->second;
+}
+
 void CliObserver::ResetTally() {
     std::lock_guard lock(mutex_);
     tally_ = {};
+    failedItems_.clear();
+}
+
+void CliObserver::Touch() {
+    lastActivity_ = Clock::now();
 }
 
 void CliObserver::RequestInterrupt() {
@@ -117,9 +140,8 @@ void CliObserver::ReportError(std::string_view text) {
     if (!options_.quiet) console_.WriteLine(std::string(LogPrefix(LOG_ERROR)) + std::string(text));
 }
 
-void CliObserver::OnLog(CFtpSession& session, const LogRecord& record) {
+void CliObserver::OnLog(CFtpSession&, const LogRecord& record) {
     RememberReply(record);
-    CountTransfers(session, record);
     const std::string_view prefix = record.prefix ? LogPrefix(record.kind) : std::string_view{};
     if (options_.verbose) {
         std::string line(prefix);
@@ -132,37 +154,41 @@ void CliObserver::OnLog(CFtpSession& session, const LogRecord& record) {
 }
 
 void CliObserver::RememberReply(const LogRecord& record) {
-    if (record.kind != LOG_REPLY) return;
     std::lock_guard lock(mutex_);
+    Touch();
+    if (record.kind != LOG_REPLY) return;
     // A reply's first chunk carries the prefix; later chunks continue it.
     if (record.prefix) replyText_.clear();
     replyText_ += record.text;
-}
-
-// The engine tells no one which file of a queue run it is moving; its log does. A file's
-// bytes are final when the server answers its transfer (the 226 comes after the data), and
-// the next file's counter is reset only after that, before its own commands.
-void CliObserver::CountTransfers(const CFtpSession& session, const LogRecord& record) {
-    if (record.kind != LOG_COMMAND && record.kind != LOG_REPLY) return;
-    std::lock_guard lock(mutex_);
-    if (record.kind == LOG_REPLY) {
-        if (tally_.transferring) tally_.lastFileBytes = session.bytesDone;
-        return;
-    }
-    tally_.transferring = false;
-    const std::string_view text = record.text;
-    if (!text.starts_with("retr ") && !text.starts_with("stor ")) return;
-    tally_.finishedBytes += tally_.lastFileBytes;
-    tally_.lastFileBytes = 0;
-    ++tally_.filesStarted;
-    tally_.transferring = true;
-    tally_.currentFile = LastComponent(TrimLine(text.substr(5)));
+    const std::string line = LastLine(replyText_);
+    if (line.starts_with('4') || line.starts_with('5')) refusal_ = line;
 }
 
 void CliObserver::OnListing(CFtpSession&, bool done, const ListingInfo& listing) {
-    if (!done || !listing.entries) return;
     std::lock_guard lock(mutex_);
-    lastListing_ = listing.entries;
+    Touch();
+    if (done && listing.entries) lastListing_ = listing;
+}
+
+void CliObserver::OnTransferStarted(CFtpSession&, const TransferInfo& transfer) {
+    std::lock_guard lock(mutex_);
+    Touch();
+    ++tally_.filesStarted;
+    tally_.currentFile = LastComponent(transfer.remotePath);
+}
+
+void CliObserver::OnTransferFinished(CFtpSession&, const TransferInfo& transfer, int result,
+                                     uint64_t bytesMoved) {
+    std::lock_guard lock(mutex_);
+    Touch();
+    ++tally_.filesFinished;
+    tally_.finishedBytes += bytesMoved;
+    if (transfer.itemId == 0) return;
+    if (result == kResultOk) {
+        failedItems_.erase(transfer.itemId);
+    } else {
+        failedItems_[transfer.itemId] = result;
+    }
 }
 
 void CliObserver::OnNotice(CFtpSession&, const std::string& text) {
@@ -172,15 +198,17 @@ void CliObserver::OnNotice(CFtpSession&, const std::string& text) {
 void CliObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
     {
         std::lock_guard lock(mutex_);
+        Touch();
         connected_ = connected;
     }
     changed_.notify_all();
 }
 
-void CliObserver::OnCommandFinished(CFtpSession&, RequestId, int commandCode, int result) {
+void CliObserver::OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) {
     {
         std::lock_guard lock(mutex_);
-        finished_.emplace_back(commandCode, result);
+        Touch();
+        finished_.push_back({request, commandCode, result});
     }
     changed_.notify_all();
 }

@@ -1,7 +1,8 @@
 // The command-line client's SessionObserver: prints the session log (all of it with -v, the
 // error lines otherwise), answers the worker's questions from the options, and hands command
 // results, the connection state, the last listing and the last server reply to the main
-// thread, which waits for them here.
+// thread, which waits for them here. It also counts the files the session moves, from the
+// transfer notifications, for the progress line and for the items that failed.
 //
 // Threads: the On... calls, Ask and AskOverwrite come from the session's worker; the Wait...
 // calls and accessors from the main thread; RequestInterrupt from the interrupt watcher.
@@ -13,11 +14,11 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "console.h"
 #include "session/session_observer.h"
@@ -43,31 +44,40 @@ public:
         int code = 0;    // the command that finished, for kFinished
         int result = 0;  // its result, for kFinished
     };
-
-    // The files a queue run has moved so far, as the session's log shows them: every RETR
-    // or STOR starts the next file.
-    struct TransferTally {
-        uint64_t filesStarted = 0;
-        bool transferring = false;   // the last file's transfer has not been answered yet
-        std::string currentFile;     // the name of the last file started
-        uint64_t finishedBytes = 0;  // bytes of the files before the last one
-        uint64_t lastFileBytes = 0;  // bytes of the last file when the server last replied
+    // A finished command a wait is for: `request` as PostCommand returned it, or
+    // kAnyRequest for a command the worker posts itself (the connect at start, the queue run
+    // it starts again after a reconnect).
+    static constexpr RequestId kAnyRequest = ~RequestId{0};
+    struct Awaited {
+        RequestId request = 0;
+        int code = 0;
     };
 
-    // [main] Forgets earlier command results; call before posting a command.
+    // The files the session has moved since the last ResetTally().
+    struct TransferTally {
+        uint64_t filesStarted = 0;
+        uint64_t filesFinished = 0;
+        std::string currentFile;     // the name of the file started last
+        uint64_t finishedBytes = 0;  // bytes moved by the transfers that ended
+    };
+
+    // [main] Forgets earlier command results and server refusals; call before posting.
     void ExpectCommand();
-    // [main] Waits until command `code` (or any of `codes`) finishes, an interrupt is
-    // requested (the request is consumed) or the deadline passes.
-    Wake WaitForCommandFinished(int code, Clock::time_point deadline = Clock::time_point::max());
-    Wake WaitForCommandFinished(std::initializer_list<int> codes,
-                                Clock::time_point deadline = Clock::time_point::max());
+    // [main] Waits until one of `awaited` finishes, an interrupt is requested (the request
+    // is consumed) or the deadline passes.
+    Wake WaitForCommandFinished(std::initializer_list<Awaited> awaited, Clock::time_point deadline);
     // [main] Waits until the control connection is down; false at the deadline.
     bool WaitForDisconnected(Clock::time_point deadline);
-    // [main] The text of the last listing that completed; the last reply line received.
-    std::shared_ptr<const FileEntryList> LastListing() const;  // never null
-    std::string LastReplyLine() const;
-    // [any thread] The transfer tally since the last ResetTally().
+    // [main] The last listing that completed (its entries never null).
+    ListingInfo LastListing() const;
+    // [main] The last negative (4xx or 5xx) reply line since ExpectCommand(); empty if none.
+    std::string LastRefusal() const;
+    // [any thread] When the session last reported anything.
+    Clock::time_point LastActivity() const;
+    // [any thread] The transfer tally since the last ResetTally(), and the result of the
+    // last failed transfer of queue item `itemId` (0 when none failed).
     TransferTally Tally() const;
+    int FailedTransferResult(uint64_t itemId) const;
     void ResetTally();
 
     // [any thread] Ctrl-C: wakes the main thread's wait.
@@ -77,28 +87,39 @@ public:
 
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnTransferStarted(CFtpSession&, const TransferInfo& transfer) override;
+    void OnTransferFinished(CFtpSession&, const TransferInfo& transfer, int result,
+                            uint64_t bytesMoved) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
-                           int result) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override;
     void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:
+    struct Finished {
+        RequestId request;
+        int code;
+        int result;
+    };
+
     int AnswerAsk(const std::string& text, int style);
     OverwriteAnswer AnswerOverwrite(const OverwriteQuestion& question);
     void RememberReply(const LogRecord& record);
-    void CountTransfers(const CFtpSession& session, const LogRecord& record);
+    void Touch();  // with mutex_ held
 
     Console& console_;
     const ObserverOptions options_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::pair<int, int>> finished_;  // (command code, result), oldest first
+    std::deque<Finished> finished_;  // oldest first
     bool connected_ = false;
     int interruptRequests_ = 0;
-    std::shared_ptr<const FileEntryList> lastListing_ = std::make_shared<FileEntryList>();
+    ListingInfo lastListing_{"", std::make_shared<FileEntryList>()};
     std::string replyText_;  // the reply being received or last received, as logged
+    std::string refusal_;    // the last negative reply line since ExpectCommand()
+    Clock::time_point lastActivity_ = Clock::now();
     TransferTally tally_;
+    std::map<uint64_t, int> failedItems_;  // queue item id -> result of its last failure
 };
 
 }  // namespace tarnwick::cli

@@ -1,8 +1,8 @@
 // The commands that work on a server: each checks its arguments, opens a session on the
-// target's site, runs through it and prints its result. The single commands (ls, get of a
-// file, put of files, rm of a file, rmdir, mkdir, rename) are posted one by one
-// (commands.cpp); whole trees (get and put of directories, rm of a directory, cache) and
-// queue files go through the session's transfer queue (tree_commands.cpp).
+// target's site, runs through it and prints its result. The single commands (ls, rm of a
+// file, rmdir, mkdir, rename) are posted one by one (commands.cpp); every transfer (get and
+// put of files and trees), rm of a directory, cache and queue files go through the session's
+// transfer queue, and so through the per-file retries (tree_commands.cpp).
 //
 // Threads: the main thread. The runner owns the interrupt watcher, the session of the moment
 // and its progress meter; the observer outlives every session.
@@ -36,30 +36,30 @@ public:
     // A command on a URL (ls, get, put, rm, rmdir, mkdir, rename, cache).
     int Run();
     // queue run FILE: every host's items, one host after the other in file order. The
-    // status is the highest result code of the hosts, but an interruption ends the run at
-    // once with 2.
+    // status is the worst result of the items (0 only if every item is done), an
+    // interruption ending the run at once with 2; the items not done are named on stderr.
     int RunQueueFile(const std::string& path);
 
 private:
     // Single commands (commands.cpp).
     int Ls();
     int Get();
-    int GetFile(const std::filesystem::path& localDir);
-    int Put();
     int DeleteFile();
     int MakeOrRemoveDir(int code);
     int Rename();
 
-    // Trees through the queue (tree_commands.cpp).
+    // Through the queue (tree_commands.cpp).
+    int GetFile(const std::filesystem::path& localDir);
+    int Put();
     int GetDirectory(const std::filesystem::path& localDir);
-    int PutDirectories(const std::vector<std::filesystem::path>& directories,
-                       const std::string& remoteDir);
     int DeleteDirectory();
     int CacheDirectory();
-    // Hands the items to the session's queue and runs it to its end; `what` names the
-    // operation in a failure line.
+    // Hands the items to the session's queue and runs it to its end; the result is the
+    // worst of the run's and of every item left undone, each of which is named on stderr.
+    // `what` names the operation in a failure line.
     int RunItems(const std::vector<std::shared_ptr<QueueItem>>& items,
                  std::optional<uint64_t> totalFiles, const std::string& what);
+    int ItemResult(const QueueItem& item, int runResult) const;
     // Forgets the cached listings below `remoteDir` of the target's host, so that a walk of
     // the tree sees what the server holds now, not what it held at the last visit.
     void ForgetCachedTree(const std::string& remoteDir) const;
@@ -69,7 +69,7 @@ private:
     int Open(SiteSetting site, const std::string& startDirectory);
     int Open(const std::string& startDirectory) { return Open(target_.site, startDirectory); }
     void CloseSession();
-    int Execute(const SessionCommand& command, const std::string& fileName = {});
+    int Execute(const SessionCommand& command);
     // Prints why `what` failed (unless --quiet) and passes the result on.
     int Failed(int result, const std::string& what);
     int Usage(const std::string& error);
@@ -87,5 +87,9 @@ private:
 
 // True for a remote path that names a file or directory below the root.
 bool NamesEntry(const std::string& path);
+// A result code in words, for a failure line.
+std::string ResultText(int result);
+// The worse of two exit statuses: an interruption first, else the higher result code.
+int Worse(int a, int b);
 
 }  // namespace tarnwick::cli

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -15,8 +16,6 @@
 namespace tarnwick::cli {
 
 namespace fs = std::filesystem;
-
-namespace {
 
 std::string ResultText(int result) {
     switch (result) {
@@ -35,13 +34,10 @@ std::string ResultText(int result) {
     }
 }
 
-// Results after which the next file of a put has no chance either.
-bool EndsBatch(int result) {
-    return result == kResultInterrupted || result == kResultTimedOut ||
-           result == kResultConnectionClosed || result == kResultGaveUp;
+int Worse(int a, int b) {
+    if (a == kResultInterrupted || b == kResultInterrupted) return kResultInterrupted;
+    return std::max(a, b);
 }
-
-}  // namespace
 
 bool NamesEntry(const std::string& path) {
     return !IsRootPath(StripTrailingSeparator(path));
@@ -74,15 +70,21 @@ int CommandRunner::Run() {
     return Rename();
 }
 
+// The session starts in the directory and lists it: that listing is the answer. Only when
+// the start-up could not list it (no such directory, a timeout) is the listing asked for
+// again, for the server's verdict.
 int CommandRunner::Ls() {
     const std::string dir = StripTrailingSeparator(target_.path);
     if (int result = Open(dir); result != kResultOk) return result;
-    SessionCommand list;
-    list.code = CmdList;
-    list.firstArg = dir;
-    if (int result = Execute(list); result != kResultOk) return Failed(result, "ls " + dir);
-    const auto entries = observer_.LastListing();
-    for (const FileEntry& entry : *entries) {
+    ListingInfo listing = observer_.LastListing();
+    if (!PathsEqual(listing.directory, dir.empty() ? "/" : dir)) {
+        SessionCommand list;
+        list.code = CmdList;
+        list.firstArg = dir;
+        if (int result = Execute(list); result != kResultOk) return Failed(result, "ls " + dir);
+        listing = observer_.LastListing();
+    }
+    for (const FileEntry& entry : *listing.entries) {
         const std::string line = FormatListingLine(entry) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
@@ -98,65 +100,6 @@ int CommandRunner::Get() {
         return Usage("get: not a directory: " + localDirText);
     }
     return target_.path.ends_with('/') ? GetDirectory(localDir) : GetFile(localDir);
-}
-
-int CommandRunner::GetFile(const fs::path& localDir) {
-    const std::string& path = target_.path;
-    if (!NamesEntry(path)) return Usage("get: the URL names no file");
-    std::error_code code;
-    const fs::path localFile = localDir / LastComponent(path);
-    const bool existed = fs::exists(fs::symlink_status(localFile, code));
-
-    if (int result = Open(ParentPath(path)); result != kResultOk) return result;
-    SessionCommand download;
-    download.code = CmdDownload;
-    download.firstArg = path;
-    download.secondArg = localDir.string();
-    download.remoteSize = -1;  // the worker looks it up in the listing of the directory
-    const int result = Execute(download, LastComponent(path));
-    if (result == kResultOk) return kResultOk;
-    // A refused or broken download of a new file must not leave an empty file behind that
-    // looks like a downloaded empty file. Partial data is kept for a later resume.
-    if (!existed && fs::is_regular_file(localFile, code) && fs::file_size(localFile, code) == 0) {
-        fs::remove(localFile, code);
-    }
-    return Failed(result, "get " + path);
-}
-
-// Files are sent one by one, then the directories go through the queue together.
-int CommandRunner::Put() {
-    const std::vector<std::string> paths(options_.arguments.begin(), options_.arguments.end() - 1);
-    std::vector<fs::path> files;
-    std::vector<fs::path> directories;
-    for (const std::string& path : paths) {
-        std::error_code code;
-        const fs::path local = fs::absolute(path, code).lexically_normal();
-        if (code || !fs::exists(local, code)) return Usage("put: no such file: " + path);
-        if (fs::is_directory(local, code)) {
-            directories.push_back(local);
-        } else if (fs::is_regular_file(local, code)) {
-            files.push_back(local);
-        } else {
-            return Usage("put: neither a regular file nor a directory: " + path);
-        }
-    }
-    const std::string remoteDir = StripTrailingSeparator(target_.path);
-    if (int result = Open(remoteDir); result != kResultOk) return result;
-    int firstFailure = kResultOk;
-    for (const fs::path& local : files) {
-        SessionCommand upload;
-        upload.code = CmdUpload;
-        upload.secondArg = local.string();
-        upload.firstArg = remoteDir;
-        const int result = Execute(upload, local.filename().string());
-        if (result == kResultOk) continue;
-        Failed(result, "put " + local.string());
-        if (firstFailure == kResultOk) firstFailure = result;
-        if (EndsBatch(result)) return firstFailure;
-    }
-    if (directories.empty()) return firstFailure;
-    const int result = PutDirectories(directories, remoteDir);
-    return firstFailure != kResultOk ? firstFailure : result;
 }
 
 int CommandRunner::DeleteFile() {
@@ -220,17 +163,15 @@ void CommandRunner::CloseSession() {
     session_.reset();
 }
 
-int CommandRunner::Execute(const SessionCommand& command, const std::string& fileName) {
-    if (meter_) meter_->SetFileName(fileName);
+int CommandRunner::Execute(const SessionCommand& command) {
     return session_->Run(command);
 }
 
 int CommandRunner::Failed(int result, const std::string& what) {
     std::string reason = ResultText(result);
-    // The server's word on a refusal or failure, when its last reply was a negative one.
-    const std::string reply = Printable(observer_.LastReplyLine());
-    if ((result == kResultFailed || result == kResultRefused) &&
-        (reply.starts_with('4') || reply.starts_with('5'))) {
+    // The server's word on a refusal or failure, when it said no.
+    const std::string reply = Printable(observer_.LastRefusal());
+    if ((result == kResultFailed || result == kResultRefused) && !reply.empty()) {
         reason += " (" + reply + ")";
     }
     if (!options_.quiet) console_.WriteLine("tarnwick-cli: " + what + ": " + reason);

@@ -5,7 +5,7 @@ namespace tarnwick::cli {
 InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
     : onInterrupt_(std::move(onInterrupt)) {
     sigemptyset(&interrupt_);
-    sigaddset(&interrupt_, SIGINT);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupt_, signal);
     ::pthread_sigmask(SIG_BLOCK, &interrupt_, &previousMask_);
     thread_ = std::thread([this] { Watch(); });
 }

@@ -67,11 +67,6 @@ ProgressMeter::~ProgressMeter() {
     console_.ClearProgress();
 }
 
-void ProgressMeter::SetFileName(std::string name) {
-    std::lock_guard lock(mutex_);
-    fileName_ = std::move(name);
-}
-
 void ProgressMeter::StartQueue(std::optional<uint64_t> totalFiles) {
     std::lock_guard lock(mutex_);
     queueMode_ = true;
@@ -91,14 +86,14 @@ void ProgressMeter::Run(std::stop_token stop) {
 
 // Called with mutex_ held.
 void ProgressMeter::Tick(bool& shown) {
-    const CliObserver::TransferTally tally =
-        queueMode_ ? observer_.Tally() : CliObserver::TransferTally{};
-    const bool inQueue = queueMode_ && tally.filesStarted > 0;
-    if (!session_.transferInProgress) {
+    if (!queueMode_) return;
+    const CliObserver::TransferTally tally = observer_.Tally();
+    const ProgressSnapshot progress = session_.Progress();
+    if (!progress.transferring) {
         samples_.clear();
         haveLast_ = false;
-        if (inQueue) {
-            console_.ShowProgress(QueuePart(tally));
+        if (tally.filesStarted > 0) {
+            console_.ShowProgress(QueuePart(tally, progress));
             shown = true;
         } else if (shown) {
             console_.ClearProgress();
@@ -106,25 +101,27 @@ void ProgressMeter::Tick(bool& shown) {
         }
         return;
     }
-    const uint64_t done = session_.bytesDone;
-    const double speed = Speed(done);
-    std::string line = FormatProgressLine(Printable(inQueue ? tally.currentFile : fileName_), done,
-                                          session_.fileSize, speed);
-    if (inQueue) line += "  |  " + QueuePart(tally);
+    const double speed = Speed(progress.bytesDone);
+    const uint64_t size = progress.fileSize > 0 ? static_cast<uint64_t>(progress.fileSize) : 0;
+    std::string line =
+        FormatProgressLine(Printable(progress.currentFile), progress.bytesDone, size, speed);
+    line += "  |  " + QueuePart(tally, progress);
     console_.ShowProgress(line);
     shown = true;
 }
 
 // Called with mutex_ held.
-std::string ProgressMeter::QueuePart(const CliObserver::TransferTally& tally) const {
-    const bool moving = session_.transferInProgress;
-    const uint64_t filesDone = tally.filesStarted - (moving ? 1 : 0);
-    const uint64_t bytes =
-        tally.finishedBytes + (moving ? session_.bytesDone.load() : tally.lastFileBytes);
+std::string ProgressMeter::QueuePart(const CliObserver::TransferTally& tally,
+                                     const ProgressSnapshot& progress) const {
+    // The bytes of this attempt: a resumed file's snapshot counts from its offset.
+    const uint64_t moving = progress.transferring && progress.bytesDone > progress.resumeOffset
+                                ? progress.bytesDone - progress.resumeOffset
+                                : 0;
+    const uint64_t bytes = tally.finishedBytes + moving;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - queueStart_).count();
     const double speed = seconds > 0 ? static_cast<double>(bytes) / seconds : -1;
-    return FormatQueueProgress(filesDone, totalFiles_, bytes, speed);
+    return FormatQueueProgress(tally.filesFinished, totalFiles_, bytes, speed);
 }
 
 double ProgressMeter::Speed(uint64_t bytesDone) {

@@ -1,11 +1,10 @@
-// The progress line of a transfer: file name, percent, bytes and speed, redrawn about four
-// times a second on stderr from the session's atomic counters; during a queue run followed by
-// the queue's part: files done (of how many, when known), bytes and mean speed of the run.
+// The progress line of a queue run: the file moving with its percent, bytes and speed, redrawn
+// about four times a second on stderr from the session's progress snapshot, followed by the
+// run's part: files done (of how many, when known), bytes and mean speed of the run.
 //
-// Threads: constructed, renamed and destroyed on the main thread; its own timer thread reads
-// the session's atomics (bytesDone, fileSize, transferInProgress) and the observer's transfer
-// tally, and draws on the console. The session, the observer and the console must outlive
-// the meter.
+// Threads: constructed, started and destroyed on the main thread; its own timer thread reads
+// the session's Progress() and the observer's transfer tally, and draws on the console. The
+// session, the observer and the console must outlive the meter.
 #pragma once
 
 #include <condition_variable>
@@ -40,25 +39,22 @@ public:
     ProgressMeter(const ProgressMeter&) = delete;
     ProgressMeter& operator=(const ProgressMeter&) = delete;
 
-    // The file the next transfer is about (the session's own field is the worker's).
-    void SetFileName(std::string name);
-    // A queue run starts (the observer's tally freshly reset): the file names come from the
-    // tally, and the queue's part follows. `totalFiles`: the files the run will move, when
-    // known beforehand.
+    // A queue run starts (the observer's tally freshly reset). `totalFiles`: the files the
+    // run will move, when known beforehand.
     void StartQueue(std::optional<uint64_t> totalFiles);
 
 private:
     void Run(std::stop_token stop);
     void Tick(bool& shown);
     double Speed(uint64_t bytesDone);
-    std::string QueuePart(const CliObserver::TransferTally& tally) const;
+    std::string QueuePart(const CliObserver::TransferTally& tally,
+                          const ProgressSnapshot& progress) const;
 
     const CFtpSession& session_;
     const CliObserver& observer_;
     Console& console_;
     std::mutex mutex_;
     std::condition_variable_any wake_;
-    std::string fileName_;
     // The queue run being shown, if any.
     bool queueMode_ = false;
     std::optional<uint64_t> totalFiles_;

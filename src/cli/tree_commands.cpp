@@ -1,5 +1,5 @@
-// The commands that go through the session's transfer queue: whole directories and queue
-// files. See command_runner.h.
+// The commands that go through the session's transfer queue: every transfer, whole-tree
+// deletes, cache walks and queue files. See command_runner.h.
 #include <algorithm>
 #include <map>
 #include <system_error>
@@ -80,13 +80,45 @@ void RemoveEmptyFailedDownloads(const std::vector<std::pair<const QueueItem*, fs
     }
 }
 
-// The worse of two exit statuses: an interruption first, else the higher result code.
-int Worse(int a, int b) {
-    if (a == kResultInterrupted || b == kResultInterrupted) return kResultInterrupted;
-    return std::max(a, b);
+// An item as the user named it: the local side of an upload, else the remote side.
+std::string ItemName(const QueueItem& item) {
+    return Printable(item.operation == QueueOperation::kUpload ? item.clientPath : item.serverPath);
 }
 
 }  // namespace
+
+// A single file goes through the queue like a tree, so that it gets the same retries.
+int CommandRunner::GetFile(const fs::path& localDir) {
+    const std::string& path = target_.path;
+    if (!NamesEntry(path)) return Usage("get: the URL names no file");
+    if (int result = Open(ParentPath(path)); result != kResultOk) return result;
+    const ItemList items{MakeQueueItem(QueueOperation::kDownload, localDir.string(), path)};
+    return RunItems(items, 1, "get " + path);
+}
+
+// Files and directories go through the queue together, in the order given.
+int CommandRunner::Put() {
+    const std::vector<std::string> paths(options_.arguments.begin(), options_.arguments.end() - 1);
+    const std::string remoteDir = StripTrailingSeparator(target_.path);
+    ItemList items;
+    for (const std::string& path : paths) {
+        std::error_code code;
+        const fs::path local = fs::absolute(path, code).lexically_normal();
+        if (code || !fs::exists(local, code)) return Usage("put: no such file: " + path);
+        if (fs::is_directory(local, code)) {
+            const std::string directory = StripTrailingSeparator(local.string());
+            items.push_back(MakeQueueItem(QueueOperation::kUpload, directory, remoteDir,
+                                          kUnknownSize, DirectoryKind(directory)));
+        } else if (fs::is_regular_file(local, code)) {
+            items.push_back(MakeQueueItem(QueueOperation::kUpload, local.string(), remoteDir,
+                                          static_cast<int64_t>(fs::file_size(local, code))));
+        } else {
+            return Usage("put: neither a regular file nor a directory: " + path);
+        }
+    }
+    if (int result = Open(remoteDir); result != kResultOk) return result;
+    return RunItems(items, FilesToMove(items), "put");
+}
 
 int CommandRunner::GetDirectory(const fs::path& localDir) {
     const std::string remoteDir = StripTrailingSeparator(target_.path);
@@ -98,17 +130,6 @@ int CommandRunner::GetDirectory(const fs::path& localDir) {
     const ItemList items{MakeQueueItem(QueueOperation::kDownload, localDir.string(), remoteDir,
                                        kUnknownSize, DirectoryKind(remoteDir))};
     return RunItems(items, std::nullopt, "get " + remoteDir + "/");
-}
-
-int CommandRunner::PutDirectories(const std::vector<fs::path>& directories,
-                                  const std::string& remoteDir) {
-    ItemList items;
-    for (const fs::path& directory : directories) {
-        const std::string local = StripTrailingSeparator(directory.string());
-        items.push_back(MakeQueueItem(QueueOperation::kUpload, local, remoteDir, kUnknownSize,
-                                      DirectoryKind(local)));
-    }
-    return RunItems(items, FilesToMove(items), "put");
 }
 
 int CommandRunner::DeleteDirectory() {
@@ -137,9 +158,33 @@ int CommandRunner::RunItems(const ItemList& items, std::optional<uint64_t> total
     for (const auto& item : items) queue.Append(item);
     observer_.ResetTally();
     if (meter_) meter_->StartQueue(totalFiles);
-    const int result = session_->RunQueue();
-    RemoveEmptyFailedDownloads(newTargets, queue.Snapshot());
+    int result = session_->RunQueue();
+    const TransferQueue::ItemList remaining = queue.Snapshot();
+    RemoveEmptyFailedDownloads(newTargets, remaining);
+    for (const auto& item : remaining) {
+        const int itemResult = ItemResult(*item, result);
+        result = Worse(result, itemResult);
+        if (!options_.quiet) {
+            console_.WriteLine("tarnwick-cli: not done: " + ItemName(*item) + ": " +
+                               ResultText(itemResult));
+        }
+    }
     return result == kResultOk ? result : Failed(result, what);
+}
+
+// What became of an item the run left in the queue: the result of its last failed transfer
+// when one failed; else a refusal for an item stopped before its last cycle without an
+// interruption (the run stops only those at once); else the run's own result, or a failure.
+int CommandRunner::ItemResult(const QueueItem& item, int runResult) const {
+    if (const int failed = observer_.FailedTransferResult(item.id); failed != kResultOk) {
+        return failed;
+    }
+    const bool interrupted = runResult == kResultInterrupted || session_->Interrupted();
+    const bool lastCycleReached = item.failures > context_.settings.errorRetry;
+    if (item.State() == QueueState::kStopped && !interrupted && !lastCycleReached) {
+        return kResultRefused;
+    }
+    return runResult != kResultOk ? runResult : kResultFailed;
 }
 
 void CommandRunner::ForgetCachedTree(const std::string& remoteDir) const {

@@ -44,7 +44,8 @@ protected:
     // Writes the settings file: "Name=value" lines of the settings group.
     void WriteSettings(const std::string& lines) const;
 
-    std::filesystem::path scratch = MakeScratchDirectory();
+    tarnwick::testing::ScratchDirectory scratchDirectory;  // removed with the test
+    std::filesystem::path scratch = scratchDirectory.path();
     std::filesystem::path home = scratch / "home";
     std::filesystem::path config = scratch / "config";
 };

@@ -8,10 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -154,24 +151,6 @@ CliResult CliProcess::Wait(std::chrono::milliseconds limit) {
     EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("runtime error:"), std::string::npos) << result.err;
     return result;
-}
-
-fs::path MakeScratchDirectory() {
-    const char* base = std::getenv("TARNWICK_TEST_TMP");
-    fs::path root = base != nullptr ? base : fs::temp_directory_path();
-    fs::create_directories(root);
-    std::string pattern = (root / "cli-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    return pattern;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace tarnwick::test

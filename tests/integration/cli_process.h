@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_directory.h"
+
 namespace tarnwick::test {
 
 struct CliResult {
@@ -48,10 +50,7 @@ private:
     std::filesystem::path errPath_;
 };
 
-// A fresh directory below TARNWICK_TEST_TMP (or the system's temporary directory).
-std::filesystem::path MakeScratchDirectory();
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+using tarnwick::testing::ReadFile;
+using tarnwick::testing::WriteFile;
 
 }  // namespace tarnwick::test

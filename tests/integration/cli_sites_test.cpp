@@ -71,10 +71,8 @@ TEST_F(CliSitesTest, CredentialsComeFromTheUrlTheOptionsTheSiteFileOrAnonymous) 
         }
         WriteSites(sites);
         ScriptLogin(server, "/pub", c.user, c.password);
-        for (int i = 0; i < 2; ++i) {
-            server.Expect("pasv").Passive();
-            server.Expect("list").Reply("150 here\r\n").SendData("").Reply("226 done\r\n");
-        }
+        server.Expect("pasv").Passive();
+        server.Expect("list").Reply("150 here\r\n").SendData("").Reply("226 done\r\n");
         server.Expect("quit").Reply("221 bye\r\n");
 
         std::vector<std::string> args = c.args;

@@ -133,8 +133,8 @@ TEST_F(CliTreeTest, CacheFillsTheCacheAndSearchFindsTheFilesOffline) {
 }
 
 // The queue file names only the host: the port and the login come from site.dat. One item is
-// refused: everything else arrives, the status says that something did not, and the refused
-// download leaves no empty file behind.
+// refused: everything else arrives, the status is the refusal's although later items
+// succeeded, stderr names the item, and the refused download leaves no empty file behind.
 TEST_F(CliTreeTest, QueueRunMovesEveryItemOfTheFile) {
     ASSERT_TRUE(real.Running()) << real.Error();
     const std::string data = Pattern(250'000);
@@ -158,7 +158,9 @@ TEST_F(CliTreeTest, QueueRunMovesEveryItemOfTheFile) {
     ASSERT_EQ(SaveQueues(file.string(), sections).write, AtomicWriteResult::kWritten);
 
     const CliResult result = Run({"--retry-delay", "0", "queue", "run", file.string()});
-    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.status, 6) << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "tarnwick-cli: not done: /missing.bin: refused"))
+        << result.err;
     EXPECT_EQ(ReadFile(scratch / "down" / "d.bin"), data);
     EXPECT_FALSE(fs::exists(scratch / "down" / "missing.bin"));
     EXPECT_EQ(Tree(real.Root() / "tree"), Tree(scratch / "tree"));

@@ -16,28 +16,12 @@ namespace tarnwick::test {
 
 namespace {
 
-// A resolved numeric address; `length` 0 when the text was not a numeric address.
-struct SocketAddress {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    int family() const { return storage.ss_family; }
-};
-
-SocketAddress MakeAddress(std::string_view host, uint16_t port) {
-    SocketAddress address;
-    const std::string text(host);
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
-    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        address.length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        address.length = sizeof(sockaddr_in6);
-    }
-    return address;
+// A numeric IPv4 address; false when the text is not one.
+bool MakeAddress(std::string_view host, uint16_t port, sockaddr_in& address) {
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    return inet_pton(AF_INET, std::string(host).c_str(), &address.sin_addr) == 1;
 }
 
 // Milliseconds to pass to poll() for a deadline: -1 for none, rounded up so that a wait
@@ -98,27 +82,21 @@ IoStatus SleepUntil(Deadline deadline, int wakeFd) {
 }
 
 bool IsLoopbackAddress(std::string_view numericHost) {
-    const SocketAddress address = MakeAddress(numericHost, 0);
-    if (address.length == 0) return false;
-    if (address.family() == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address.storage);
-        return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
-    }
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.storage);
-    return IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
+    sockaddr_in address;
+    return MakeAddress(numericHost, 0, address) && (ntohl(address.sin_addr.s_addr) >> 24) == 127;
 }
 
 UniqueFd ListenLoopback(std::string_view host, uint16_t port, int backlog) {
-    const SocketAddress address = MakeAddress(host, port);
-    if (address.length == 0 || !IsLoopbackAddress(host)) {
+    sockaddr_in address;
+    if (!MakeAddress(host, port, address) || !IsLoopbackAddress(host)) {
         errno = EINVAL;
         return {};
     }
-    UniqueFd fd(socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd) return {};
     const int on = 1;
     setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0 ||
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd.Get(), backlog) != 0) {
         return {};
     }
@@ -126,24 +104,20 @@ UniqueFd ListenLoopback(std::string_view host, uint16_t port, int backlog) {
 }
 
 uint16_t LocalPort(int fd) {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return 0;
-    if (storage.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
-    }
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
 }
 
 IoStatus ConnectLoopback(std::string_view host, uint16_t port, Deadline deadline, UniqueFd& out,
                          int wakeFd) {
     out.Reset();
-    const SocketAddress address = MakeAddress(host, port);
-    if (address.length == 0 || !IsLoopbackAddress(host)) return IoStatus::kFailed;
-    UniqueFd fd(socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in address;
+    if (!MakeAddress(host, port, address) || !IsLoopbackAddress(host)) return IoStatus::kFailed;
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd) return IoStatus::kFailed;
-    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) !=
-        0) {
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS) return IoStatus::kFailed;
         const IoStatus waited = WaitFd(fd.Get(), POLLOUT, deadline, wakeFd);
         if (waited != IoStatus::kOk) return waited;

@@ -1,5 +1,5 @@
-// Small POSIX socket helpers shared by the test servers and their self-tests. Everything is
-// loopback only (127.0.0.1 or ::1), every socket is non-blocking, and every wait has a deadline
+// Small POSIX socket helpers shared by the test servers. Everything is IPv4 loopback only
+// (127.0.0.0/8), every socket is non-blocking, and every wait has a deadline
 // and can be broken by an optional wake descriptor (a pipe that becomes readable on stop).
 // No shared state: any thread may call these functions on descriptors it owns.
 #pragma once
@@ -62,10 +62,10 @@ IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd = -1);
 // Sleeps until the deadline; kStopped when the wake descriptor fired first, else kOk.
 IoStatus SleepUntil(Deadline deadline, int wakeFd);
 
-// True for 127.0.0.0/8 and ::1: the only peers tests may talk to.
+// True for 127.0.0.0/8: the only peers tests may talk to.
 bool IsLoopbackAddress(std::string_view numericHost);
 
-// A listening TCP socket on `host` (numeric loopback address), port 0 = chosen by the system.
+// A listening TCP socket on `host` (numeric IPv4 loopback address), port 0 = chosen by the system.
 // Invalid on failure (errno tells why).
 UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t port = 0, int backlog = 16);
 

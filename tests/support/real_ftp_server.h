@@ -40,8 +40,6 @@ public:
     uint16_t Port() const { return port_; }
     // The directory served as "/": tests create and compare files here directly.
     const std::filesystem::path& Root() const { return root_; }
-    // The server's own log (one line per command and transfer), for diagnosing failures.
-    const std::filesystem::path& LogPath() const { return logPath_; }
 
     // Stops the server and starts it again on the same port; open connections are cut.
     bool Restart();
@@ -53,11 +51,10 @@ private:
     bool Fail(std::string reason);
     bool ReadAnnouncedPort(Deadline deadline);
     bool WaitUntilServing(Deadline deadline);
-    std::string LogTail() const;
 
     std::filesystem::path directory_;
     std::filesystem::path root_;
-    std::filesystem::path logPath_;
+    std::filesystem::path logPath_;  // the server's stderr, quoted when it fails to start
     pid_t pid_ = -1;
     UniqueFd stdinPipe_;   // held open while the server runs; its end of file stops the server
     UniqueFd stdoutPipe_;  // the server announces its port here

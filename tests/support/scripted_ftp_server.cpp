@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -22,6 +22,10 @@ namespace tarnwick::test {
 namespace {
 
 using std::chrono::milliseconds;
+
+constexpr milliseconds kStepTimeout{10'000};  // bounds every wait of the server
+constexpr size_t kMaxLineLength = 64 * 1024;
+constexpr size_t kFloodLimit = size_t{64} << 20;
 
 // The actions a step can carry; see ScriptStep for their meaning.
 struct SendReply {
@@ -62,50 +66,18 @@ struct ConnectionScript {
     std::vector<Step> steps;
 };
 
-// A line as failure messages show it: quoted, control characters escaped, long lines cut.
+// A line as failure messages show it: quoted, line ends escaped, long lines cut.
 std::string Quote(std::string_view text) {
     constexpr size_t kShown = 160;
     std::string quoted = "\"";
     for (const char c : text.substr(0, kShown)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            quoted += "\\r";
-        } else if (c == '\n') {
-            quoted += "\\n";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            constexpr char kHex[] = "0123456789abcdef";
-            quoted += "\\x";
-            quoted += kHex[byte >> 4];
-            quoted += kHex[byte & 15];
-        } else {
-            quoted += c;
-        }
+        quoted += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
     }
-    quoted += text.size() > kShown ? "\"..." : "\"";
-    return quoted;
+    return quoted + (text.size() > kShown ? "\"..." : "\"");
 }
 
 std::string Milliseconds(milliseconds duration) {
     return std::to_string(duration.count()) + " ms";
-}
-
-std::optional<unsigned> ParseNumber(std::string_view text, unsigned max) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty() || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    for (;;) {
-        const size_t end = text.find(separator);
-        parts.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) return parts;
-        text.remove_prefix(end + 1);
-    }
 }
 
 struct DataAddress {
@@ -113,40 +85,19 @@ struct DataAddress {
     uint16_t port = 0;
 };
 
-// "port h1,h2,h3,h4,p1,p2" or "eprt |1|127.0.0.1|5282|" (either case).
-std::optional<DataAddress> ParseDataAddress(std::string_view line) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return std::nullopt;
-    std::string verb(line.substr(0, blank));
-    std::transform(verb.begin(), verb.end(), verb.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    std::string_view argument = line.substr(blank + 1);
-    while (!argument.empty() && argument.back() == ' ') argument.remove_suffix(1);
-
-    if (verb == "port") {
-        const auto fields = Split(argument, ',');
-        if (fields.size() != 6) return std::nullopt;
-        unsigned numbers[6];
-        for (size_t i = 0; i < 6; ++i) {
-            const auto number = ParseNumber(fields[i], 255);
-            if (!number) return std::nullopt;
-            numbers[i] = *number;
-        }
-        DataAddress address;
-        for (size_t i = 0; i < 4; ++i) {
-            address.host += (i ? "." : "") + std::to_string(numbers[i]);
-        }
-        address.port = static_cast<uint16_t>(numbers[4] * 256 + numbers[5]);
-        return address;
+// "port h1,h2,h3,h4,p1,p2" (either case).
+std::optional<DataAddress> ParseDataAddress(const std::string& line) {
+    unsigned n[6];
+    char end = 0;
+    if (strncasecmp(line.c_str(), "port ", 5) != 0 ||
+        std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u%c", &n[0], &n[1], &n[2], &n[3], &n[4],
+                    &n[5], &end) != 6 ||
+        std::any_of(n, n + 6, [](unsigned v) { return v > 255; })) {
+        return std::nullopt;
     }
-    if (verb == "eprt" && !argument.empty()) {
-        const auto fields = Split(argument, argument.front());
-        if (fields.size() != 5 || !fields[4].empty()) return std::nullopt;
-        const auto port = ParseNumber(fields[3], 65535);
-        if (!port) return std::nullopt;
-        return DataAddress{std::string(fields[2]), static_cast<uint16_t>(*port)};
-    }
-    return std::nullopt;
+    return DataAddress{std::to_string(n[0]) + "." + std::to_string(n[1]) + "." +
+                           std::to_string(n[2]) + "." + std::to_string(n[3]),
+                       static_cast<uint16_t>(n[4] * 256 + n[5])};
 }
 
 std::string PassiveReply(std::string host, uint16_t port) {
@@ -160,9 +111,6 @@ std::string PassiveReply(std::string host, uint16_t port) {
 // State shared by the test's threads and the server thread; every member after `mutex` is
 // guarded by it. The descriptors are set before the thread starts and never change.
 struct ScriptedFtpServer::Shared {
-    explicit Shared(ScriptOptions scriptOptions) : options(scriptOptions) {}
-
-    const ScriptOptions options;
     UniqueFd listener;
     uint16_t port = 0;
     UniqueFd wakeRead;  // readable once the server is being destroyed
@@ -224,8 +172,7 @@ struct ScriptedFtpServer::Shared {
 // functions (and the descriptors, which are constant while it runs).
 class ScriptedFtpServer::Runner {
 public:
-    explicit Runner(Shared& shared)
-        : shared_(shared), wake_(shared.wakeRead.Get()), timeout_(shared.options.stepTimeout) {}
+    explicit Runner(Shared& shared) : shared_(shared), wake_(shared.wakeRead.Get()) {}
 
     void Run();
 
@@ -277,7 +224,7 @@ private:
 
     Shared& shared_;
     const int wake_;
-    const milliseconds timeout_;
+    const milliseconds timeout_ = kStepTimeout;
 };
 
 void ScriptedFtpServer::Runner::Run() {
@@ -391,11 +338,7 @@ void ScriptedFtpServer::Runner::HandleLingeringLine(Connection& connection, cons
     shared_.Record(line);
     if (stalled) return;  // a stalled server hears but never answers
     Fail(connection, "an unexpected command after the end of the script: " + Quote(line));
-    if (shared_.options.closeOnUnexpected) {
-        connection.control.Reset();
-    } else {
-        Send(connection.control.Get(), "500 unexpected\r\n");
-    }
+    Send(connection.control.Get(), "500 unexpected\r\n");
 }
 
 IoStatus ScriptedFtpServer::Runner::ReadLine(Connection& connection, Deadline deadline,
@@ -412,9 +355,9 @@ IoStatus ScriptedFtpServer::Runner::ReadLine(Connection& connection, Deadline de
             }
             return IoStatus::kOk;
         }
-        if (connection.input.size() > shared_.options.maxLineLength) {
-            Fail(connection, "a command line longer than " +
-                                 std::to_string(shared_.options.maxLineLength) + " bytes");
+        if (connection.input.size() > kMaxLineLength) {
+            Fail(connection,
+                 "a command line longer than " + std::to_string(kMaxLineLength) + " bytes");
             return IoStatus::kFailed;
         }
         const IoStatus status =
@@ -440,10 +383,6 @@ ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::ReadExpected(Connecti
         shared_.Record(line);
         if (step.matches(line)) return Flow::kContinue;
         Fail(connection, "expected " + step.expected + ", got " + Quote(line));
-        if (shared_.options.closeOnUnexpected) {
-            connection.control.Reset();
-            return Flow::kEnded;
-        }
         Send(connection.control.Get(), "500 unexpected\r\n");
     }
 }
@@ -606,8 +545,7 @@ ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection&, const
 ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
                                                               const FloodControl& action,
                                                               const std::string&) {
-    for (size_t sent = 0; sent < shared_.options.floodLimit && !action.line.empty();
-         sent += action.line.size()) {
+    for (size_t sent = 0; sent < kFloodLimit && !action.line.empty(); sent += action.line.size()) {
         const IoStatus status = Send(connection.control.Get(), action.line);
         if (status == IoStatus::kStopped) return Flow::kStopped;
         if (status != IoStatus::kOk) break;  // the client gave up: closed, reset or stopped reading
@@ -670,8 +608,7 @@ ScriptStep& ScriptStep::Flood(std::string line) {
     return Add(FloodControl{std::move(line)});
 }
 
-ScriptedFtpServer::ScriptedFtpServer(ScriptOptions options)
-    : shared_(std::make_unique<Shared>(options)) {
+ScriptedFtpServer::ScriptedFtpServer() : shared_(std::make_unique<Shared>()) {
     int wake[2];
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         shared_->failures.push_back(std::string("cannot create a pipe: ") + std::strerror(errno));
@@ -711,19 +648,19 @@ ScriptStep ScriptedFtpServer::Greeting(std::string bytes) {
 
 ScriptStep ScriptedFtpServer::Expect(std::string line) {
     std::string expected = Quote(line);
-    return ExpectMatch(std::move(expected),
-                       [line = std::move(line)](std::string_view got) { return got == line; });
+    return AddStep(std::move(expected),
+                   [line = std::move(line)](std::string_view got) { return got == line; });
 }
 
 ScriptStep ScriptedFtpServer::ExpectPrefix(std::string prefix) {
     std::string expected = "a line starting with " + Quote(prefix);
-    return ExpectMatch(std::move(expected), [prefix = std::move(prefix)](std::string_view got) {
+    return AddStep(std::move(expected), [prefix = std::move(prefix)](std::string_view got) {
         return got.substr(0, prefix.size()) == prefix;
     });
 }
 
-ScriptStep ScriptedFtpServer::ExpectMatch(std::string description,
-                                          std::function<bool(std::string_view)> match) {
+ScriptStep ScriptedFtpServer::AddStep(std::string description,
+                                      std::function<bool(std::string_view)> match) {
     std::lock_guard lock(shared_->mutex);
     auto& steps = shared_->scripts.back().steps;
     steps.push_back(Step{std::move(description), std::move(match), {}});
@@ -741,7 +678,7 @@ bool ScriptedFtpServer::WaitDone(std::optional<milliseconds> timeout) {
     const auto finished = [this] {
         return !shared_->failures.empty() || shared_->walkedConnections >= shared_->scripts.size();
     };
-    shared_->changed.wait_for(lock, timeout.value_or(shared_->options.stepTimeout), finished);
+    shared_->changed.wait_for(lock, timeout.value_or(kStepTimeout), finished);
     return shared_->failures.empty() && shared_->walkedConnections >= shared_->scripts.size();
 }
 

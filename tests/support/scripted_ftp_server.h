@@ -15,9 +15,8 @@
 //     EXPECT_EQ(srv.Transcript(), (std::vector<std::string>{"user anonymous", ...}));
 //
 // A command that does not match the current step is a failure (see Failures()); the server
-// answers "500 unexpected" and keeps expecting the same step, or closes the connection when
-// ScriptOptions::closeOnUnexpected is set. Every wait of the server is bounded by
-// ScriptOptions::stepTimeout; the destructor stops the thread and closes every socket at once,
+// answers "500 unexpected" and keeps expecting the same step. Every wait of the server is
+// bounded (10 s a step); the destructor stops the thread and closes every socket at once,
 // whether the script finished or not.
 //
 // Threads: build the script and read the results from any thread (all state is guarded by a
@@ -37,19 +36,6 @@
 #include <vector>
 
 namespace tarnwick::test {
-
-struct ScriptOptions {
-    // Bounds each wait for a connection, a command, a data connection, received data or a
-    // blocked send, and how long a stalled connection is kept open.
-    std::chrono::milliseconds stepTimeout{10'000};
-    // On an unexpected command: false answers "500 unexpected\r\n" and keeps waiting for the
-    // expected one; true closes the control connection (its remaining steps are not run).
-    bool closeOnUnexpected = false;
-    // Longest accepted command line; a longer one is a failure and ends the connection.
-    size_t maxLineLength = 64 * 1024;
-    // Bytes a Flood() sends at most before it gives up on the client.
-    size_t floodLimit = size_t{64} << 20;
-};
 
 struct PassiveOptions {
     // Address announced in the 227 reply (dotted IPv4). Empty: the listener's own address,
@@ -84,7 +70,7 @@ public:
     // PASV: opens a data listener on 127.0.0.1, port 0, and replies
     // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)\r\n".
     ScriptStep& Passive(PassiveOptions options = {});
-    // PORT or EPRT: takes the data address from the matched command line (loopback only;
+    // PORT: takes the data address from the matched command line (loopback only;
     // anything else is a failure). Sends no reply: add one. The server connects only when a
     // data action needs the connection, so a PORT step without data actions never connects.
     ScriptStep& Active();
@@ -100,10 +86,10 @@ public:
     ScriptStep& Drop();   // orderly close
     ScriptStep& Reset();  // close with RST
     // Sends nothing more: keeps the connection open (recording what the client sends) until
-    // the client closes it, the next scripted connection arrives or stepTimeout passes.
+    // the client closes it, the next scripted connection arrives or the step bound passes.
     ScriptStep& Stall();
     // Sends `line` over and over (a reply that never ends) until the client closes the
-    // connection or stops reading, or floodLimit bytes were sent; then closes.
+    // connection or stops reading, or 64 MiB were sent; then closes.
     ScriptStep& Flood(std::string line);
 
 private:
@@ -120,12 +106,11 @@ private:
 
 class ScriptedFtpServer {
 public:
-    explicit ScriptedFtpServer(ScriptOptions options = {});
+    ScriptedFtpServer();
     ~ScriptedFtpServer();
     ScriptedFtpServer(const ScriptedFtpServer&) = delete;
     ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
 
-    const char* Host() const { return "127.0.0.1"; }
     uint16_t Port() const;
 
     // Script building; each call applies to the connection opened last by NextConnection()
@@ -134,14 +119,13 @@ public:
     ScriptStep Greeting(std::string bytes);  // OnConnect().Reply(bytes)
     ScriptStep Expect(std::string line);     // the exact line, without CR LF
     ScriptStep ExpectPrefix(std::string prefix);
-    ScriptStep ExpectMatch(std::string description, std::function<bool(std::string_view)> match);
     // Starts the script of the next control connection (a reconnect). The server accepts it
     // once the previous connection ended, or as soon as it arrives when the previous script is
     // finished or stalled.
     void NextConnection();
 
     // Waits until every step of every connection has run, or a failure was recorded, or the
-    // timeout passed (default: stepTimeout). True when all ran and nothing failed.
+    // timeout passed (default: the step bound). True when all ran and nothing failed.
     bool WaitDone(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
     // Every line the client sent, in order, without CR LF: of all connections, or of one.
@@ -159,6 +143,7 @@ private:
     friend class ScriptStep;
     struct Shared;
     class Runner;
+    ScriptStep AddStep(std::string description, std::function<bool(std::string_view)> match);
 
     std::unique_ptr<Shared> shared_;
 };
