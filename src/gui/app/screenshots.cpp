@@ -1,13 +1,17 @@
 // tarnwick-screenshots DIR: renders the main window, the options sheet's pages, the log and
 // every prompt to PNG files in DIR (run with QT_QPA_PLATFORM=offscreen; scripts/screenshots).
+// With a second argument, an ftp:// URL on the loopback address, the main window is also
+// rendered once a session to that server has logged in (or after ten seconds).
 // A look at the screens, not a test.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "listing/url.h"
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
@@ -49,6 +53,24 @@ void SaveLog() {
     Save(log, QStringLiteral("log"));
 }
 
+// Opens a session for `url` and renders the window once the log shows the login (bounded).
+void SaveConnected(MainWindow& window, const QString& url) {
+    UrlParts parts;
+    ParseUrl(url.toStdString(), parts);
+    window.show();
+    window.ConnectUrlWithLogin(url, QStringLiteral("anonymous"),
+                               QString::fromStdString(window.Settings().anonymousPass), parts.port);
+    QElapsedTimer clock;
+    clock.start();
+    bool loggedIn = false;
+    QObject::connect(&window.Bridge(), &SessionBridge::commandFinished, &window,
+                     [&](SessionId, RequestId, int code, int) { loggedIn |= code == CmdConnect; });
+    while (!loggedIn && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 100);
+    window.TimerTick();
+    Save(window, QStringLiteral("main_window_connected"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +85,7 @@ int main(int argc, char** argv) {
     MainWindow window(std::move(context));
     window.resize(1000, 700);
     Save(window, QStringLiteral("main_window"));
+    if (argc > 2) SaveConnected(window, QString::fromLocal8Bit(argv[2]));
 
     OptionsSheet sheet(window.Settings());
     auto* tabs = sheet.findChild<QTabWidget*>();
