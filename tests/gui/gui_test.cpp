@@ -8,12 +8,15 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <thread>
 
 #include "app/main_window.h"
+#include "app/memory_settings_store.h"
 #include "app/session_bridge.h"
+#include "app/settings_io.h"
 #include "app/single_instance.h"
 #include "app/speed_window.h"
 #include "log/log_view.h"
@@ -119,6 +122,7 @@ private slots:
         QCOMPARE(PercentText(999, 1000), std::string("99% [999/1,000]"));
         const uint64_t sixGiB = 6ull << 30;
         QCOMPARE(PercentText(sixGiB / 4, sixGiB).substr(0, 4), std::string("25% "));
+        QCOMPARE(PercentText(0, 0), std::string("100% [0/0]"));  // an empty file
         QCOMPARE(SpeedText(1.5), std::string("1.500KB/s"));
     }
 
@@ -226,6 +230,34 @@ private slots:
         QVERIFY(shown.Collect(result, error));
         QCOMPARE(result.textFileExtension, settings.textFileExtension + ";");
         QCOMPARE(result.viewerPath, std::string(kDefaultViewerPath));
+    }
+
+    void closingSavesTheSettingsAndThePlacement() {
+        QTemporaryDir home;
+        const QString autosave = home.filePath("autosave.que");
+        QFile stale(autosave);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        MemorySettingsStore store;
+        MainWindowContext context;
+        context.programHome = home.path().toStdString() + "/";
+        context.settings.saveQueue = false;
+        context.settings.wpLeft = 20;
+        context.settings.wpTop = 30;
+        context.settings.wpWidth = 900;
+        context.settings.wpHeight = 600;
+        context.store = &store;
+        MainWindow window(context);
+        window.show();
+        QVERIFY(window.close());
+        QVERIFY(!QFile::exists(autosave));  // SaveQueue off: the old queue goes
+        const AppSettings saved = LoadSettings(store, context.programHome, "/");
+        QCOMPARE(saved.wpWidth, 900);
+        QCOMPARE(saved.wpHeight, 600);
+        QVERIFY(!saved.saveQueue);
+        context.settings.wpWidth = 0;  // without a width the stored rectangle is not used
+        MainWindow unplaced(context);
+        QVERIFY(unplaced.height() != 600);
     }
 
     void fileListMessageIsReadOnlyWhenWhole() {

@@ -614,7 +614,7 @@ void MainWindow::UpdateStatusBar() {
         if (progress.transferring && progress.siteToSite) {
             file = Utf8(progress.currentFile);
             percent = speed = tr("Unknown");
-        } else if (progress.transferring && progress.fileSize > 0) {
+        } else if (progress.transferring && progress.fileSize >= 0) {
             const double kbs = window.Update(progress.bytesDone);
             if (kbs >= 0) {
                 file = Utf8(progress.currentFile);

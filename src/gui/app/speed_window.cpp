@@ -1,5 +1,6 @@
 #include "app/speed_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <numeric>
 
@@ -39,7 +40,10 @@ std::string SizeText(uint64_t bytes) {
 }  // namespace
 
 std::string PercentText(uint64_t bytesDone, uint64_t fileSize) {
-    const unsigned percent = static_cast<unsigned>(bytesDone * 100 / fileSize);
+    // A file of 0 bytes is done as soon as it is there.
+    const unsigned percent =
+        fileSize == 0 ? 100u
+                      : static_cast<unsigned>(std::min(bytesDone, fileSize) * 100 / fileSize);
     char head[16];
     std::snprintf(head, sizeof head, "%u%% [", percent);
     return head + SizeText(bytesDone) + "/" + SizeText(fileSize) + "]";

@@ -29,8 +29,8 @@ private:
     uint64_t lastBytes = 0;
 };
 
-// "%d%% [%s/%s]": the whole percentage (truncated) and both amounts in FormatFileSize's form.
-// `fileSize` must be above 0.
+// "%d%% [%s/%s]": the whole percentage (truncated, at most 100; 100 for an empty file) and both
+// amounts in FormatFileSize's form.
 std::string PercentText(uint64_t bytesDone, uint64_t fileSize);
 // "%.3fKB/s".
 std::string SpeedText(double kilobytesPerSecond);
