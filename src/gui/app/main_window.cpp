@@ -424,11 +424,11 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
     AdoptSession(session);
     sessions.Add(session, true);
     sessions.SetActive(session.get());
+    const ConnectionValues last = session->LastConnectionValues();  // before the worker runs
     if (!session->StartWorker()) {
         QMessageBox::critical(this, tr("Tarnwick"), tr("Unable to create thread!"));
         return session;
     }
-    const ConnectionValues last = session->LastConnectionValues();
     settings.lastAddress = last.address;
     settings.lastPort = last.port;
     settings.lastUser = last.user;

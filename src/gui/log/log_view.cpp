@@ -46,6 +46,7 @@ LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
     setUndoRedoEnabled(false);
     setTabStopDistance(4 * fontMetrics().horizontalAdvance(QLatin1Char('x')));
     setAccessibleName(tr("Session log"));
+    viewport()->setCursor(Qt::ArrowCursor);  // a log to read, not a text to edit
     // The log's colours are fixed per kind, so it keeps a light background of its own.
     QPalette colours = palette();
     colours.setColor(QPalette::Base, Qt::white);
