@@ -2,17 +2,21 @@
 // speed window, the log trim, the overwrite countdown, the options sheet's checks and the
 // single-instance message.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <thread>
 
+#include "app/history.h"
 #include "app/main_window.h"
 #include "app/memory_settings_store.h"
 #include "app/session_bridge.h"
@@ -230,6 +234,57 @@ private slots:
         QVERIFY(shown.Collect(result, error));
         QCOMPARE(result.textFileExtension, settings.textFileExtension + ";");
         QCOMPARE(result.viewerPath, std::string(kDefaultViewerPath));
+    }
+
+    void quickConnectLogsInAnonymouslyUnlessAUserIsTyped() {
+        QTemporaryDir home;
+        MainWindowContext context;
+        context.programHome = home.path().toStdString() + "/";
+        context.settings.lastPassword = context.settings.anonymousPass;
+        MainWindow window(context);
+        window.show();
+        QCheckBox* anonymous = window.findChild<QCheckBox*>();
+        QLineEdit* user = EditFor(window, "User:");
+        QLineEdit* password = EditFor(window, "Password:");
+        QLineEdit* port = EditFor(window, "Port:");
+        QVERIFY(anonymous->isChecked() && user->text().isEmpty() && password->text().isEmpty());
+        QComboBox* url = nullptr;
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            if (label->text() == "URL:") url = qobject_cast<QComboBox*>(label->buddy());
+        }
+        QTcpServer closed;  // a loopback port nobody listens on once it is closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const int freePort = closed.serverPort();
+        closed.close();
+        struct Case {
+            QString user, password, port;
+            bool anonymous;
+            std::string expectedUser, expectedPassword;
+            int expectedPort;
+        };
+        const std::string anonymousPass = context.settings.anonymousPass;
+        const Case cases[] = {
+            {"", "secret", QString::number(freePort), false, "anonymous", anonymousPass, freePort},
+            {"alice", "secret", "", true, "anonymous", anonymousPass, 21},
+            {"alice", "secret", QString::number(freePort), false, "alice", "secret", freePort},
+        };
+        for (const Case& c : cases) {
+            url->setEditText("127.0.0.1");
+            QTest::keyClicks(user, c.user);  // typing unchecks "Anonymous"
+            QCOMPARE(anonymous->isChecked(), c.user.isEmpty());
+            password->setText(c.password);
+            port->setText(c.port);
+            anonymous->setChecked(c.anonymous);
+            QTest::keyClick(url->lineEdit(), Qt::Key_Return);
+            QCoreApplication::processEvents();
+            QCOMPARE(window.Settings().lastUser, c.expectedUser);
+            QCOMPARE(window.Settings().lastPassword, c.expectedPassword);
+            QCOMPARE(window.Settings().lastPort, c.expectedPort);
+            user->clear();
+        }
+        QCOMPARE(window.Sessions().Size(), size_t{3});
+        QCOMPARE(LoadHistory(context.programHome + "urlhis.txt"),
+                 std::vector<std::string>{"127.0.0.1"});
     }
 
     void closingSavesTheSettingsAndThePlacement() {

@@ -307,7 +307,16 @@ void MainWindow::CreateQuickConnectBar() {
     connect(userEdit, &QLineEdit::textEdited, this, uncheck);
     connect(passwordEdit, &QLineEdit::textEdited, this, uncheck);
     connect(connectButton, &QPushButton::clicked, this, &MainWindow::QuickConnect);
-    connect(urlBox->lineEdit(), &QLineEdit::returnPressed, this, &MainWindow::QuickConnect);
+    // The combo box hands a Return its line edit did not take back to it, which reports it a
+    // second time: one connect per key press.
+    connect(urlBox->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (quickConnectQueued) return;
+        quickConnectQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            quickConnectQueued = false;
+            QuickConnect();
+        });
+    });
 
     actions.toggleQuickConnect->setCheckable(true);
     actions.toggleQuickConnect->setChecked(true);

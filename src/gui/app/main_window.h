@@ -146,6 +146,7 @@ private:
     std::vector<PendingQuestion> pendingQuestions;
     int tickCount = 0;
     bool panesCreated = false;
+    bool quickConnectQueued = false;  // Return in the URL box, handled once
 
     QTimer* timer;
     LogPane* logPane = nullptr;
