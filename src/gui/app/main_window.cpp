@@ -697,7 +697,11 @@ void MainWindow::ShowQuestion(SessionId, const QString& host,
             (question->style & kAskQuestion) ? QMessageBox::Question : QMessageBox::Information,
             host, Utf8(question->text), AskButtons(question->style), this);
         connect(box, &QMessageBox::finished, this, [question, box] {
-            question->Answer(AskAnswerOf(box->standardButton(box->clickedButton())));
+            if (box->clickedButton() == nullptr) {
+                question->Cancel();  // closed without a button: the safe default
+            } else {
+                question->Answer(AskAnswerOf(box->standardButton(box->clickedButton())));
+            }
         });
         dialog = box;
     }
