@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/settings_io.h"
 #include "app/single_instance.h"
+#include "app/termination.h"
 #include "listing/local_files.h"
 #include "listing/url.h"
 #include "qtsettings/qt_settings_store.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &gui::InstanceServer::filesReceived, &window,
                      &gui::MainWindow::ShowShellTransfer);
     window.ImportAutosavedQueue();
+    gui::CloseOnTermination(window);
     if (window.Settings().wpMaximized) {
         window.showMaximized();
     } else {
