@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 #include <thread>
 
 #include "app/history.h"
@@ -47,6 +48,18 @@ QLineEdit* EditFor(QWidget& sheet, const QString& labelText) {
         return qobject_cast<QLineEdit*>(field->focusProxy() ? field->focusProxy() : field);
     }
     return nullptr;
+}
+
+// Presses `button` of the next message box once it is shown (for at most two seconds).
+void AnswerNextMessageBox(QMessageBox::StandardButton button) {
+    auto* poll = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, tries, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) box->button(button)->click();
+        if (box != nullptr || ++*tries == 40) poll->deleteLater();
+    });
+    poll->start(50);
 }
 
 }  // namespace
@@ -287,7 +300,7 @@ private slots:
                  std::vector<std::string>{"127.0.0.1"});
     }
 
-    void closingSavesTheSettingsAndThePlacement() {
+    void closingAsksBeforeAbortingAndThenSavesSettingsAndPlacement() {
         QTemporaryDir home;
         const QString autosave = home.filePath("autosave.que");
         QFile stale(autosave);
@@ -304,6 +317,17 @@ private slots:
         context.store = &store;
         MainWindow window(context);
         window.show();
+        auto idle = std::make_shared<CFtpSession>(LoopbackSite(), nullptr, window.Bridge());
+        auto busy = std::make_shared<CFtpSession>(LoopbackSite(), nullptr, window.Bridge());
+        QVERIFY(busy->TryMarkBusy());  // transferring
+        window.Sessions().Add(idle);
+        window.Sessions().Add(busy);
+        AnswerNextMessageBox(QMessageBox::Cancel);
+        QVERIFY(!window.close());  // the abort question was cancelled
+        QCOMPARE(window.Sessions().Size(), size_t{1});
+        QVERIFY(window.Sessions().Find(*busy) != nullptr);
+        QVERIFY(!store.Contains("WPWidth"));  // nothing saved
+        AnswerNextMessageBox(QMessageBox::Ok);
         QVERIFY(window.close());
         QVERIFY(!QFile::exists(autosave));  // SaveQueue off: the old queue goes
         const AppSettings saved = LoadSettings(store, context.programHome, "/");
