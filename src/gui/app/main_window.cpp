@@ -1,0 +1,763 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/help.h"
+#include "app/history.h"
+#include "app/settings_io.h"
+#include "listing/url.h"
+#include "log/log_view.h"
+#include "log/login_message_window.h"
+#include "options/options_sheet.h"
+#include "prompts/notice_window.h"
+#include "prompts/overwrite_dialog.h"
+#include "sites/shell_transfer_dialog.h"
+#include "sites/site_list.h"
+
+namespace tarnwick::gui {
+
+namespace {
+
+constexpr int kTimerMs = 500;
+constexpr int kMinPane = 10;
+constexpr int kSiteListWidth = 150;
+
+QString Utf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// A placeholder pane that carries its title until the pane itself is built.
+QWidget* TitledPane(const QString& title, QWidget* parent) {
+    auto* label = new QLabel(title, parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setAccessibleName(title);
+    label->setFocusPolicy(Qt::StrongFocus);
+    return label;
+}
+
+QMessageBox::StandardButtons AskButtons(int style) {
+    switch (style & 0xF) {
+        case kAskOkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case kAskYesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case kAskYesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        default:
+            return QMessageBox::Ok;
+    }
+}
+
+int AskAnswerOf(QMessageBox::StandardButton button) {
+    switch (button) {
+        case QMessageBox::Ok:
+            return kAnswerOk;
+        case QMessageBox::Yes:
+            return kAnswerYes;
+        case QMessageBox::No:
+            return kAnswerNo;
+        default:
+            return kAnswerCancel;
+    }
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
+    : QMainWindow(parent),
+      programHome(std::move(context.programHome)),
+      settings(std::move(context.settings)),
+      sites(std::move(context.sites)),
+      store(context.store),
+      timer(new QTimer(this)) {
+    setWindowTitle(tr("Tarnwick"));
+    setObjectName(QStringLiteral("TarnwickMainFrame"));
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateQuickConnectBar();
+    CreateStatusBar();
+    CreatePanes();
+    ConnectBridge();
+    notice = new NoticeWindow(this);
+    shellTransfer = new ShellTransferDialog(this);
+    RestorePlacement();
+    connect(timer, &QTimer::timeout, this, &MainWindow::TimerTick);
+    timer->start(kTimerMs);
+    UpdateStatusBar();
+    UpdateActions();
+}
+
+MainWindow::~MainWindow() = default;
+
+// ---- creation ----
+
+void MainWindow::CreateActions() {
+    auto make = [this](const QString& text, const QString& theme, QStyle::StandardPixmap fallback,
+                       const QString& tip, void (MainWindow::*slot)()) {
+        auto* action =
+            new QAction(QIcon::fromTheme(theme, style()->standardIcon(fallback)), text, this);
+        action->setToolTip(tip);
+        action->setStatusTip(tip);
+        if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    Actions& a = actions;
+    a.siteManager = make(tr("Site Manager..."), "network-server", QStyle::SP_DriveNetIcon,
+                         tr("Site Manager"), nullptr);
+    a.exit = make(tr("E&xit"), "application-exit", QStyle::SP_DialogCloseButton,
+                  tr("Quit the program"), nullptr);
+    a.exit->setShortcut(QKeySequence::Quit);
+    connect(a.exit, &QAction::triggered, this, &QWidget::close);
+    a.reconnect = make(tr("Reconnect"), "network-connect", QStyle::SP_BrowserReload,
+                       tr("Reconnect"), &MainWindow::Reconnect);
+    a.disconnect = make(tr("Disconnect"), "network-disconnect", QStyle::SP_DialogNoButton,
+                        tr("Disconnect"), &MainWindow::DisconnectActive);
+    a.startTransfer = make(tr("Start"), "media-playback-start", QStyle::SP_MediaPlay,
+                           tr("Start Transfer"), &MainWindow::StartTransfer);
+    a.stop = make(tr("Stop"), "process-stop", QStyle::SP_BrowserStop,
+                  tr("Cancel Current Operation"), &MainWindow::StopActive);
+    a.refresh =
+        make(tr("Refresh"), "view-refresh", QStyle::SP_BrowserReload, tr("Refresh"), nullptr);
+    a.refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    a.listStyle = make(tr("List Style"), "view-list-details", QStyle::SP_FileDialogDetailedView,
+                       tr("List Style"), nullptr);
+    a.largeIcons = new QAction(tr("Large Icons"), this);
+    a.smallIcons = new QAction(tr("Small Icons"), this);
+    a.list = new QAction(tr("List"), this);
+    a.details = new QAction(tr("Details"), this);
+    a.alwaysOnline = make(tr("Always Online"), "network-wired", QStyle::SP_DriveNetIcon,
+                          tr("Always Online"), nullptr);
+    a.alwaysOnline->setCheckable(true);
+    a.alwaysOnline->setChecked(settings.alwaysRefresh);
+    connect(a.alwaysOnline, &QAction::toggled, this, &MainWindow::ToggleAlwaysOnline);
+    a.settings = make(tr("Se&ttings..."), "preferences-system", QStyle::SP_FileDialogInfoView,
+                      tr("Settings"), &MainWindow::RunOptionsSheet);
+    a.transferMode = make(tr("Transfer Mode"), "document-properties", QStyle::SP_FileIcon,
+                          tr("Transfer Mode"), nullptr);
+    auto* modes = new QActionGroup(this);
+    a.ascii = modes->addAction(tr("ASCII"));
+    a.binary = modes->addAction(tr("Binary"));
+    a.autoMode = modes->addAction(tr("Auto"));
+    QAction* modeActions[] = {a.ascii, a.binary, a.autoMode};
+    for (int type = 0; type < 3; ++type) {
+        modeActions[type]->setCheckable(true);
+        connect(modeActions[type], &QAction::triggered, this,
+                [this, type] { SetTransferType(type); });
+    }
+    a.saveAllQueues = make(tr("Save All Queues"), "document-save", QStyle::SP_DialogSaveButton,
+                           tr("Save All Queues"), &MainWindow::SaveAllQueues);
+    a.importQueue = make(tr("Import Queue..."), "document-open", QStyle::SP_DialogOpenButton,
+                         tr("Import Queue"), &MainWindow::ImportQueue);
+    a.clearQueue = make(tr("Clear Queue"), "edit-clear", QStyle::SP_DialogResetButton,
+                        tr("Clear Queue"), &MainWindow::ClearQueue);
+    a.resetQueue = make(tr("Reset Queue"), "edit-undo", QStyle::SP_DialogResetButton,
+                        tr("Reset Queue"), &MainWindow::ResetQueue);
+    a.offlineSearch = make(tr("Offline Search"), "edit-find", QStyle::SP_FileDialogContentsView,
+                           tr("Offline Search"), nullptr);
+    a.helpContents = make(tr("Contents"), "help-contents", QStyle::SP_TitleBarContextHelpButton,
+                          tr("Help"), nullptr);
+    a.helpContents->setShortcut(QKeySequence::HelpContents);
+    connect(a.helpContents, &QAction::triggered, this,
+            [] { OpenHelpTopic(QStringLiteral("index.htm")); });
+    a.about = make(tr("&About Tarnwick..."), "help-about", QStyle::SP_MessageBoxInformation,
+                   tr("About Tarnwick"), &MainWindow::ShowAbout);
+    a.nextPane = new QAction(tr("Next Pane"), this);
+    a.nextPane->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(a.nextPane, &QAction::triggered, this, [this] { focusNextChild(); });
+    a.previousPane = new QAction(tr("Previous Pane"), this);
+    a.previousPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    connect(a.previousPane, &QAction::triggered, this, [this] { focusPreviousChild(); });
+    addAction(a.nextPane);
+    addAction(a.previousPane);
+}
+
+void MainWindow::CreateMenus() {
+    Actions& a = actions;
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(a.siteManager);
+    file->addSeparator();
+    file->addAction(a.exit);
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    a.toggleToolBar = view->addAction(tr("&Toolbar"));
+    a.toggleStatusBar = view->addAction(tr("&Status Bar"));
+    a.toggleQuickConnect = view->addAction(tr("Quick Connect Bar"));
+    view->addSeparator();
+    view->addAction(a.alwaysOnline);
+    QMenu* styles = view->addMenu(tr("File List"));
+    for (QAction* action : {a.largeIcons, a.smallIcons, a.list, a.details})
+        styles->addAction(action);
+    a.listStyle->setMenu(styles);
+    QMenu* transfer = menuBar()->addMenu(tr("&Transfer"));
+    transfer->addAction(a.startTransfer);
+    transfer->addAction(a.stop);
+    transfer->addSeparator();
+    transfer->addAction(a.reconnect);
+    transfer->addAction(a.disconnect);
+    transfer->addAction(a.refresh);
+    QMenu* mode = menuBar()->addMenu(tr("&Mode"));
+    for (QAction* action : {a.ascii, a.binary, a.autoMode}) mode->addAction(action);
+    auto* modeMenu = new QMenu(tr("Transfer Type"), this);
+    for (QAction* action : {a.ascii, a.binary, a.autoMode}) modeMenu->addAction(action);
+    a.transferMode->setMenu(modeMenu);
+    QMenu* queue = menuBar()->addMenu(tr("&Queue"));
+    for (QAction* action : {a.saveAllQueues, a.importQueue, a.clearQueue, a.resetQueue})
+        queue->addAction(action);
+    QMenu* tools = menuBar()->addMenu(tr("T&ools"));
+    tools->addAction(a.offlineSearch);
+    tools->addAction(a.settings);
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(a.helpContents);
+    help->addAction(a.about);
+}
+
+void MainWindow::CreateToolBar() {
+    Actions& a = actions;
+    toolBar = addToolBar(tr("Toolbar"));
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setIconSize(QSize(18, 18));
+    for (QAction* action :
+         {a.siteManager, a.reconnect, a.disconnect, a.startTransfer, a.stop, a.refresh, a.listStyle,
+          a.alwaysOnline, a.settings, a.transferMode, a.offlineSearch, a.helpContents, a.about})
+        toolBar->addAction(action);
+    for (QAction* action : {a.listStyle, a.transferMode}) {
+        if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(action)))
+            button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    actions.toggleToolBar->setCheckable(true);
+    actions.toggleToolBar->setChecked(true);
+    connect(actions.toggleToolBar, &QAction::toggled, toolBar, &QToolBar::setVisible);
+}
+
+void MainWindow::CreateQuickConnectBar() {
+    quickConnectBar = new QToolBar(tr("Quick Connect Bar"), this);
+    quickConnectBar->setObjectName(QStringLiteral("quickConnectBar"));
+    addToolBarBreak();
+    addToolBar(Qt::TopToolBarArea, quickConnectBar);
+    auto* row = new QWidget(quickConnectBar);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(4, 2, 4, 2);
+    auto addLabelled = [&](const QString& text, QWidget* field) {
+        auto* label = new QLabel(text, row);
+        label->setBuddy(field);
+        layout->addWidget(label);
+        layout->addWidget(field);
+    };
+    urlBox = new QComboBox(row);
+    urlBox->setEditable(true);
+    urlBox->setInsertPolicy(QComboBox::NoInsert);
+    urlBox->setMinimumWidth(220);
+    urlBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    userEdit = new QLineEdit(row);
+    passwordEdit = new QLineEdit(row);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    portEdit = new QLineEdit(row);
+    portEdit->setMaximumWidth(60);
+    auto* connectButton = new QPushButton(tr("Connect"), row);
+    anonymousBox = new QCheckBox(tr("Anonymous"), row);
+    addLabelled(tr("URL:"), urlBox);
+    addLabelled(tr("User:"), userEdit);
+    addLabelled(tr("Password:"), passwordEdit);
+    addLabelled(tr("Port:"), portEdit);
+    layout->addWidget(connectButton);
+    layout->addWidget(anonymousBox);
+    quickConnectBar->addWidget(row);
+
+    for (const SiteSetting& site : sites) {
+        if (urlBox->findText(Utf8(site.address), Qt::MatchExactly) < 0)
+            urlBox->addItem(Utf8(site.address));
+    }
+    urlHistory = LoadHistory(programHome + std::string(kUrlHistoryFileName));
+    for (const std::string& entry : urlHistory) {
+        if (urlBox->findText(Utf8(entry), Qt::MatchExactly) < 0) urlBox->addItem(Utf8(entry));
+    }
+    urlBox->setEditText(Utf8(settings.lastAddress));
+    portEdit->setText(QString::number(settings.lastPort));
+    const bool anonymous =
+        Utf8(settings.lastUser).compare(QLatin1String("anonymous"), Qt::CaseInsensitive) == 0 &&
+        settings.lastPassword == settings.anonymousPass;
+    anonymousBox->setChecked(anonymous);
+    if (!anonymous) {
+        userEdit->setText(Utf8(settings.lastUser));
+        passwordEdit->setText(Utf8(settings.lastPassword));
+    }
+    auto uncheck = [this] { anonymousBox->setChecked(false); };
+    connect(userEdit, &QLineEdit::textEdited, this, uncheck);
+    connect(passwordEdit, &QLineEdit::textEdited, this, uncheck);
+    connect(connectButton, &QPushButton::clicked, this, &MainWindow::QuickConnect);
+    // The combo box hands a Return its line edit did not take back to it, which reports it a
+    // second time: one connect per key press.
+    connect(urlBox->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (quickConnectQueued) return;
+        quickConnectQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            quickConnectQueued = false;
+            QuickConnect();
+        });
+    });
+
+    actions.toggleQuickConnect->setCheckable(true);
+    actions.toggleQuickConnect->setChecked(true);
+    connect(actions.toggleQuickConnect, &QAction::toggled, quickConnectBar, &QToolBar::setVisible);
+}
+
+void MainWindow::CreateStatusBar() {
+    auto field = [this](int width, const QString& name) {
+        auto* label = new QLabel(this);
+        label->setMinimumWidth(width);
+        label->setAccessibleName(name);
+        label->setToolTip(name);
+        statusBar()->addPermanentWidget(label);
+        return label;
+    };
+    addressField = field(80, tr("Address"));
+    fileNameField = field(80, tr("File Name"));
+    percentField = field(150, tr("Percent"));
+    speedField = field(70, tr("Speed"));
+    actions.toggleStatusBar->setCheckable(true);
+    actions.toggleStatusBar->setChecked(true);
+    connect(actions.toggleStatusBar, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
+}
+
+void MainWindow::CreatePanes() {
+    topSplitter = new QSplitter(Qt::Vertical, this);
+    logPane = new LogPane(topSplitter);
+    siteSplitter = new QSplitter(Qt::Horizontal, topSplitter);
+    siteSplitter->addWidget(TitledPane(tr("Local"), siteSplitter));
+    siteSplitter->addWidget(TitledPane(tr("Remote"), siteSplitter));
+    bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
+    bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
+    bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
+    for (QSplitter* splitter : {topSplitter, siteSplitter, bottomSplitter})
+        splitter->setChildrenCollapsible(false);
+    setCentralWidget(topSplitter);
+    panesCreated = true;
+}
+
+void MainWindow::RestorePlacement() {
+    if (settings.wpWidth != 0 && settings.wpHeight != 0) {
+        setGeometry(settings.wpLeft, settings.wpTop, settings.wpWidth, settings.wpHeight);
+    } else {
+        resize(900, 650);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (panesCreated) LayOutPanes();
+}
+
+void MainWindow::LayOutPanes() {
+    const int width = topSplitter->width();
+    const int height = topSplitter->height();
+    auto atLeast = [](int size) { return std::max(size, kMinPane); };
+    topSplitter->setSizes(
+        {atLeast(2 * height / 11), atLeast(6 * height / 11), atLeast(3 * height / 11)});
+    siteSplitter->setSizes({atLeast(width / 2), atLeast(width / 2)});
+    bottomSplitter->setSizes({kSiteListWidth, atLeast(width - kSiteListWidth)});
+}
+
+void MainWindow::ConnectBridge() {
+    connect(&bridge, &SessionBridge::logLine, this, [this](SessionId id, const LogRecord& record) {
+        if (LogView* view = logPane->View(id)) view->AddRecord(record);
+    });
+    connect(&bridge, &SessionBridge::notice, this,
+            [this](SessionId, const QString& host, const QString& text) {
+                notice->ShowNotice(text, host);
+            });
+    connect(&bridge, &SessionBridge::loginMessage, this, &MainWindow::ShowLoginMessage);
+    connect(&bridge, &SessionBridge::question, this, &MainWindow::ShowQuestion);
+    connect(&bridge, &SessionBridge::showSession, this, [this](SessionId id) {
+        if (auto session = FindSession(id)) sessions.SetActive(session.get());
+        logPane->ShowSession(id);
+    });
+    connect(&bridge, &SessionBridge::transferStarted, this,
+            [this](SessionId id, const TransferInfo&) { speeds[id].Reset(); });
+    connect(&bridge, &SessionBridge::openFile, this,
+            [this](SessionId, const QString& path, const QString& viewer) {
+                OpenDownloadedFile(path, viewer);
+            });
+    connect(&bridge, &SessionBridge::connectionStateChanged, this, &MainWindow::UpdateActions);
+    connect(&bridge, &SessionBridge::commandFinished, this, &MainWindow::UpdateActions);
+    connect(&bridge, &SessionBridge::queueFinished, this, &MainWindow::UpdateActions);
+}
+
+// ---- sessions ----
+
+AppSettingsSnapshot MainWindow::Snapshot() const {
+    return std::make_shared<const AppSettings>(settings);
+}
+
+void MainWindow::PublishSettings() {
+    const AppSettingsSnapshot snapshot = Snapshot();
+    for (const auto& session : sessions.Sessions()) session->SetSettings(snapshot);
+}
+
+std::shared_ptr<CFtpSession> MainWindow::FindSession(SessionId id) const {
+    for (const auto& session : sessions.Sessions()) {
+        if (session->Id() == id) return session;
+    }
+    return nullptr;
+}
+
+void MainWindow::AdoptSession(const std::shared_ptr<CFtpSession>& session) {
+    adopted.insert(session->Id());
+    bridge.Track(session->Id());
+    logPane->AddSession(session->Id());
+}
+
+std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
+    auto session = std::make_shared<CFtpSession>(site, Snapshot(), bridge);
+    AdoptSession(session);
+    sessions.Add(session, true);
+    sessions.SetActive(session.get());
+    const ConnectionValues last = session->LastConnectionValues();  // before the worker runs
+    if (!session->StartWorker()) {
+        QMessageBox::critical(this, tr("Tarnwick"), tr("Unable to create thread!"));
+        return session;
+    }
+    settings.lastAddress = last.address;
+    settings.lastPort = last.port;
+    settings.lastUser = last.user;
+    settings.lastPassword = last.password;
+    UpdateActions();
+    return session;
+}
+
+void MainWindow::ForgetClosedSessions() {
+    std::set<SessionId> gone = adopted;
+    for (const auto& session : sessions.Sessions()) gone.erase(session->Id());
+    for (SessionId id : gone) {
+        adopted.erase(id);
+        bridge.Forget(id);
+        logPane->RemoveSession(id);
+        speeds.erase(id);
+        if (auto window = loginWindows[id]) window->deleteLater();
+        loginWindows.erase(id);
+    }
+}
+
+void MainWindow::ImportAutosavedQueue() {
+    const QueueImportResult result =
+        ImportAutosavedQueues(sessions, programHome, sites, Snapshot(), bridge);
+    for (const auto& session : result.openedSessions) AdoptSession(session);
+    if (result.result != 0) statusBar()->showMessage(Utf8(result.error));
+}
+
+bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
+                                     const QString& password, int port) {
+    QString url = text;
+    if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
+    UrlParts parts;
+    if (!ParseUrl(url.toStdString(), parts)) {
+        QMessageBox::warning(this, tr("Tarnwick"), tr("Invalid URL:") + text);
+        return false;
+    }
+    SiteSetting site = SiteForHost(sites, parts.server, settings.anonymousPass);
+    site.address = parts.server;
+    site.defremotedir = parts.path;
+    site.deflocaldir.clear();
+    site.logintype = kLoginNormal;
+    site.username = user.toStdString();
+    site.password = password.toStdString();
+    site.port = port;
+    site.passive = 0;
+    OpenSession(site);
+    return true;
+}
+
+void MainWindow::ShowShellTransfer(const QStringList& paths) {
+    shellTransfer->ShowFiles(paths);
+}
+
+// ---- commands ----
+
+void MainWindow::QuickConnect() {
+    const QString text = urlBox->currentText().trimmed();
+    if (AddHistoryEntry(programHome + std::string(kUrlHistoryFileName), urlHistory,
+                        text.toStdString()) != HistoryAddResult::kNotAdded &&
+        urlBox->findText(text, Qt::MatchExactly) < 0) {
+        urlBox->addItem(text);
+    }
+    if (UrlServiceType(text.toStdString()) == kServiceFile) {
+        statusBar()->showMessage(text, 3000);  // the local pane shows it once it exists
+        return;
+    }
+    QString user = userEdit->text();
+    QString password = passwordEdit->text();
+    if (anonymousBox->isChecked() || user.isEmpty()) {
+        user = QStringLiteral("anonymous");
+        password = Utf8(settings.anonymousPass);
+    }
+    const QString portText = portEdit->text().trimmed();
+    const int port = portText.isEmpty() ? 21 : portText.toInt();
+    ConnectUrlWithLogin(text, user, password, port);
+}
+
+void MainWindow::Reconnect() {
+    if (auto session = Active()) {
+        SessionCommand command;
+        command.code = CmdConnect;
+        if (!session->HasWorker()) {
+            session->StartWorker();
+        } else {
+            session->PostCommand(command);
+        }
+    }
+}
+
+void MainWindow::DisconnectActive() {
+    auto session = Active();
+    if (!session) return;
+    if (settings.pDisconnect &&
+        QMessageBox::question(this, Utf8(session->HostAddress()),
+                              tr("Are you sure to close current session?"),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
+        return;
+    }
+    session->Disconnect();
+}
+
+void MainWindow::StartTransfer() {
+    if (auto session = Active(); session && session->CanStartQueue()) {
+        if (!session->StartQueue())
+            QMessageBox::critical(this, tr("Tarnwick"), tr("Unable to create thread!"));
+    }
+}
+
+void MainWindow::StopActive() {
+    if (auto session = Active()) session->Stop();
+}
+
+void MainWindow::SetTransferType(int type) {
+    if (auto session = Active()) session->transferType = type;
+}
+
+void MainWindow::ToggleAlwaysOnline(bool on) {
+    settings.alwaysRefresh = on;
+    PublishSettings();
+}
+
+void MainWindow::RunOptionsSheet() {
+    OptionsSheet sheet(settings, this);
+    if (sheet.exec() != QDialog::Accepted) return;
+    settings = sheet.Result();
+    PublishSettings();
+}
+
+void MainWindow::SaveAllQueues() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save All Queues"), Utf8(programHome + sessions.DefaultQueueFileName(false)),
+        tr("Queue files (*.que)"));
+    if (path.isEmpty()) return;
+    const QueueSaveResult result = sessions.SaveQueues(path.toStdString(), false);
+    if (result.write != AtomicWriteResult::kWritten)
+        QMessageBox::warning(this, tr("Tarnwick"), tr("Can't write %1").arg(path));
+}
+
+void MainWindow::ImportQueue() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import Queue"), Utf8(programHome),
+                                                      tr("Queue files (*.que)"));
+    if (path.isEmpty()) return;
+    const QueueImportResult result = sessions.ImportQueues(
+        path.toStdString(), sites, settings.anonymousPass, Snapshot(), bridge);
+    for (const auto& session : result.openedSessions) AdoptSession(session);
+    if (result.result != 0) QMessageBox::warning(this, tr("Tarnwick"), Utf8(result.error));
+}
+
+void MainWindow::ClearQueue() {
+    if (auto session = Active(); session && !session->IsBusy()) session->queue.Clear();
+}
+
+void MainWindow::ResetQueue() {
+    if (auto session = Active()) session->ResetQueue(true);
+}
+
+void MainWindow::ShowAbout() {
+    QMessageBox::about(this, tr("About Tarnwick"),
+                       tr("<b>Tarnwick</b> %1<br>A desktop FTP client.").arg(TARNWICK_VERSION));
+}
+
+// ---- the timer and the status bar ----
+
+void MainWindow::TimerTick() {
+    ++tickCount;
+    if (tickCount % 2 == 0 && settings.keepAlive) {
+        for (const auto& session : sessions.Sessions()) {
+            if (session->HasWorker()) session->IdleTick();
+        }
+    }
+    CloseAnsweredQuestions();
+    UpdateStatusBar();
+    UpdateActions();
+}
+
+void MainWindow::UpdateStatusBar() {
+    QString address, file, percent, speed;
+    if (auto session = Active()) {
+        address = Utf8(session->HostAddress());
+        const ProgressSnapshot progress = session->Progress();
+        SpeedWindow& window = speeds[session->Id()];
+        if (progress.transferring && progress.siteToSite) {
+            file = Utf8(progress.currentFile);
+            percent = speed = tr("Unknown");
+        } else if (progress.transferring && progress.fileSize >= 0) {
+            const double kbs = window.Update(progress.bytesDone);
+            if (kbs >= 0) {
+                file = Utf8(progress.currentFile);
+                speed = Utf8(gui::SpeedText(kbs));
+                percent = Utf8(
+                    gui::PercentText(progress.bytesDone, static_cast<uint64_t>(progress.fileSize)));
+            }
+        } else if (!progress.transferring) {
+            window.Reset();
+        }
+    }
+    addressField->setText(address);
+    fileNameField->setText(file);
+    percentField->setText(percent);
+    speedField->setText(speed);
+}
+
+QString MainWindow::AddressText() const {
+    return addressField->text();
+}
+QString MainWindow::FileNameText() const {
+    return fileNameField->text();
+}
+QString MainWindow::PercentText() const {
+    return percentField->text();
+}
+QString MainWindow::SpeedText() const {
+    return speedField->text();
+}
+
+void MainWindow::UpdateActions() {
+    Actions& a = actions;
+    const auto session = Active();
+    const bool any = session != nullptr;
+    const bool busy = any && session->IsBusy();
+    const bool hasItems = any && !session->queue.Empty();
+    a.reconnect->setEnabled(any && !busy);
+    a.disconnect->setEnabled(any && session->connected);
+    a.startTransfer->setEnabled(any && session->CanStartQueue());
+    a.stop->setEnabled(busy);
+    // The file panes carry these out; until they exist there is no focused pane.
+    for (QAction* action : {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details,
+                            a.siteManager, a.offlineSearch})
+        action->setEnabled(false);
+    for (QAction* action : {a.ascii, a.binary, a.autoMode, a.transferMode}) action->setEnabled(any);
+    if (any) {
+        QAction* modes[] = {a.ascii, a.binary, a.autoMode};
+        const int type = session->transferType;
+        if (type >= 0 && type < 3) modes[type]->setChecked(true);
+    }
+    a.saveAllQueues->setEnabled(!sessions.Empty());
+    a.clearQueue->setEnabled(hasItems);
+    a.resetQueue->setEnabled(hasItems);
+    a.alwaysOnline->setChecked(settings.alwaysRefresh);
+}
+
+// ---- what the sessions report ----
+
+void MainWindow::ShowQuestion(SessionId, const QString& host,
+                              const std::shared_ptr<Question>& question) {
+    QDialog* dialog = nullptr;
+    if (question->kind == Question::Kind::kOverwrite) {
+        auto* overwrite = new OverwriteDialog(question->overwrite, settings.autoClosePrompt,
+                                              settings.promptSeconds, this);
+        connect(overwrite, &OverwriteDialog::answered, this, [question](int action, bool all) {
+            question->Answer(OverwriteAnswer{action, all});
+        });
+        dialog = overwrite;
+    } else {
+        auto* box = new QMessageBox(
+            (question->style & kAskQuestion) ? QMessageBox::Question : QMessageBox::Information,
+            host, Utf8(question->text), AskButtons(question->style), this);
+        connect(box, &QMessageBox::finished, this, [question, box] {
+            if (box->clickedButton() == nullptr) {
+                question->Cancel();  // closed without a button: the safe default
+            } else {
+                question->Answer(AskAnswerOf(box->standardButton(box->clickedButton())));
+            }
+        });
+        dialog = box;
+    }
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    pendingQuestions.push_back({dialog, question});
+}
+
+void MainWindow::CloseAnsweredQuestions() {
+    std::erase_if(pendingQuestions, [](const PendingQuestion& pending) {
+        if (pending.dialog.isNull()) return true;
+        if (!pending.question->Answered()) return false;
+        pending.dialog->close();  // cancelled meanwhile (Stop, Close, the end of the worker)
+        return true;
+    });
+}
+
+void MainWindow::ShowLoginMessage(SessionId id, const QString& host, const QString& text) {
+    QPointer<LoginMessageWindow>& window = loginWindows[id];
+    if (window.isNull()) window = new LoginMessageWindow(this);
+    window->ShowMessage(host, text);
+}
+
+void MainWindow::OpenDownloadedFile(const QString& path, const QString& viewer) {
+    if (viewer.isEmpty() || viewer == QLatin1String(kDefaultViewerPath.data())) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    } else {
+        QProcess::startDetached(viewer, {path});
+    }
+}
+
+// ---- closing ----
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    timer->stop();
+    AutosaveQueues(sessions, settings, programHome);
+    const bool closed =
+        sessions.CloseAllSessions([this](CFtpSession& session, const std::string& text) {
+            return QMessageBox::question(this, Utf8(session.HostAddress()), Utf8(text),
+                                         QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+        });
+    ForgetClosedSessions();
+    if (!closed) {
+        event->ignore();
+        timer->start(kTimerMs);
+        return;
+    }
+    const QRect normal = normalGeometry();
+    settings.wpLeft = normal.x();
+    settings.wpTop = normal.y();
+    settings.wpWidth = normal.width();
+    settings.wpHeight = normal.height();
+    settings.wpMaximized = isMaximized();
+    if (store != nullptr) SaveSettings(*store, settings);
+    event->accept();
+}
+
+}  // namespace tarnwick::gui

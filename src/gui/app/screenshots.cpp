@@ -1,0 +1,123 @@
+// tarnwick-screenshots DIR: renders the main window, the options sheet's pages, the log and
+// every prompt to PNG files in DIR (run with QT_QPA_PLATFORM=offscreen; scripts/screenshots).
+// With a second argument, an ftp:// URL on the loopback address, the main window is also
+// rendered once a session to that server has logged in (or after ten seconds).
+// A look at the screens, not a test.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "listing/url.h"
+#include "log/log_view.h"
+#include "log/login_message_window.h"
+#include "options/options_sheet.h"
+#include "prompts/confirm_dialog.h"
+#include "prompts/notice_window.h"
+#include "prompts/overwrite_dialog.h"
+#include "sites/shell_transfer_dialog.h"
+
+namespace {
+
+using namespace tarnwick;
+using namespace tarnwick::gui;
+
+QString outputDir;
+
+void Save(QWidget& widget, const QString& name) {
+    widget.show();
+    QApplication::processEvents();
+    const QString path = outputDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!widget.grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    std::printf("%s\n", qPrintable(path));
+    widget.hide();
+}
+
+void SaveLog() {
+    LogView log;
+    log.resize(700, 180);
+    const LogRecord records[] = {
+        {"Connecting to 127.0.0.1 (port 2121)", LOG_STATE, true, true},
+        {"220 pyftpdlib ready.", LOG_REPLY, true, true},
+        {"USER anonymous", LOG_COMMAND, true, true},
+        {"331 Username ok, send password.", LOG_REPLY, true, true},
+        {"Data connection address differs from the server's; using the server's.", LOG_WARNING,
+         true, true},
+        {"Failed to receive notes.txt", LOG_ERROR, true, true},
+    };
+    for (const LogRecord& record : records) log.AddRecord(record);
+    log.Flush();
+    Save(log, QStringLiteral("log"));
+}
+
+// Opens a session for `url` and renders the window once the log shows the login (bounded).
+void SaveConnected(MainWindow& window, const QString& url) {
+    UrlParts parts;
+    ParseUrl(url.toStdString(), parts);
+    window.show();
+    window.ConnectUrlWithLogin(url, QStringLiteral("anonymous"),
+                               QString::fromStdString(window.Settings().anonymousPass), parts.port);
+    QElapsedTimer clock;
+    clock.start();
+    bool loggedIn = false;
+    QObject::connect(&window.Bridge(), &SessionBridge::commandFinished, &window,
+                     [&](SessionId, RequestId, int code, int) { loggedIn |= code == CmdConnect; });
+    while (!loggedIn && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 100);
+    window.TimerTick();
+    Save(window, QStringLiteral("main_window_connected"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(outputDir);
+
+    MainWindowContext context;
+    context.programHome = QDir::tempPath().toStdString() + "/";
+    context.settings = DefaultAppSettings(context.programHome, QDir::homePath().toStdString());
+    context.settings.lastAddress = "ftp.example.org";
+    MainWindow window(std::move(context));
+    window.resize(1000, 700);
+    Save(window, QStringLiteral("main_window"));
+    if (argc > 2) SaveConnected(window, QString::fromLocal8Bit(argv[2]));
+
+    OptionsSheet sheet(window.Settings());
+    auto* tabs = sheet.findChild<QTabWidget*>();
+    const char* pages[] = {"options_general", "options_transfer", "options_file_type",
+                           "options_prompt", "options_overwrite"};
+    for (int page = 0; page < 5; ++page) {
+        tabs->setCurrentIndex(page);
+        Save(sheet, QLatin1String(pages[page]));
+    }
+
+    OverwriteQuestion question;
+    question.fileName = "/pub/releases/notes.txt";
+    question.suggested = kOverwrite;
+    question.autoAction = kSkip;
+    OverwriteDialog overwrite(question, true, 10);
+    overwrite.Tick();
+    Save(overwrite, QStringLiteral("overwrite_confirmation"));
+    ConfirmDialog transfer(ConfirmDialog::Kind::kTransfer);
+    Save(transfer, QStringLiteral("confirm_transfer"));
+    ConfirmDialog remove(ConfirmDialog::Kind::kDelete);
+    Save(remove, QStringLiteral("confirm_delete"));
+    NoticeWindow notice;
+    notice.ShowNotice(QStringLiteral("Control connection closed by server."),
+                      QStringLiteral("ftp.example.org"));
+    Save(notice, QStringLiteral("notice"));
+    LoginMessageWindow login;
+    login.ShowMessage(QStringLiteral("ftp.example.org"),
+                      QStringLiteral("220 Welcome to the example archive.\n230 Login successful."));
+    Save(login, QStringLiteral("login_message"));
+    ShellTransferDialog shell;
+    shell.ShowFiles({QStringLiteral("/home/user/report.pdf"), QStringLiteral("/home/user/data")});
+    Save(shell, QStringLiteral("shell_transfer"));
+    SaveLog();
+    return 0;
+}
