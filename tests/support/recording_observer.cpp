@@ -116,6 +116,15 @@ void RecordingObserver::OnListing(CFtpSession&, bool done, const ListingInfo& li
     });
 }
 
+void RecordingObserver::OnTransferStarted(CFtpSession&, const TransferInfo& info) {
+    Record([&](ObserverRecord& r) { r.transfers.push_back({false, info, 0, 0}); });
+}
+
+void RecordingObserver::OnTransferFinished(CFtpSession&, const TransferInfo& info, int result,
+                                           uint64_t bytesMoved) {
+    Record([&](ObserverRecord& r) { r.transfers.push_back({true, info, result, bytesMoved}); });
+}
+
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
     Record([](ObserverRecord& r) { ++r.queueFinished; });
 }

@@ -38,6 +38,13 @@ struct ObserverRecord {
         int style = 0;
         int answer = 0;
     };
+    // One OnTransferStarted (finished false) or OnTransferFinished (finished true).
+    struct Transfer {
+        bool finished = false;
+        TransferInfo info;
+        int result = 0;
+        uint64_t bytesMoved = 0;
+    };
 
     std::vector<LogRecord> log;
     std::vector<std::string> directories;
@@ -48,6 +55,7 @@ struct ObserverRecord {
     std::vector<CommandFinished> commandsFinished;
     std::vector<Question> questions;
     std::vector<OverwriteQuestion> overwriteQuestions;
+    std::vector<Transfer> transfers;
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -93,6 +101,9 @@ public:
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnTransferStarted(CFtpSession&, const TransferInfo& info) override;
+    void OnTransferFinished(CFtpSession&, const TransferInfo& info, int result,
+                            uint64_t bytesMoved) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;
