@@ -151,7 +151,9 @@ void RecordingObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
 
 void RecordingObserver::OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
                                           int result) {
-    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({request, commandCode, result}); });
+    Record([&](ObserverRecord& r) {
+        r.commandsFinished.push_back({request, commandCode, result});
+    });
 }
 
 int RecordingObserver::ScriptedAnswer(const std::string& text) {

@@ -110,8 +110,7 @@ public:
     void OnShowSession(CFtpSession&) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
-                           int result) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override;
     void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:

@@ -123,11 +123,12 @@ const Dialogue kDialogues[] = {
     {"ServerResets", [](auto& srv) { srv.Expect("noop").Reset(); },
      [](DialogueContext& c) { return Send(c.session, "noop"); },
      kResultConnectionClosed, {"noop"}, "Control connection reset by server."},
-    {"ChangeDirToBlanksOrCurrentSendsNothing", Replies({}),
+    {"ChangeDirToCurrentSendsNothingButListsWhenAsked",
+     [](auto& srv) { srv.Expect("pasv").Passive(); srv.Expect("list").Reply("150 here\r\n226 done\r\n").SendData(""); },
      [](DialogueContext& c) {
          c.session.currentDirectory = "/pub";
-         return c.ctl.ChangeDir("   ", 0) + c.ctl.ChangeDir("/pub/", 0);
-     }, kResultOk, {}},
+         return c.ctl.ChangeDir("   ", 0) + c.ctl.ChangeDir("/pub/", kOptListAfter);
+     }, kResultOk, {"pasv", "list"}, "Listing Complete"},
     {"ChangeDirForcedSendsDotWithoutPwd", Replies({{"cwd .", "250 ok\r\n"}}),
      [](DialogueContext& c) { return c.ctl.ChangeDir(" ", kOptForceCwd); }, kResultOk, {"cwd ."}},
     {"ChangeDirTrimsAndReportsTheNewDirectory",
@@ -137,13 +138,6 @@ const Dialogue kDialogues[] = {
          EXPECT_EQ(c.session.currentDirectory, "/pub");
          return result;
      }, kResultOk, {"cwd /pub", "pwd"}},
-    {"PwdWithoutClosingQuote", Replies({{"pwd", "257 \"/pub\r\n"}}),
-     [](DialogueContext& c) {
-         c.session.currentDirectory = "/old";
-         int result = c.ctl.PrintDir();
-         EXPECT_EQ(c.session.currentDirectory, "");
-         return result;
-     }, kResultOk, {"pwd"}},
     {"TypeSentOnlyOnChange", Replies({{"type i", "200 ok\r\n"}, {"type a", "200 ok\r\n"}}),
      [](DialogueContext& c) { return c.ctl.SetType(1) + c.ctl.SetType(1) + c.ctl.SetType(0); },
      kResultOk, {"type i", "type a"}},

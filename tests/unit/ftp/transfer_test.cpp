@@ -55,6 +55,28 @@ int Upload(DialogueContext& c, const std::string& content, const std::string& na
 
 const Lines kRetr{"type i", "pasv", "retr x.bin"};
 
+// A download over an existing local file that must come out of it as it was, time included.
+int DownloadOverOldCopy(DialogueContext& c) {
+    const std::filesystem::path path = c.dir / "x.bin";
+    WriteFile(path, "old copy");
+    const auto before = std::filesystem::last_write_time(path);
+    int result = Download(c);
+    EXPECT_EQ(ReadFile(path), "old copy");
+    EXPECT_EQ(std::filesystem::last_write_time(path), before);
+    return result;
+}
+
+// Resume asked for over a local file of `size` bytes (the remote one has kData.size()).
+std::function<int(DialogueContext&)> ResumeOver(size_t size) {
+    return [size](DialogueContext& c) {
+        WriteFile(c.dir / "x.bin", Pattern(size));
+        c.ctl.overwriteChoice.fill(kResume);
+        int result = Download(c);
+        EXPECT_EQ(ReadFile(c.dir / "x.bin"), size == kData.size() ? Pattern(size) : kData);
+        return result;
+    };
+}
+
 // clang-format off
 const Dialogue kTransfers[] = {
     {"DownloadInChunks",
@@ -96,15 +118,39 @@ const Dialogue kTransfers[] = {
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
      [](DialogueContext& c) {
          int result = Download(c);
-         EXPECT_FALSE(std::filesystem::exists(c.dir / "x.bin")) << "no empty file left behind";
+         EXPECT_FALSE(std::filesystem::exists(c.dir / "x.bin")) << "no file created";
          return result;
      }, kResultRefused, kRetr},
+    {"RefusedRetrKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
+     DownloadOverOldCopy, kResultRefused, kRetr},
+    {"RetrWithoutDataConnectionKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("425 no data\r\n"); },
+     DownloadOverOldCopy, kResultFailed, kRetr},
+    {"ServerLeavingAtRetrKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("421 bye\r\n").Drop(); },
+     DownloadOverOldCopy, kResultFailed, kRetr},
+    {"ConnectionLostAtRetrKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
+     DownloadOverOldCopy, kResultConnectionClosed, kRetr},
+    {"DataBeforeThePreliminaryReplyIsKept",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
+     DownloadChecked, kResultOk, kRetr},
+    {"ResumeOfACompleteFileSendsNothing", Replies({}), ResumeOver(kData.size()), kResultOk, {},
+     "File x.bin is complete, nothing to transfer."},
+    {"ResumeOfABiggerFileDownloadsAfresh",
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData); },
+     ResumeOver(kData.size() + 10), kResultOk, kRetr},
     {"DirectoryInTheWayFailsAndAborts",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("abor").Reply("225 nothing to abort\r\n"); },
+     [](auto& srv) {
+         TypeAndPasv(srv);
+         srv.Expect("retr x.bin").Reply("150 go\r\n");
+         srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
+     },
      [](DialogueContext& c) {
          std::filesystem::create_directory(c.dir / "x.bin");
          return Download(c);
-     }, kResultFailed, {"type i", "pasv", "abor"}, "Failed to receive x.bin."},
+     }, kResultFailed, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
     {"DiskFullFailsAndAborts",
      [](auto& srv) {
          TypeAndPasv(srv);
@@ -128,6 +174,16 @@ const Dialogue kTransfers[] = {
          EXPECT_EQ(c.server.ReceivedData(), Lines{""});
          return result;
      }, kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
+    {"UploadWaitsForTheDataConnectionNoLongerThanTheDeadline",
+     [](auto& srv) {
+         srv.Expect("type i").Reply("200 binary\r\n");
+         srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
+         Replies({{"stor /up/x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
+     },
+     [](DialogueContext& c) {
+         c.session.SetDefaultTimeout(1);
+         return Upload(c, "abc", "x.bin");
+     }, kResultTimedOut, {"type i", "port", "stor /up/x.bin", "abor"}, "Failed to send file x.bin.", false},
     {"UploadRefusedBeforeTheDataFlows",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("stor /up/x.bin").Reply("425 no data connection\r\n"); },
      [](DialogueContext& c) { return Upload(c, "abc", "x.bin"); }, kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
@@ -161,6 +217,7 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "list", kListing);
+    server.Expect("mkd a.txt").Reply("550 a file is in the way\r\n");
     server.Expect("type a").Reply("200 ascii\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "retr a.txt", "abc");
@@ -172,6 +229,7 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     EXPECT_EQ(listings[1].entries[1].name, "a.txt");
     EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
     EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
+    EXPECT_EQ(Control().MakeDir("a.txt", 0), kResultRefused);  // a file is no directory
     // Size and time of the download come from the cached entry.
     ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(session->fileSize, 3u);
@@ -180,7 +238,8 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     struct stat info {};
     ASSERT_EQ(stat((scratch / "a.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, entry.modified);
-    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "type a", "pasv", "retr a.txt"}));
+    EXPECT_EQ(Commands(),
+              (Lines{"pwd", "pasv", "list", "mkd a.txt", "type a", "pasv", "retr a.txt"}));
 }
 
 TEST_F(FtpTest, BrokenDownloadResumesWithTheCacheOff) {
@@ -197,6 +256,7 @@ TEST_F(FtpTest, BrokenDownloadResumesWithTheCacheOff) {
     Transfer(server, "retr a.txt", "bc");
     Connect();
     ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
+    session->listingText.clear();  // the entries are kept parsed, not parsed per file
     FileEntryList listed;
     ParseListingText(listed, kListing);
     WriteFile(scratch / "a.txt", "a");
@@ -206,6 +266,61 @@ TEST_F(FtpTest, BrokenDownloadResumesWithTheCacheOff) {
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk)
         << observer.FormattedLog();
     EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
+}
+
+TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
+    TypeAndPasv(server);
+    server.Expect("retr /pub/x.bin")
+        .Reply("150 Opening data connection for x.bin (300000 bytes)\r\n")
+        .SendData(kData)
+        .Reply("226 done\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr /pub/gone").Reply("550 no such file\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
+    Connect();
+    session->currentItemId = 7;
+    // No local file: the size comes from the 150 reply, no listing is needed.
+    session->remoteSize = -1;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/x.bin", 0), kResultOk);
+    EXPECT_EQ(session->Progress().fileSize, static_cast<int64_t>(kData.size()));
+    session->remoteSize = -1;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/gone", 0), kResultRefused);
+    EXPECT_EQ(Control().StoreFile((scratch / "x.bin").string(), "/up", 0), kResultOk);
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+    EXPECT_EQ(server.ReceivedData(), Lines{kData});
+
+    const auto transfers = observer.Snapshot().transfers;
+    ASSERT_EQ(transfers.size(), 6u);
+    const std::string local = (scratch / "x.bin").string();
+    struct Want {
+        TransferDirection direction;
+        std::string remote, local;
+        int64_t size;
+        int result;
+        uint64_t moved;
+    };
+    const Want wanted[] = {
+        {TransferDirection::kDownload, "/pub/x.bin", local, 300'000, kResultOk, 300'000},
+        {TransferDirection::kDownload, "/pub/gone", (scratch / "gone").string(), -1, kResultRefused,
+         0},
+        {TransferDirection::kUpload, "/up/x.bin", local, 300'000, kResultOk, 300'000},
+    };
+    for (size_t i = 0; i < transfers.size(); ++i) {
+        const Want& want = wanted[i / 2];
+        SCOPED_TRACE(want.remote);
+        const auto& [finished, info, result, moved] = transfers[i];
+        EXPECT_EQ(finished, i % 2 == 1);
+        EXPECT_EQ(info.itemId, 7u);
+        EXPECT_EQ(info.direction, want.direction);
+        EXPECT_EQ(info.remotePath, want.remote);
+        EXPECT_EQ(info.localPath, want.local);
+        EXPECT_EQ(info.size, i == 0 ? -1 : want.size);  // the first size comes with the 150
+        if (!finished) continue;
+        EXPECT_EQ(result, want.result);
+        EXPECT_EQ(moved, want.moved);
+    }
+    EXPECT_FALSE(session->Progress().transferring);
 }
 
 TEST_F(FtpTest, DataConnectionRefusedFailsAtOnceNotAtTheDeadline) {
