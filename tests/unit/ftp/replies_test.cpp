@@ -52,13 +52,6 @@ TEST(ParseReplyText, FindsCodesAndTellsWhenTheAnswerIsComplete) {
     }
 }
 
-TEST(ReplyHelpers, SocketErrorTexts) {
-    EXPECT_EQ(SocketErrorText(0), "");
-    EXPECT_EQ(SocketErrorText(10054), "Connection reset by peer.");
-    EXPECT_EQ(SocketErrorText(11004), "Valid name, no data record of requested type.");
-    EXPECT_EQ(SocketErrorText(10066), "socket error code=10066");
-}
-
 TEST(ReplyHelpers, QuotedDirectoryAndAnnouncedSize) {
     for (const auto& [reply, directory] :
          std::initializer_list<std::pair<const char*, const char*>>{

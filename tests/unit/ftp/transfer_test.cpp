@@ -55,15 +55,20 @@ int Upload(DialogueContext& c, const std::string& content, const std::string& na
 
 const Lines kRetr{"type i", "pasv", "retr x.bin"};
 
-// A download over an existing local file that must come out of it as it was, time included.
-int DownloadOverOldCopy(DialogueContext& c) {
-    const std::filesystem::path path = c.dir / "x.bin";
-    WriteFile(path, "old copy");
-    const auto before = std::filesystem::last_write_time(path);
-    int result = Download(c);
-    EXPECT_EQ(ReadFile(path), "old copy");
-    EXPECT_EQ(std::filesystem::last_write_time(path), before);
-    return result;
+// A download that fails before its data: an existing local file comes out of it as it was,
+// time included, and none is created.
+std::function<int(DialogueContext&)> LocalFileAlone(bool existing) {
+    return [existing](DialogueContext& c) {
+        const std::filesystem::path path = c.dir / "x.bin";
+        if (existing) WriteFile(path, "old copy");
+        std::error_code none;
+        const auto before = std::filesystem::last_write_time(path, none);
+        int result = Download(c);
+        EXPECT_EQ(std::filesystem::exists(path), existing);
+        EXPECT_EQ(ReadFile(path), existing ? "old copy" : "");
+        EXPECT_EQ(std::filesystem::last_write_time(path, none), before);
+        return result;
+    };
 }
 
 // Resume asked for over a local file of `size` bytes (the remote one has kData.size()).
@@ -92,11 +97,7 @@ const Dialogue kTransfers[] = {
          srv.Expect("rest 1000").Reply("350 restarting\r\n");
          Transfer(srv, "retr x.bin", kData.substr(1000));
      },
-     [](DialogueContext& c) {
-         WriteFile(c.dir / "x.bin", kData.substr(0, 1000));
-         c.ctl.overwriteChoice.fill(kResume);
-         return DownloadChecked(c);
-     }, kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
+     ResumeOver(1000), kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
     {"DataConnectionResetFailsTheDownload",
      [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.resetAfter = 1000}, "426 broken\r\n"); },
      Download, kResultFailed, kRetr, "Failed to receive x.bin."},
@@ -114,25 +115,18 @@ const Dialogue kTransfers[] = {
          Replies({{"retr x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
      },
      DownloadWithin1s, kResultTimedOut, {"type i", "port", "retr x.bin", "abor"}, "Operation timed out", false},
-    {"RetrRefusedEndsTheDataSideAtOnce",
+    {"RefusedRetrEndsAtOnceAndKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
-     [](DialogueContext& c) {
-         int result = Download(c);
-         EXPECT_FALSE(std::filesystem::exists(c.dir / "x.bin")) << "no file created";
-         return result;
-     }, kResultRefused, kRetr},
-    {"RefusedRetrKeepsTheLocalFile",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
-     DownloadOverOldCopy, kResultRefused, kRetr},
-    {"RetrWithoutDataConnectionKeepsTheLocalFile",
+     LocalFileAlone(true), kResultRefused, kRetr},
+    {"RetrWithoutDataConnectionCreatesNoFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("425 no data\r\n"); },
-     DownloadOverOldCopy, kResultFailed, kRetr},
+     LocalFileAlone(false), kResultFailed, kRetr},
     {"ServerLeavingAtRetrKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("421 bye\r\n").Drop(); },
-     DownloadOverOldCopy, kResultFailed, kRetr},
+     LocalFileAlone(true), kResultFailed, kRetr},
     {"ConnectionLostAtRetrKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
-     DownloadOverOldCopy, kResultConnectionClosed, kRetr},
+     LocalFileAlone(true), kResultConnectionClosed, kRetr},
     {"DataBeforeThePreliminaryReplyIsKept",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
      DownloadChecked, kResultOk, kRetr},
@@ -213,14 +207,17 @@ const Dialogue kTransfers[] = {
 
 INSTANTIATE_TEST_SUITE_P(Transfers, DialogueTest, ::testing::ValuesIn(kTransfers), DialogueName);
 
-TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
+TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
+    settings->defaultOverwriteAction = kAuto;
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "list", kListing);
     server.Expect("mkd a.txt").Reply("550 a file is in the way\r\n");
     server.Expect("type a").Reply("200 ascii\r\n");
-    server.Expect("pasv").Passive();
-    Transfer(server, "retr a.txt", "abc");
+    for (int i = 0; i < 2; ++i) {
+        server.Expect("pasv").Passive();
+        Transfer(server, "retr a.txt", "abc");
+    }
     Connect();
     ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
     const auto listings = observer.Snapshot().listings;
@@ -230,43 +227,26 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
     EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
     EXPECT_EQ(Control().MakeDir("a.txt", 0), kResultRefused);  // a file is no directory
-    // Size and time of the download come from the cached entry.
+    // Size and time of the download come from the listed entry.
     ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(session->fileSize, 3u);
-    FileEntry entry;
-    ASSERT_TRUE(LookupCachedEntry(settings->cacheHomeDirectory, "127.0.0.1", "/a.txt", entry));
+    const int64_t listed = listings[1].entries[1].modified;
     struct stat info {};
     ASSERT_EQ(stat((scratch / "a.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mtime, entry.modified);
-    EXPECT_EQ(Commands(),
-              (Lines{"pwd", "pasv", "list", "mkd a.txt", "type a", "pasv", "retr a.txt"}));
-}
+    EXPECT_EQ(info.st_mtime, listed);
 
-TEST_F(FtpTest, WithTheCacheOffTheLastListingDecides) {
-    // Without the cache, the entry comes from the last listing: a local file older than the
-    // remote one is downloaded afresh (without the entry's time, the sizes would call for
-    // resuming it).
-    settings->enableCache = false;
-    settings->defaultOverwriteAction = kAuto;
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
-    server.Expect("pasv").Passive();
-    Transfer(server, "list", kListing);
-    server.Expect("type a").Reply("200 ascii\r\n");
-    server.Expect("pasv").Passive();
-    Transfer(server, "retr a.txt", "abc");
-    Connect();
-    ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
-    session->listingText.clear();  // the entries are kept parsed, not parsed per file
-    FileEntryList listed;
-    ParseListingText(listed, kListing);
+    // Not cached any more: the entry still comes from the last listing, kept parsed. A local
+    // file older than it is downloaded afresh (without its time the sizes would resume it).
+    DeleteCachedListing(settings->cacheHomeDirectory, "127.0.0.1", "/");
+    session->listingText.clear();
     WriteFile(scratch / "a.txt", "a");
-    const timespec times[2] = {{listed[1].modified - 86400, 0}, {listed[1].modified - 86400, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "a.txt").c_str(), times, 0), 0);
+    const timespec older[2] = {{listed - 86400, 0}, {listed - 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "a.txt").c_str(), older, 0), 0);
     session->remoteSize = 3;
-    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk)
-        << observer.FormattedLog();
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
-    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "type a", "pasv", "retr a.txt"}));
+    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "mkd a.txt", "type a", "pasv", "retr a.txt",
+                                 "pasv", "retr a.txt"}));
 }
 
 TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
@@ -291,36 +271,21 @@ TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
     EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
     EXPECT_EQ(server.ReceivedData(), Lines{kData});
 
-    const auto transfers = observer.Snapshot().transfers;
-    ASSERT_EQ(transfers.size(), 6u);
-    const std::string local = (scratch / "x.bin").string();
-    struct Want {
-        TransferDirection direction;
-        std::string remote, local;
-        int64_t size;
-        int result;
-        uint64_t moved;
-    };
-    const Want wanted[] = {
-        {TransferDirection::kDownload, "/pub/x.bin", local, 300'000, kResultOk, 300'000},
-        {TransferDirection::kDownload, "/pub/gone", (scratch / "gone").string(), -1, kResultRefused,
-         0},
-        {TransferDirection::kUpload, "/up/x.bin", local, 300'000, kResultOk, 300'000},
-    };
-    for (size_t i = 0; i < transfers.size(); ++i) {
-        const Want& want = wanted[i / 2];
-        SCOPED_TRACE(want.remote);
-        const auto& [finished, info, result, moved] = transfers[i];
-        EXPECT_EQ(finished, i % 2 == 1);
+    // Started and finished in turn: direction, remote and local path, size, result, bytes.
+    using Report = std::tuple<bool, int, std::string, std::string, int64_t, int, uint64_t>;
+    std::vector<Report> reports;
+    for (const auto& [finished, info, result, moved] : observer.Snapshot().transfers) {
         EXPECT_EQ(info.itemId, 7u);
-        EXPECT_EQ(info.direction, want.direction);
-        EXPECT_EQ(info.remotePath, want.remote);
-        EXPECT_EQ(info.localPath, want.local);
-        EXPECT_EQ(info.size, i == 0 ? -1 : want.size);  // the first size comes with the 150
-        if (!finished) continue;
-        EXPECT_EQ(result, want.result);
-        EXPECT_EQ(moved, want.moved);
+        reports.emplace_back(finished, static_cast<int>(info.direction), info.remotePath,
+                             info.localPath, info.size, result, moved);
     }
+    const std::string local = (scratch / "x.bin").string(), gone = (scratch / "gone").string();
+    EXPECT_EQ(reports, (std::vector<Report>{{false, 0, "/pub/x.bin", local, -1, 0, 0},
+                                            {true, 0, "/pub/x.bin", local, 300'000, 0, 300'000},
+                                            {false, 0, "/pub/gone", gone, -1, 0, 0},
+                                            {true, 0, "/pub/gone", gone, -1, kResultRefused, 0},
+                                            {false, 1, "/up/x.bin", local, 300'000, 0, 0},
+                                            {true, 1, "/up/x.bin", local, 300'000, 0, 300'000}}));
     EXPECT_FALSE(session->Progress().transferring);
 }
 
