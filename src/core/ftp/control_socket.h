@@ -134,6 +134,7 @@ private:
     int RunDownload(const std::string& remotePath, const std::string& localPath, TransferInfo& info,
                     bool& opened);
     void TakeAnnouncedSize(TransferInfo& info);
+    bool KeepHeldData(const std::string& localPath, bool append);
     int OpenDownloadFile(const std::string& localPath, bool append);
     int FinishDownload(int result);
     int RestartUpload(const FileEntry& remote);

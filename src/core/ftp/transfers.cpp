@@ -316,10 +316,24 @@ int CControlSocket::RunDownload(const std::string& remotePath, const std::string
         opened = true;
         result = session.WaitWithTimer(data.receiveFinished, 0);
     } else if (result != kResultOk) {
+        data.DrainReceive();  // what has arrived already
         data.FinishTransfer(false);
+        opened = KeepHeldData(localPath, info.resumeOffset > 0);
     }
     session.transferInProgress = false;
     return FinishDownload(result);
+}
+
+// The answer to RETR never came (the connection broke), but data did: it is the file's, and
+// is kept for a later resume rather than lost.
+bool CControlSocket::KeepHeldData(const std::string& localPath, bool append) {
+    CDataSocket& data = session.dataSocket;
+    if (!data.HoldsData()) return false;
+    MakeDirectoryPath(ParentPath(localPath));
+    std::FILE* file = std::fopen(localPath.c_str(), append ? "ab" : "wb");
+    if (file == nullptr) return false;
+    data.AttachFile(file);
+    return true;
 }
 
 // The size the 150 reply announces, when the caller did not know it.

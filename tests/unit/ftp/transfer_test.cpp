@@ -127,6 +127,13 @@ const Dialogue kTransfers[] = {
     {"ConnectionLostAtRetrKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
      LocalFileAlone(true), kResultConnectionClosed, kRetr},
+    {"DataOfALostConnectionIsKeptForResuming",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData.substr(0, 1000)).Drop(); },
+     [](DialogueContext& c) {
+         int result = Download(c);
+         EXPECT_EQ(ReadFile(c.dir / "x.bin"), kData.substr(0, 1000));
+         return result;
+     }, kResultConnectionClosed, kRetr},
     {"DataBeforeThePreliminaryReplyIsKept",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
      DownloadChecked, kResultOk, kRetr},
