@@ -138,6 +138,8 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
     session.bytesDone = 0;
     session.listingText.clear();
     session.listingEntries.reset();
+    indexedListing.reset();  // the old list is not kept alive for its index
+    listedIndex.clear();
     data.ArmReceive(nullptr, true, {});
     result = PrepareDataConnection();
     if (result == kResultOk) {
@@ -176,13 +178,15 @@ int CControlSocket::FinishListing() {
     }
     session.Log("Listing Complete", LOG_STATE);
     session.listingDirectory = session.currentDirectory;
+    // One parse serves the cache's pruning, the look-ups of later transfers and the observer.
+    auto entries = std::make_shared<FileEntryList>();
+    ParseListingText(*entries, session.listingText);
     const AppSettings& settings = session.CommandSettings();
     UpdateDirectoryCache(
         CacheConfig{settings.cacheHomeDirectory, settings.enableCache}, session.hostAddress,
         session.currentDirectory, session.listingText,
-        [this](const std::string& message) { session.Observer().OnNotice(session, message); });
-    auto entries = std::make_shared<FileEntryList>();
-    ParseListingText(*entries, session.listingText);
+        [this](const std::string& message) { session.Observer().OnNotice(session, message); },
+        entries.get());
     session.listingEntries = entries;
     if (session.queueFinished) {
         session.Observer().OnListing(session, true,
