@@ -2,9 +2,6 @@
 // server's connection in active mode.
 #include "ftp/data_socket.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -104,12 +101,6 @@ void CDataSocket::EndSend() {
 void CDataSocket::SendFile() {
     if (sending || !uploading || !released) return;
     sending = true;
-    struct stat info {};
-    fromFile = file != nullptr && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-    if (fromFile) {
-        fileOffset = ftello(file);  // a resumed upload starts past the part sent before
-        fileEnd = info.st_size;
-    }
     int outcome = SendChunks();
     chunkLength = 0;
     chunkOffset = 0;
@@ -129,7 +120,7 @@ int CDataSocket::SendChunks() {
     auto lastCheck = std::chrono::steady_clock::now();
     for (;;) {
         if (file == nullptr) return result != 0 ? result : 1;  // ended meanwhile (55x, close)
-        size_t count = NextChunk();
+        size_t count = std::fread(buffer.data(), 1, buffer.size(), file);
         if (count == 0) {
             if (!std::ferror(file)) return 0;
             session.Log("Unable to read local file " + fileName + ": " + std::strerror(errno),
@@ -160,23 +151,10 @@ int CDataSocket::SendChunks() {
     }
 }
 
-size_t CDataSocket::NextChunk() {
-    if (!fromFile) return std::fread(buffer.data(), 1, buffer.size(), file);
-    return static_cast<size_t>(
-        std::min<int64_t>(static_cast<int64_t>(buffer.size()), fileEnd - fileOffset));
-}
-
 bool CDataSocket::SendPendingChunk() {
     RearmDeadline();
     while (chunkOffset < chunkLength) {
-        const size_t length = chunkLength - chunkOffset;
-        int sent = fromFile ? SendFromFile(fileno(file), &fileOffset, length)
-                            : Send(buffer.data() + chunkOffset, length);
-        if (sent == 0 && fromFile) {  // the file got shorter meanwhile: it ends here
-            fileEnd = fileOffset;
-            chunkLength = chunkOffset;
-            break;
-        }
+        int sent = Send(buffer.data() + chunkOffset, chunkLength - chunkOffset);
         if (sent == platform::SOCKET_ERROR) {
             int error = GetLastError();
             if (error == platform::WSAEWOULDBLOCK) return true;  // OnSend continues

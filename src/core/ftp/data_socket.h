@@ -91,9 +91,6 @@ private:
     // deadline is in whole seconds, and re-arming per chunk would cost a system call each.
     void RearmDeadline();
     int SendChunks();  // the upload loop of SendFile; its result
-    // The next chunk of the upload: read into the buffer, or for a regular file only counted
-    // (the socket takes it from the file); 0 at the end.
-    size_t NextChunk();
     bool IsConnected() const;
 
     CFtpSession& session;
@@ -102,11 +99,6 @@ private:
     std::string fileName;  // local path, for the diagnostic of a file left open
     size_t chunkLength = 0;
     size_t chunkOffset = 0;
-    // An upload of a regular file goes from the file to the socket (sendfile): the file's
-    // next byte to send and its size when the upload started.
-    bool fromFile = false;
-    int64_t fileOffset = 0;
-    int64_t fileEnd = 0;
     // Mirrors of "receiveFinished / sendFinished not signalled", tested per chunk without a
     // system call.
     bool receiving = false;

@@ -1,7 +1,6 @@
 #include "platform/async_socket.h"
 
 #include <netinet/tcp.h>
-#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -157,21 +156,6 @@ int AsyncSocket::Send(const void* data, size_t length) {
         return SOCKET_ERROR;
     }
     const ssize_t sent = send(fd, data, ClampLength(length), MSG_NOSIGNAL);
-    if (sent >= 0) return static_cast<int>(sent);
-    const int error = SocketErrorFromErrno(errno);
-    if (error == WSAEWOULDBLOCK) writeWanted = true;
-    Fail(error);
-    return SOCKET_ERROR;
-}
-
-int AsyncSocket::SendFromFile(int fileFd, int64_t* offset, size_t length) {
-    if (state != State::kConnected) {
-        Fail(IsOpen() ? WSAENOTCONN : WSAENOTSOCK);
-        return SOCKET_ERROR;
-    }
-    off_t position = static_cast<off_t>(*offset);
-    const ssize_t sent = sendfile(fd, fileFd, &position, ClampLength(length));
-    *offset = position;
     if (sent >= 0) return static_cast<int>(sent);
     const int error = SocketErrorFromErrno(errno);
     if (error == WSAEWOULDBLOCK) writeWanted = true;

@@ -79,9 +79,6 @@ public:
     // On a socket that is not connected both fail with WSAENOTCONN.
     int Send(const void* data, size_t length);
     int Receive(void* buffer, size_t length);
-    // As Send, with `length` bytes of the open file `fileFd` from *offset (which advances),
-    // handed to the socket without passing through user memory (sendfile(2)).
-    int SendFromFile(int fileFd, int64_t* offset, size_t length);
 
     bool ShutDown(int how = sends);
     // Closes the descriptor and forgets pending notifications and a running lookup. Safe to
