@@ -18,7 +18,6 @@ TEST(Login, FollowsTheWelcomeUserAndPassCodes) {
     for (const LoginCase& c : {
              LoginCase{"220 hi\r\n", "230 in\r\n", "", kResultOk, {"user tester"}},
              LoginCase{"220 hi\r\n", "530 no\r\n", "230 in\r\n", kResultOk, both},
-             LoginCase{"220 hi\r\n", "331 pw\r\n", "332 account\r\n", kResultOk, both},
              LoginCase{"220 hi\r\n", "331 pw\r\n", "202 not needed\r\n", kResultOk, both},
              LoginCase{"220 hi\r\n", "331 pw\r\n", "530 wrong\r\n", kResultFailed, both},
              LoginCase{"220 hi\r\n", "500 what\r\n", "", kResultFailed, {"user tester"}},
@@ -107,9 +106,6 @@ const Dialogue kDialogues[] = {
          EXPECT_EQ(c.session.currentDirectory, "/pub");
          return result;
      }, kResultOk, {"cwd /pub", "pwd"}},
-    {"TypeSentOnlyOnChange", Replies({{"type i", "200 ok\r\n"}, {"type a", "200 ok\r\n"}}),
-     [](DialogueContext& c) { return c.ctl.SetType(1) + c.ctl.SetType(1) + c.ctl.SetType(0); },
-     kResultOk, {"type i", "type a"}},
     {"RestartAcceptedRefusedOrFailed",
      Replies({{"rest 5000000000", "350 ok\r\n"}, {"rest 0", "502 not implemented\r\n"},
               {"rest 7", "450 busy\r\n"}}),
