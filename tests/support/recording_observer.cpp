@@ -127,6 +127,15 @@ void RecordingObserver::OnQueueChanged(CFtpSession&, const QueueChange& change) 
     Record([&](ObserverRecord& r) { r.queueChanges.push_back(change); });
 }
 
+void RecordingObserver::OnTransferStarted(CFtpSession&, const TransferInfo& info) {
+    Record([&](ObserverRecord& r) { r.transfers.push_back({false, info, 0, 0}); });
+}
+
+void RecordingObserver::OnTransferFinished(CFtpSession&, const TransferInfo& info, int result,
+                                           uint64_t bytesMoved) {
+    Record([&](ObserverRecord& r) { r.transfers.push_back({true, info, result, bytesMoved}); });
+}
+
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
     Record([](ObserverRecord& r) { ++r.queueFinished; });
 }

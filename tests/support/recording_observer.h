@@ -39,6 +39,13 @@ struct ObserverRecord {
         int style = 0;
         int answer = 0;
     };
+    // One OnTransferStarted (finished false) or OnTransferFinished (finished true).
+    struct Transfer {
+        bool finished = false;
+        TransferInfo info;
+        int result = 0;
+        uint64_t bytesMoved = 0;
+    };
 
     std::vector<LogRecord> log;
     std::vector<std::string> directories;
@@ -56,6 +63,7 @@ struct ObserverRecord {
     };
     std::vector<ItemStarted> itemsStarted;
     std::vector<QueueChange> queueChanges;
+    std::vector<Transfer> transfers;
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -103,6 +111,9 @@ public:
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
     void OnQueueChanged(CFtpSession&, const QueueChange& change) override;
+    void OnTransferStarted(CFtpSession&, const TransferInfo& info) override;
+    void OnTransferFinished(CFtpSession&, const TransferInfo& info, int result,
+                            uint64_t bytesMoved) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;

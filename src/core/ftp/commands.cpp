@@ -71,7 +71,8 @@ int CControlSocket::ListAfter(int opt) {
 int CControlSocket::ChangeDir(std::string dir, int opt) {
     dir = TrimBlanks(dir);
     if (dir.empty() || PathsEqual(session.currentDirectory, dir)) dir.assign(1, '.');
-    if (dir == "." && (opt & kOptForceCwd) == 0) return kResultOk;
+    // Already there: nothing to send, but a listing asked for is still made.
+    if (dir == "." && (opt & kOptForceCwd) == 0) return ListAfter(opt);
     int result = SendCommand(std::string("cwd ").append(dir), true);
     if (result != kResultOk) return result;
     if (replyCodes[0] != "250") return kResultFailed;
@@ -117,8 +118,10 @@ int CControlSocket::MakeDir(const std::string& path, int opt) {
         int listed = ListDir(ParentPath(fullPath), "", 0);
         if (internal::EndsOperation(listed)) return listed;
     }
+    // Only a directory of that name makes MKD needless: a file in the way is the server's to
+    // refuse.
     FileEntry entry;
-    if (LookupCachedEntry(CacheHome(), session.hostAddress, fullPath, entry)) {
+    if (LookupCachedEntry(CacheHome(), session.hostAddress, fullPath, entry) && entry.isDirectory) {
         session.Log("Directory " + path + " already exists. No need to create.", LOG_STATE);
         return kResultOk;
     }

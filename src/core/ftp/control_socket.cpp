@@ -45,11 +45,19 @@ void CControlSocket::ResetReply() {
     replyText.clear();
     replyStatus = 0;
     replyDone.Reset();
-    replyBegun.Reset();
+    replyStarted.Reset();
 }
 
 int CControlSocket::WaitReplyDone() {
-    int result = session.WaitForSession(&replyDone, 0);
+    return WaitReplyEvent(replyDone);
+}
+
+int CControlSocket::WaitFirstReply() {
+    return WaitReplyEvent(replyStarted);
+}
+
+int CControlSocket::WaitReplyEvent(platform::Event& event) {
+    int result = session.WaitForSession(&event, 0);
     ReportLocalClose();
     if (result != kResultOk) return result;
     return (lastError != 0 || replyStatus == -1) ? kResultFailed : kResultOk;
@@ -83,7 +91,7 @@ void CControlSocket::ApplyFinalTransferReply() {
 
 void CControlSocket::SignalReplyDone() {
     replyDone.Set();
-    replyBegun.Set();
+    replyStarted.Set();
     // A site-to-site target whose server refused the transfer interrupts the source's wait.
     CFtpSession* source = session.partnerB;
     if (session.siteToSiteActive && source != nullptr && source->siteToSiteActive &&
@@ -181,7 +189,7 @@ void CControlSocket::AddReplyChunk(std::string_view bytes) {
         replyStatus = 0;
         SignalReplyDone();
     } else if (replyCount > 0) {
-        replyBegun.Set();
+        replyStarted.Set();
     }
 }
 

@@ -10,8 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "ftp/replies.h"
 #include "listing/listing_parser.h"
@@ -22,6 +24,7 @@ namespace tarnwick {
 
 class CFtpSession;
 struct PartnerTask;
+struct TransferInfo;
 
 class CControlSocket : public platform::AsyncSocket {
 public:
@@ -34,7 +37,10 @@ public:
     int SendCommand(const std::string& line, bool waitReply);
     void ResetReply();
     int WaitReplyDone();  // waits for the reply of a command sent without waiting
-    int ParseReply();     // -1 malformed, else 0; sets replyCodes, replyCount, replyComplete
+    // Waits for the first reply line of a command sent without waiting: a preliminary one
+    // (1xx, replyComplete false) or a complete reply.
+    int WaitFirstReply();
+    int ParseReply();  // -1 malformed, else 0; sets replyCodes, replyCount, replyComplete
     void SignalReplyDone();
     bool IsTransferPair() const;
 
@@ -86,7 +92,7 @@ public:
     platform::Event replyDone{platform::Event::kManualReset, /*signalled=*/true};
     // Set with the first reply line of the awaited reply (a 150 before RETR's data), or when
     // the reply ends otherwise; reset with the next command.
-    platform::Event replyBegun{platform::Event::kManualReset};
+    platform::Event replyStarted{platform::Event::kManualReset, /*signalled=*/true};
 
 protected:
     void OnReceive(int error) override;
@@ -103,6 +109,7 @@ private:
     void ApplyFinalTransferReply();
     // The receive side failed or the server closed: the awaited reply will not come.
     void FailReply();
+    int WaitReplyEvent(platform::Event& event);  // WaitReplyDone or WaitFirstReply
     // Closing the connection from this side (a failed send or receive, a reply too long):
     // no close notification will come, so ReportLocalClose tells the session once the
     // current wait is over.
@@ -120,12 +127,27 @@ private:
     void ConnectDataSocket();     // passive: connect to the server's data port
     std::string TransferArgument(const std::string& remotePath) const;
     int FinishListing();
+    // The entry of a remote file: from the last listing when it is of the file's directory,
+    // else from the directory cache.
     bool FindRemoteEntry(const std::string& remoteFull, FileEntry& entry);
+    bool IndexListing();  // listedIndex for session.listingEntries; false when there is none
+    void ForgetListedEntry(const std::string& remoteFull);
+    // Resume, settled by sizes: a target of the source's size is complete (Skip, logged), a
+    // bigger one is no part of it (Overwrite).
+    int SettleResume(int action, uint64_t targetSize, int64_t sourceSize);
+    int RunDownload(const std::string& remotePath, const std::string& localPath, TransferInfo& info,
+                    bool& opened);
+    void TakeAnnouncedSize(TransferInfo& info);
+    bool KeepHeldData(const std::string& localPath, bool append);
     int OpenDownloadFile(const std::string& localPath, bool append);
-    int FinishDownload(int result, const std::string& localPath, const FileEntry& remote,
-                       bool haveEntry);
+    int FinishDownload(int result);
     int RestartUpload(const FileEntry& remote);
-    int FinishUpload(int result, int opt);
+    int RunUpload(const std::string& remotePath, bool& listAfter);
+    int UploadOutcome(int result, bool& listAfter);
+    // Around every RETR and STOR: the observer's OnTransferStarted/Finished and the
+    // session's progress.
+    void BeginTransfer(const TransferInfo& info);
+    void EndTransfer(const TransferInfo& info, int result);
     int DecideOverwrite(bool upload, const FileEntry& source, const FileEntry& target);
     int AskOverwrite(int overwriteCase, bool upload, const FileEntry& source,
                      const FileEntry& target);
@@ -138,6 +160,10 @@ private:
     int TransferOutcome() const;  // of a complete RETR or STOR reply
 
     CFtpSession& session;
+    // session.listingEntries by name (index of the first entry of each name), for the list
+    // indexedListing; an uploaded name is taken out, as the listing no longer tells of it.
+    std::shared_ptr<const FileEntryList> indexedListing;
+    std::unordered_map<std::string, size_t> listedIndex;
     bool closedLocally = false;
     std::string sendBuffer;  // the command line being sent, with CR LF; empty when none
     size_t sentLength = 0;

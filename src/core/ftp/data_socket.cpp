@@ -34,10 +34,28 @@ void CDataSocket::ArmReceive(std::FILE* target, bool intoMemory, const std::stri
     if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);  // big writes go straight out
     toMemory = intoMemory;
     fileName = localPath;
+    held.clear();
     writeFailed = false;
     lastError = 0;
     receiving = true;
     receiveFinished.Reset();
+}
+
+bool CDataSocket::AttachFile(std::FILE* target) {
+    CloseFile();
+    file = target;
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    std::string bytes = std::move(held);
+    held.clear();
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+        session.Log("Unable to write local file " + fileName + ": " + std::strerror(errno),
+                    LOG_ERROR);
+        writeFailed = true;
+        FinishTransfer(false);
+        return false;
+    }
+    if (!receiving) CloseFile();  // everything arrived before the answer to RETR
+    return true;
 }
 
 void CDataSocket::ArmSend(std::FILE* source, const std::string& localPath) {
@@ -145,6 +163,7 @@ bool CDataSocket::SendPendingChunk() {
         }
         chunkOffset += static_cast<size_t>(sent);
         session.bytesDone.fetch_add(static_cast<uint64_t>(sent), std::memory_order_relaxed);
+        session.AddProgress(static_cast<uint64_t>(sent));
     }
     return true;
 }
@@ -207,6 +226,7 @@ int CDataSocket::ReceiveChunk(int error) {
     if (received == 0) return 0;
     if (!receiving) return received;  // no transfer in progress: the bytes are discarded
     session.bytesDone.fetch_add(static_cast<uint64_t>(received), std::memory_order_relaxed);
+    session.AddProgress(static_cast<uint64_t>(received));
     if (!StoreReceived(buffer.data(), static_cast<size_t>(received))) return -1;
     return received;
 }
@@ -224,7 +244,17 @@ bool CDataSocket::StoreReceived(const char* bytes, size_t count) {
         session.listingText.append(bytes, count);
         return true;
     }
-    if (file != nullptr && std::fwrite(bytes, 1, count, file) == count) return true;
+    if (file == nullptr) {  // the server has not answered RETR yet
+        if (held.size() + count <= kMaxHeldBytes) {
+            held.append(bytes, count);
+            return true;
+        }
+        session.Log("Too much data before the server answered.", LOG_ERROR);
+        writeFailed = true;
+        FinishTransfer(false);
+        return false;
+    }
+    if (std::fwrite(bytes, 1, count, file) == count) return true;
     session.Log("Unable to write local file " + fileName + ": " + std::strerror(errno), LOG_ERROR);
     writeFailed = true;
     FinishTransfer(false);

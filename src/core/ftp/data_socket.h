@@ -23,6 +23,10 @@ inline constexpr size_t kDataChunkSize = 256 * 1024;
 // A listing bigger than this is refused (the transfer fails) rather than held in memory.
 inline constexpr size_t kMaxListingBytes = 256 * 1024 * 1024;
 
+// A download's bytes that arrive before the server has answered RETR are held in memory, up
+// to this many; a server that sends more without a word is not followed.
+inline constexpr size_t kMaxHeldBytes = 64 * 1024 * 1024;
+
 class CDataSocket : public platform::AsyncSocket {
 public:
     explicit CDataSocket(CFtpSession& session);
@@ -30,8 +34,14 @@ public:
 
     // ---- arming a transfer (the transfer operations) ----
     // A download into `file` (opened by the caller, owned from now on) or a listing into the
-    // session's listingText (file null, toMemory): resets receiveFinished.
+    // session's listingText (file null, toMemory): resets receiveFinished. A download armed
+    // with a null file holds what arrives in memory until AttachFile names its target.
     void ArmReceive(std::FILE* target, bool intoMemory, const std::string& localPath);
+    // The target of a held download (owned from now on): the bytes held so far are written
+    // first, and the file is closed at once when the data connection has already ended.
+    // False when writing them failed (writeFailed, the transfer ended).
+    bool AttachFile(std::FILE* target);
+    bool HoldsData() const { return !held.empty(); }
     // An upload from `source` (owned from now on): resets sendFinished. The upload starts
     // once it is released (STOR has gone out) and the data connection is up, whichever
     // comes last: some servers connect in active mode as soon as they get PORT.
@@ -85,6 +95,7 @@ private:
 
     CFtpSession& session;
     std::vector<char> buffer;
+    std::string held;      // bytes of a held download (ArmReceive with a null file)
     std::string fileName;  // local path, for the diagnostic of a file left open
     size_t chunkLength = 0;
     size_t chunkOffset = 0;

@@ -159,9 +159,38 @@ bool HasLineBreak(std::string_view text) {
 
 std::string DirectoryFromPwdReply(std::string_view replyText) {
     if (replyText.size() <= 5) return {};
-    size_t quote = replyText.find('"', 5);
-    if (quote == std::string_view::npos) return {};
-    return std::string(replyText.substr(5, quote - 5));
+    const size_t open = replyText.find('"', 4);
+    if (open == std::string_view::npos) return {};
+    // A quote inside the name is doubled; a single quote closes it.
+    std::string directory;
+    for (size_t i = open + 1; i < replyText.size(); ++i) {
+        if (replyText[i] != '"') {
+            directory += replyText[i];
+        } else if (i + 1 < replyText.size() && replyText[i + 1] == '"') {
+            directory += '"';
+            ++i;
+        } else {
+            return directory;
+        }
+    }
+    return {};  // no closing quote
+}
+
+int64_t TransferSizeFromReply(std::string_view replyText) {
+    const std::string_view line = replyText.substr(0, replyText.find('\n'));
+    for (size_t open = line.find('('); open != std::string_view::npos;
+         open = line.find('(', open + 1)) {
+        size_t end = open + 1;
+        int64_t size = 0;
+        while (end < line.size() && end - open <= 18 && line[end] >= '0' && line[end] <= '9') {
+            size = size * 10 + (line[end] - '0');
+            ++end;
+        }
+        if (end > open + 1 && end - open <= 19 && line.substr(end).starts_with(" bytes)")) {
+            return size;
+        }
+    }
+    return -1;
 }
 
 bool ParsePasvReply(std::string_view replyText, std::string& host, int& port) {

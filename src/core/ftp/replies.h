@@ -44,9 +44,12 @@ std::string FirstWord(std::string_view line);
 // server, so it is refused.
 bool HasLineBreak(std::string_view text);
 
-// The directory of a "257" reply: from index 5 up to the next double quote; "" when the quote
-// is missing.
+// The directory of a "257" reply (PWD, MKD): the text between the first double quote and the
+// closing one, each doubled quote inside standing for one; "" when a quote is missing.
 std::string DirectoryFromPwdReply(std::string_view replyText);
+
+// The size a 150 reply announces as "(1234 bytes)"; -1 when it names none.
+int64_t TransferSizeFromReply(std::string_view replyText);
 
 // Takes the "h1,h2,h3,h4,p1,p2" part between the first "(" and the first ")" of a PASV reply.
 // Returns false (with host "" and port 0) when the reply has no such part.

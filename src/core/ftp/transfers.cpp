@@ -137,6 +137,9 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
     CDataSocket& data = session.dataSocket;
     session.bytesDone = 0;
     session.listingText.clear();
+    session.listingEntries.reset();
+    indexedListing.reset();  // the old list is not kept alive for its index
+    listedIndex.clear();
     data.ArmReceive(nullptr, true, {});
     result = PrepareDataConnection();
     if (result == kResultOk) {
@@ -146,14 +149,17 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
         data.FinishTransfer(false);
         return result;
     }
+    session.BeginProgress(session.currentDirectory, -1, 0, false);
     ConnectDataSocket();
     result = WaitReplyDone();
     if (result == kResultOk && !IsTransferPair()) result = kResultFailed;
-    if (result != kResultOk) {
+    if (result == kResultOk) {
+        result = FinishListing();
+    } else {
         data.FinishTransfer(false);
-        return result;
     }
-    return FinishListing();
+    session.EndProgress();
+    return result;
 }
 
 int CControlSocket::FinishListing() {
@@ -172,14 +178,17 @@ int CControlSocket::FinishListing() {
     }
     session.Log("Listing Complete", LOG_STATE);
     session.listingDirectory = session.currentDirectory;
+    // One parse serves the cache's pruning, the look-ups of later transfers and the observer.
+    auto entries = std::make_shared<FileEntryList>();
+    ParseListingText(*entries, session.listingText);
     const AppSettings& settings = session.CommandSettings();
     UpdateDirectoryCache(
         CacheConfig{settings.cacheHomeDirectory, settings.enableCache}, session.hostAddress,
         session.currentDirectory, session.listingText,
-        [this](const std::string& message) { session.Observer().OnNotice(session, message); });
+        [this](const std::string& message) { session.Observer().OnNotice(session, message); },
+        entries.get());
+    session.listingEntries = entries;
     if (session.queueFinished) {
-        auto entries = std::make_shared<FileEntryList>();
-        ParseListingText(*entries, session.listingText);
         session.Observer().OnListing(session, true,
                                      ListingInfo{session.currentDirectory, std::move(entries)});
     }
@@ -206,19 +215,23 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
     session.resumeOffset = 0;
     session.bytesDone = 0;
 
+    FileEntry local;
+    const bool existed = LocalFileEntry(localPath, local);
     FileEntry remote;
-    bool haveEntry = FindRemoteEntry(remoteFull, remote);
-    if (session.remoteSize == -1) {
+    bool haveEntry = false;
+    if (session.remoteSize == -1 && existed) {
+        // Only the decision about the local file needs the remote entry: list for it then,
+        // and only then.
         result = ChangeDir(ParentPath(remoteFull), kOptListAfter);
         if (result != kResultOk) return result;
-        haveEntry = FindRemoteEntry(remoteFull, remote);
-        if (haveEntry) session.remoteSize = static_cast<int64_t>(remote.Size());
+    }
+    haveEntry = FindRemoteEntry(remoteFull, remote);
+    if (session.remoteSize == -1 && haveEntry) {
+        session.remoteSize = static_cast<int64_t>(remote.Size());
     }
     if (session.remoteSize >= 0) remote.SetSize(static_cast<uint64_t>(session.remoteSize));
 
     int action = kOverwrite;
-    FileEntry local;
-    const bool existed = LocalFileEntry(localPath, local);
     if (existed) {
         // Without the remote entry its time is unknown, and a time of 0 would make every
         // local file look newer: a partial download would be skipped and pass for complete.
@@ -226,6 +239,7 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
         if (!haveEntry) remote.modified = local.modified;
         action = haveEntry || session.remoteSize >= 0 ? DecideOverwrite(false, remote, local)
                                                       : kOverwrite;
+        action = SettleResume(action, local.Size(), session.remoteSize);
     }
     if (action == kSkip) return kResultOk;
 
@@ -235,57 +249,151 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
     result = PrepareDataConnection();
     if (result != kResultOk) return result;
 
-    bool append = false;
+    uint64_t offset = 0;
     if (action == kResume) {
         int supported = 0;
-        const uint64_t offset = local.Size();
-        result = Restart(offset, &supported);
+        result = Restart(local.Size(), &supported);
         if (result != kResultOk) return result;
-        if (supported != 0) {
-            append = true;
-            session.bytesDone = offset;
-            session.resumeOffset = offset;
-        }
+        if (supported != 0) offset = local.Size();
     }
-    result = OpenDownloadFile(localPath, append);
-    if (result != kResultOk) return result;
+    session.bytesDone = offset;
+    session.resumeOffset = offset;
     session.fileSize = session.remoteSize >= 0 ? static_cast<uint64_t>(session.remoteSize) : 0;
 
-    result = SendCommand("retr " + TransferArgument(remotePath), false);
-    if (result != kResultOk) {
-        session.dataSocket.FinishTransfer(false);
-        return result;
-    }
-    ConnectDataSocket();
-    session.transferInProgress = true;
-    result = session.WaitWithTimer(session.dataSocket.receiveFinished, 0);
-    session.transferInProgress = false;
-    result = FinishDownload(result, localPath, remote, haveEntry);
+    TransferInfo info{session.currentItemId,
+                      TransferDirection::kDownload,
+                      localPath,
+                      remoteFull,
+                      session.remoteSize,
+                      offset};
+    BeginTransfer(info);
+    bool opened = false;
+    result = RunDownload(remotePath, localPath, info, opened);
+    if (haveEntry && opened) SetLocalFileTime(localPath, remote.modified);
+    EndTransfer(info, result);
     // A refused or failed download must not leave an empty file that passes for the remote
     // one; received bytes stay for a later resume.
-    if (result != kResultOk && !existed && LocalFileSize(localPath) == 0) {
+    if (result != kResultOk && !existed && opened && LocalFileSize(localPath) == 0) {
         std::remove(localPath.c_str());
     }
     return result;
 }
 
-bool CControlSocket::FindRemoteEntry(const std::string& remoteFull, FileEntry& entry) {
-    if (LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, entry)) return true;
-    // With the cache off (or its file gone) the last listing may still hold the entry.
-    if (session.listingText.empty() ||
-        !PathsEqual(session.listingDirectory, ParentPath(remoteFull))) {
-        return false;
+int CControlSocket::SettleResume(int action, uint64_t targetSize, int64_t sourceSize) {
+    if (action != kResume || sourceSize < 0) return action;
+    const auto size = static_cast<uint64_t>(sourceSize);
+    if (targetSize == size) {
+        session.Log("File " + session.currentFile + " is complete, nothing to transfer.",
+                    LOG_STATE);
+        return kSkip;
     }
-    FileEntryList list;
-    ParseListingText(list, session.listingText);
-    const std::string name = LastComponent(remoteFull);
-    for (const FileEntry& candidate : list) {
-        if (candidate.name == name) {
-            entry = candidate;
+    // A target bigger than its source is no part of it: it is sent again from the start.
+    return targetSize > size ? kOverwrite : kResume;
+}
+
+// RETR and the data: the local file is opened only once the server has answered 125/150,
+// so a refusal leaves a local file as it was. `opened` tells whether it was.
+int CControlSocket::RunDownload(const std::string& remotePath, const std::string& localPath,
+                                TransferInfo& info, bool& opened) {
+    CDataSocket& data = session.dataSocket;
+    data.ArmReceive(nullptr, false, localPath);
+    int result = SendCommand("retr " + TransferArgument(remotePath), false);
+    if (result != kResultOk) {
+        data.FinishTransfer(false);
+        return result;
+    }
+    ConnectDataSocket();
+    session.transferInProgress = true;
+    result = WaitFirstReply();
+    if (result == kResultOk && !replyCodes[0].starts_with('1')) {
+        session.transferInProgress = false;
+        data.FinishTransfer(false);
+        return replyCount == 1 && replyCodes[0].starts_with("55") ? kResultRefused : kResultFailed;
+    }
+    if (result == kResultOk && data.lastError == 0) {
+        TakeAnnouncedSize(info);
+        result = OpenDownloadFile(localPath, info.resumeOffset > 0);
+        if (result != kResultOk) {
+            session.transferInProgress = false;
+            return result;
+        }
+        opened = true;
+        result = session.WaitWithTimer(data.receiveFinished, 0);
+    } else if (result != kResultOk) {
+        data.DrainReceive();  // what has arrived already
+        data.FinishTransfer(false);
+        opened = KeepHeldData(localPath, info.resumeOffset > 0);
+    }
+    session.transferInProgress = false;
+    return FinishDownload(result);
+}
+
+// The answer to RETR never came (the connection broke), but data did: it is the file's, and
+// is kept for a later resume rather than lost.
+bool CControlSocket::KeepHeldData(const std::string& localPath, bool append) {
+    CDataSocket& data = session.dataSocket;
+    if (!data.HoldsData()) return false;
+    MakeDirectoryPath(ParentPath(localPath));
+    std::FILE* file = std::fopen(localPath.c_str(), append ? "ab" : "wb");
+    if (file == nullptr) return false;
+    data.AttachFile(file);
+    return true;
+}
+
+// The size the 150 reply announces, when the caller did not know it.
+void CControlSocket::TakeAnnouncedSize(TransferInfo& info) {
+    if (session.remoteSize >= 0) return;
+    const int64_t size = TransferSizeFromReply(replyText);
+    if (size < 0) return;
+    session.remoteSize = size;
+    session.fileSize = static_cast<uint64_t>(size);
+    info.size = size;
+    const uint64_t moved = session.bytesDone - info.resumeOffset;
+    session.BeginProgress(session.currentFile, size, info.resumeOffset, false);
+    session.AddProgress(moved);
+}
+
+void CControlSocket::BeginTransfer(const TransferInfo& info) {
+    session.Observer().OnTransferStarted(session, info);
+    session.BeginProgress(session.currentFile, info.size, info.resumeOffset, false);
+}
+
+void CControlSocket::EndTransfer(const TransferInfo& info, int result) {
+    session.EndProgress();
+    session.Observer().OnTransferFinished(session, info, result,
+                                          session.bytesDone - info.resumeOffset);
+}
+
+bool CControlSocket::FindRemoteEntry(const std::string& remoteFull, FileEntry& entry) {
+    // The last listing, parsed once and indexed by name, serves every file of its
+    // directory; the cache serves the others.
+    if (PathsEqual(session.listingDirectory, ParentPath(remoteFull)) && IndexListing()) {
+        const auto found = listedIndex.find(LastComponent(remoteFull));
+        if (found != listedIndex.end()) {
+            entry = (*indexedListing)[found->second];
             return true;
         }
     }
-    return false;
+    return LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, entry);
+}
+
+bool CControlSocket::IndexListing() {
+    if (!session.listingEntries) return false;
+    if (indexedListing == session.listingEntries) return true;
+    indexedListing = session.listingEntries;
+    listedIndex.clear();
+    listedIndex.reserve(indexedListing->size());
+    for (size_t i = 0; i < indexedListing->size(); ++i) {
+        listedIndex.emplace((*indexedListing)[i].name, i);  // the first of a name counts
+    }
+    return true;
+}
+
+// The last listing stays good for the directory's other files; the uploaded one is looked
+// up afresh.
+void CControlSocket::ForgetListedEntry(const std::string& remoteFull) {
+    if (!PathsEqual(session.listingDirectory, ParentPath(remoteFull)) || !IndexListing()) return;
+    listedIndex.erase(LastComponent(remoteFull));
 }
 
 int CControlSocket::OpenDownloadFile(const std::string& localPath, bool append) {
@@ -295,16 +403,15 @@ int CControlSocket::OpenDownloadFile(const std::string& localPath, bool append) 
         session.Log("Unable to open local file " + localPath + ": " + std::strerror(errno),
                     LOG_ERROR);
         session.Log("Failed to receive " + session.currentFile + ".", LOG_ERROR);
-        session.dataSocket.Close();
+        session.dataSocket.FinishTransfer(false);
         int aborted = Abort();
         return internal::EndsOperation(aborted) ? aborted : kResultFailed;
     }
-    session.dataSocket.ArmReceive(file, false, localPath);
+    session.dataSocket.AttachFile(file);
     return kResultOk;
 }
 
-int CControlSocket::FinishDownload(int result, const std::string& localPath,
-                                   const FileEntry& remote, bool haveEntry) {
+int CControlSocket::FinishDownload(int result) {
     CDataSocket& data = session.dataSocket;
     if (result == kResultOk && (data.lastError != 0 || data.writeFailed)) result = kResultFailed;
     if (result != kResultOk) {
@@ -313,9 +420,8 @@ int CControlSocket::FinishDownload(int result, const std::string& localPath,
             data.FinishTransfer(false);
             Abort();
         }
+        return result;
     }
-    if (haveEntry) SetLocalFileTime(localPath, remote.modified);
-    if (result != kResultOk) return result;
     result = WaitReplyDone();
     if (result != kResultOk) return result;
     if (replyCount == 1 && replyCodes[0].starts_with("55")) return kResultRefused;
@@ -342,8 +448,9 @@ int CControlSocket::StoreFile(const std::string& localPath, const std::string& r
     LocalFileEntry(localPath, local);
     FileEntry remote;
     int action = kOverwrite;
-    if (LookupCachedEntry(CacheHome(), session.hostAddress, remoteFull, remote)) {
+    if (FindRemoteEntry(remoteFull, remote)) {
         action = DecideOverwrite(true, local, remote);
+        action = SettleResume(action, remote.Size(), static_cast<int64_t>(local.Size()));
     }
     if (action == kSkip) return kResultOk;
 
@@ -366,11 +473,32 @@ int CControlSocket::StoreFile(const std::string& localPath, const std::string& r
         data.FinishTransfer(true);
         return result;
     }
+    // The upload changes the directory: neither its cached nor its last listing holds.
     DeleteCachedListing(CacheHome(), session.hostAddress, ParentPath(remoteFull));
+    ForgetListedEntry(remoteFull);
     session.fileSize = local.Size();
 
+    const TransferInfo info{session.currentItemId,
+                            TransferDirection::kUpload,
+                            localPath,
+                            remoteFull,
+                            static_cast<int64_t>(local.Size()),
+                            session.resumeOffset};
+    BeginTransfer(info);
+    bool listAfter = false;
+    result = RunUpload(remotePath, listAfter);
+    EndTransfer(info, result);
+    if (!listAfter) return result;
+    const int listed = ListAfter(opt);
+    return result != kResultOk ? result : listed;
+}
+
+// STOR, the data and the server's answer. `listAfter` tells whether the caller's listing
+// afterwards still makes sense (not after a lost connection or a missing answer).
+int CControlSocket::RunUpload(const std::string& remotePath, bool& listAfter) {
+    CDataSocket& data = session.dataSocket;
     session.transferInProgress = true;
-    result = SendCommand("stor " + TransferArgument(remotePath), false);
+    int result = SendCommand("stor " + TransferArgument(remotePath), false);
     if (result != kResultOk) {
         session.transferInProgress = false;
         data.FinishTransfer(true);
@@ -378,16 +506,18 @@ int CControlSocket::StoreFile(const std::string& localPath, const std::string& r
     }
     ConnectDataSocket();
     data.ReleaseUpload();
-    int waited = session.WaitForSession(&data.sendFinished, CFtpSession::kNoLimit);
+    // The deadline is the session's default, re-armed by every chunk that moves.
+    int waited = session.WaitWithTimer(data.sendFinished, 0);
     session.transferInProgress = false;
     if (waited != kResultOk) {
-        // Stopped (or the connection went) before the data connection came up: the upload
+        // Stopped, timed out or disconnected before the data connection came up: the upload
         // never started and must not be left armed.
         data.FinishTransfer(true);
         session.Log("Failed to send file " + session.currentFile + ".", LOG_ERROR);
+        if (waited == kResultInterrupted || waited == kResultTimedOut) Abort();
         return waited;
     }
-    return FinishUpload(data.result, opt);
+    return UploadOutcome(data.result, listAfter);
 }
 
 int CControlSocket::RestartUpload(const FileEntry& remote) {
@@ -405,19 +535,21 @@ int CControlSocket::RestartUpload(const FileEntry& remote) {
     return kResultOk;
 }
 
-int CControlSocket::FinishUpload(int result, int opt) {
+int CControlSocket::UploadOutcome(int result, bool& listAfter) {
+    listAfter = false;
     if (result == kResultConnectionClosed) return result;
     if (result != kResultOk) {
         WaitReplyDone();  // the server's reason goes to the log
         if (replyCount == 1 && replyCodes[0].starts_with("55")) result = kResultRefused;
-        ListAfter(opt);
+        listAfter = true;
         return result;
     }
     result = WaitReplyDone();
     if (result != kResultOk) return result;
     if (replyCount == 1 && replyCodes[0].starts_with("55")) return kResultRefused;
     if (!IsTransferPair()) return kResultFailed;
-    return ListAfter(opt);
+    listAfter = true;
+    return kResultOk;
 }
 
 // ---- overwrite decision ----
@@ -522,7 +654,7 @@ int CControlSocket::LinkDataConnections(CFtpSession& target, bool& targetListens
 // The first reply to RETR: a preliminary one lets the transfer go on, a final one other than
 // a transfer pair (a small file may be through already) is the refusal.
 int CControlSocket::AwaitRetrStart() {
-    int result = session.WaitForSession(&replyBegun, 0);
+    int result = session.WaitForSession(&replyStarted, 0);
     if (result == kResultInterrupted || result == kResultTimedOut) Abort();
     if (result != kResultOk) return result;
     if (!replyDone.TryWait()) return kResultOk;

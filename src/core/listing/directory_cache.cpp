@@ -110,10 +110,8 @@ bool IsRealDirectory(const fs::directory_entry& entry) {
 }
 
 // Removes the cached subdirectories whose names the new listing no longer holds.
-void PruneVanishedSubdirectories(const CacheLocation& location, std::string_view listing) {
+void PruneVanishedSubdirectories(const CacheLocation& location, const FileEntryList& entries) {
     if (!IsReachedWithoutLinks(location)) return;
-    FileEntryList entries;
-    ParseListingText(entries, listing);
     for (const fs::directory_entry& item : EntriesOf(location.Directory())) {
         if (!IsRealDirectory(item)) continue;
         const std::string name = item.path().filename().string();
@@ -139,7 +137,7 @@ std::string CacheDirectoryPath(const std::string& home, const std::string& siteK
 
 int UpdateDirectoryCache(const CacheConfig& config, const std::string& siteKey,
                          const std::string& remoteDir, std::string_view listing,
-                         const ErrorReporter& report) {
+                         const ErrorReporter& report, const FileEntryList* entries) {
     if (!config.enabled) return -2;
     const std::optional<CacheLocation> location = Locate(config.home, siteKey, remoteDir);
     if (!location) return -1;
@@ -157,7 +155,13 @@ int UpdateDirectoryCache(const CacheConfig& config, const std::string& siteKey,
         return -1;
     }
     if (written != AtomicWriteResult::kWritten) tell("Error when updating directory cache!");
-    PruneVanishedSubdirectories(*location, listing);
+    if (entries != nullptr) {
+        PruneVanishedSubdirectories(*location, *entries);
+    } else {
+        FileEntryList parsed;
+        ParseListingText(parsed, listing);
+        PruneVanishedSubdirectories(*location, parsed);
+    }
     return written == AtomicWriteResult::kWritten ? 1 : -1;
 }
 

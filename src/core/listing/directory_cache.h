@@ -51,10 +51,11 @@ bool IsValidSiteKey(std::string_view siteKey);
 // disabled (nothing happens), -1 when the listing was not stored: a refused name (nothing
 // reported), a file that cannot be created ("Can't open file " + path reported, no
 // pruning) or a write error ("Error when updating directory cache!" reported, the previous
-// listing file kept, pruning still done).
+// listing file kept, pruning still done). `entries`, when given, is the listing already
+// parsed (ParseListingText), so that it is not parsed again for the pruning.
 int UpdateDirectoryCache(const CacheConfig& config, const std::string& siteKey,
                          const std::string& remoteDir, std::string_view listing,
-                         const ErrorReporter& report = {});
+                         const ErrorReporter& report = {}, const FileEntryList* entries = nullptr);
 
 // The path of the directory's listing file if it exists, else empty.
 std::string CachedListPath(const std::string& home, const std::string& siteKey,

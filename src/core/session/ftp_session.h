@@ -210,6 +210,7 @@ public:
     ProgressSnapshot Progress() const;  // [any] never torn
     const std::string& HostAddress() const { return hostAddress; }
     std::shared_ptr<const AppSettings> Settings() const;  // the latest snapshot
+    // Kept for the transition to Progress(): the protocol engine updates both.
     std::atomic<uint64_t> bytesDone{0};
     std::atomic<uint64_t> fileSize{0};
     std::atomic<uint64_t> resumeOffset{0};
@@ -318,6 +319,9 @@ public:
     int64_t remoteSize = -1;  // -1 unknown
     std::string listingText;
     std::string listingDirectory;  // the directory listingText is the listing of
+    // listingText parsed once, when the listing completed (null while none is complete);
+    // OnListing(done) hands on the same list.
+    std::shared_ptr<const FileEntryList> listingEntries;
     std::atomic<bool> siteToSiteActive{false};
     // The partners of a site-to-site queue item: set by the source's worker for the item and
     // cleared when it ends (the source holds the target meanwhile), read by Stop on the front

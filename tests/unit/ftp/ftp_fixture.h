@@ -9,10 +9,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/message_pump.h"
 #include "recording_observer.h"
 #include "scratch_directory.h"
 #include "scripted_ftp_server.h"
@@ -82,17 +80,6 @@ protected:
         return lines;
     }
     bool Logged(const std::string& text) const { return observer.Snapshot().CountLog(text) > 0; }
-
-    // Dispatches the test thread's socket notifications for `duration` while nothing waits.
-    void Pump(std::chrono::milliseconds duration) {
-        platform::Event done;
-        std::thread timer([&] {
-            std::this_thread::sleep_for(duration);
-            done.Set();
-        });
-        platform::MessagePumpWait(done, 5);
-        timer.join();
-    }
 
     testing::ScratchDirectory scratchDirectory;
     std::filesystem::path scratch = scratchDirectory.path();

@@ -52,11 +52,26 @@ TEST(ParseReplyText, FindsCodesAndTellsWhenTheAnswerIsComplete) {
     }
 }
 
-TEST(ReplyHelpers, SocketErrorTexts) {
-    EXPECT_EQ(SocketErrorText(0), "");
-    EXPECT_EQ(SocketErrorText(10054), "Connection reset by peer.");
-    EXPECT_EQ(SocketErrorText(11004), "Valid name, no data record of requested type.");
-    EXPECT_EQ(SocketErrorText(10066), "socket error code=10066");
+TEST(ReplyHelpers, QuotedDirectoryAndAnnouncedSize) {
+    for (const auto& [reply, directory] :
+         std::initializer_list<std::pair<const char*, const char*>>{
+             {"257 \"/pub\" is current\r\n", "/pub"},
+             {"257 \"/a \"\"b\"\" c\" is current\r\n", "/a \"b\" c"},
+             {"257 \"\"\"\" created\r\n", "\""},
+             {"257 \"/pub\r\n", ""},
+             {"257 /pub\r\n", ""},
+         }) {
+        EXPECT_EQ(DirectoryFromPwdReply(reply), directory) << reply;
+    }
+    for (const auto& [reply, size] : std::initializer_list<std::pair<const char*, int64_t>>{
+             {"150 Opening BINARY mode data connection for a (5000000000 bytes)\r\n",
+              5'000'000'000},
+             {"150 Opening (x) for b (0 bytes).\r\n", 0},
+             {"150 Opening data connection\r\n", -1},
+             {"150 Here (12 kbytes)\r\n226 (34 bytes)\r\n", -1},
+         }) {
+        EXPECT_EQ(TransferSizeFromReply(reply), size) << reply;
+    }
 }
 
 TEST(PasvPort, ParsesPasvRepliesAndRefusesWhatHasNoAddress) {

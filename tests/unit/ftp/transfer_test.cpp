@@ -55,6 +55,33 @@ int Upload(DialogueContext& c, const std::string& content, const std::string& na
 
 const Lines kRetr{"type i", "pasv", "retr x.bin"};
 
+// A download that fails before its data: an existing local file comes out of it as it was,
+// time included, and none is created.
+std::function<int(DialogueContext&)> LocalFileAlone(bool existing) {
+    return [existing](DialogueContext& c) {
+        const std::filesystem::path path = c.dir / "x.bin";
+        if (existing) WriteFile(path, "old copy");
+        std::error_code none;
+        const auto before = std::filesystem::last_write_time(path, none);
+        int result = Download(c);
+        EXPECT_EQ(std::filesystem::exists(path), existing);
+        EXPECT_EQ(ReadFile(path), existing ? "old copy" : "");
+        EXPECT_EQ(std::filesystem::last_write_time(path, none), before);
+        return result;
+    };
+}
+
+// Resume asked for over a local file of `size` bytes (the remote one has kData.size()).
+std::function<int(DialogueContext&)> ResumeOver(size_t size) {
+    return [size](DialogueContext& c) {
+        WriteFile(c.dir / "x.bin", Pattern(size));
+        c.ctl.overwriteChoice.fill(kResume);
+        int result = Download(c);
+        EXPECT_EQ(ReadFile(c.dir / "x.bin"), size == kData.size() ? Pattern(size) : kData);
+        return result;
+    };
+}
+
 // clang-format off
 const Dialogue kTransfers[] = {
     {"DownloadInChunks",
@@ -70,11 +97,7 @@ const Dialogue kTransfers[] = {
          srv.Expect("rest 1000").Reply("350 restarting\r\n");
          Transfer(srv, "retr x.bin", kData.substr(1000));
      },
-     [](DialogueContext& c) {
-         WriteFile(c.dir / "x.bin", kData.substr(0, 1000));
-         c.ctl.overwriteChoice.fill(kResume);
-         return DownloadChecked(c);
-     }, kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
+     ResumeOver(1000), kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
     {"DataConnectionResetFailsTheDownload",
      [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.resetAfter = 1000}, "426 broken\r\n"); },
      Download, kResultFailed, kRetr, "Failed to receive x.bin."},
@@ -92,19 +115,43 @@ const Dialogue kTransfers[] = {
          Replies({{"retr x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
      },
      DownloadWithin1s, kResultTimedOut, {"type i", "port", "retr x.bin", "abor"}, "Operation timed out", false},
-    {"RetrRefusedEndsTheDataSideAtOnce",
+    {"RefusedRetrEndsAtOnceAndKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
+     LocalFileAlone(true), kResultRefused, kRetr},
+    {"RetrWithoutDataConnectionCreatesNoFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("425 no data\r\n"); },
+     LocalFileAlone(false), kResultFailed, kRetr},
+    {"ServerLeavingAtRetrKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("421 bye\r\n").Drop(); },
+     LocalFileAlone(true), kResultFailed, kRetr},
+    {"ConnectionLostAtRetrKeepsTheLocalFile",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
+     LocalFileAlone(true), kResultConnectionClosed, kRetr},
+    {"DataOfALostConnectionIsKeptForResuming",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData.substr(0, 1000)).Drop(); },
      [](DialogueContext& c) {
          int result = Download(c);
-         EXPECT_FALSE(std::filesystem::exists(c.dir / "x.bin")) << "no empty file left behind";
+         EXPECT_EQ(ReadFile(c.dir / "x.bin"), kData.substr(0, 1000));
          return result;
-     }, kResultRefused, kRetr},
+     }, kResultConnectionClosed, kRetr},
+    {"DataBeforeThePreliminaryReplyIsKept",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
+     DownloadChecked, kResultOk, kRetr},
+    {"ResumeOfACompleteFileSendsNothing", Replies({}), ResumeOver(kData.size()), kResultOk, {},
+     "File x.bin is complete, nothing to transfer."},
+    {"ResumeOfABiggerFileDownloadsAfresh",
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData); },
+     ResumeOver(kData.size() + 10), kResultOk, kRetr},
     {"DirectoryInTheWayFailsAndAborts",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("abor").Reply("225 nothing to abort\r\n"); },
+     [](auto& srv) {
+         TypeAndPasv(srv);
+         srv.Expect("retr x.bin").Reply("150 go\r\n");
+         srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
+     },
      [](DialogueContext& c) {
          std::filesystem::create_directory(c.dir / "x.bin");
          return Download(c);
-     }, kResultFailed, {"type i", "pasv", "abor"}, "Failed to receive x.bin."},
+     }, kResultFailed, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
     {"DiskFullFailsAndAborts",
      [](auto& srv) {
          TypeAndPasv(srv);
@@ -128,6 +175,16 @@ const Dialogue kTransfers[] = {
          EXPECT_EQ(c.server.ReceivedData(), Lines{""});
          return result;
      }, kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
+    {"UploadWaitsForTheDataConnectionNoLongerThanTheDeadline",
+     [](auto& srv) {
+         srv.Expect("type i").Reply("200 binary\r\n");
+         srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
+         Replies({{"stor /up/x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
+     },
+     [](DialogueContext& c) {
+         c.session.SetDefaultTimeout(1);
+         return Upload(c, "abc", "x.bin");
+     }, kResultTimedOut, {"type i", "port", "stor /up/x.bin", "abor"}, "Failed to send file x.bin.", false},
     {"UploadRefusedBeforeTheDataFlows",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("stor /up/x.bin").Reply("425 no data connection\r\n"); },
      [](DialogueContext& c) { return Upload(c, "abc", "x.bin"); }, kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
@@ -157,13 +214,17 @@ const Dialogue kTransfers[] = {
 
 INSTANTIATE_TEST_SUITE_P(Transfers, DialogueTest, ::testing::ValuesIn(kTransfers), DialogueName);
 
-TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
+TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
+    settings->defaultOverwriteAction = kAuto;
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "list", kListing);
+    server.Expect("mkd a.txt").Reply("550 a file is in the way\r\n");
     server.Expect("type a").Reply("200 ascii\r\n");
-    server.Expect("pasv").Passive();
-    Transfer(server, "retr a.txt", "abc");
+    for (int i = 0; i < 2; ++i) {
+        server.Expect("pasv").Passive();
+        Transfer(server, "retr a.txt", "abc");
+    }
     Connect();
     ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
     const auto listings = observer.Snapshot().listings;
@@ -172,40 +233,67 @@ TEST_F(FtpTest, ListingIsCachedAndServesLaterMkdAndDownload) {
     EXPECT_EQ(listings[1].entries[1].name, "a.txt");
     EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
     EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
-    // Size and time of the download come from the cached entry.
+    EXPECT_EQ(Control().MakeDir("a.txt", 0), kResultRefused);  // a file is no directory
+    // Size and time of the download come from the listed entry.
     ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(session->fileSize, 3u);
-    FileEntry entry;
-    ASSERT_TRUE(LookupCachedEntry(settings->cacheHomeDirectory, "127.0.0.1", "/a.txt", entry));
+    const int64_t listed = listings[1].entries[1].modified;
     struct stat info {};
     ASSERT_EQ(stat((scratch / "a.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mtime, entry.modified);
-    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "type a", "pasv", "retr a.txt"}));
+    EXPECT_EQ(info.st_mtime, listed);
+
+    // Not cached any more: the entry still comes from the last listing, kept parsed. A local
+    // file older than it is downloaded afresh (without its time the sizes would resume it).
+    DeleteCachedListing(settings->cacheHomeDirectory, "127.0.0.1", "/");
+    session->listingText.clear();
+    WriteFile(scratch / "a.txt", "a");
+    const timespec older[2] = {{listed - 86400, 0}, {listed - 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "a.txt").c_str(), older, 0), 0);
+    session->remoteSize = 3;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
+    EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
+    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "mkd a.txt", "type a", "pasv", "retr a.txt",
+                                 "pasv", "retr a.txt"}));
 }
 
-TEST_F(FtpTest, BrokenDownloadResumesWithTheCacheOff) {
-    // Without the cache, the entry comes from the last listing: a partial file that kept the
-    // remote time (as a broken download leaves it) is resumed, not skipped as complete.
-    settings->enableCache = false;
-    settings->defaultOverwriteAction = kAuto;
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
+TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
+    TypeAndPasv(server);
+    server.Expect("retr /pub/x.bin")
+        .Reply("150 Opening data connection for x.bin (300000 bytes)\r\n")
+        .SendData(kData)
+        .Reply("226 done\r\n");
     server.Expect("pasv").Passive();
-    Transfer(server, "list", kListing);
-    server.Expect("type a").Reply("200 ascii\r\n");
+    server.Expect("retr /pub/gone").Reply("550 no such file\r\n");
     server.Expect("pasv").Passive();
-    server.Expect("rest 1").Reply("350 restarting\r\n");
-    Transfer(server, "retr a.txt", "bc");
+    server.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
     Connect();
-    ASSERT_EQ(Control().ListDir("", "", kOptPrintDir), kResultOk) << observer.FormattedLog();
-    FileEntryList listed;
-    ParseListingText(listed, kListing);
-    WriteFile(scratch / "a.txt", "a");
-    const timespec times[2] = {{listed[1].modified, 0}, {listed[1].modified, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "a.txt").c_str(), times, 0), 0);
-    session->remoteSize = 3;
-    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk)
-        << observer.FormattedLog();
-    EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
+    session->currentItemId = 7;
+    // No local file: the size comes from the 150 reply, no listing is needed.
+    session->remoteSize = -1;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/x.bin", 0), kResultOk);
+    EXPECT_EQ(session->Progress().fileSize, static_cast<int64_t>(kData.size()));
+    session->remoteSize = -1;
+    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/gone", 0), kResultRefused);
+    EXPECT_EQ(Control().StoreFile((scratch / "x.bin").string(), "/up", 0), kResultOk);
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+    EXPECT_EQ(server.ReceivedData(), Lines{kData});
+
+    // Started and finished in turn: direction, remote and local path, size, result, bytes.
+    using Report = std::tuple<bool, int, std::string, std::string, int64_t, int, uint64_t>;
+    std::vector<Report> reports;
+    for (const auto& [finished, info, result, moved] : observer.Snapshot().transfers) {
+        EXPECT_EQ(info.itemId, 7u);
+        reports.emplace_back(finished, static_cast<int>(info.direction), info.remotePath,
+                             info.localPath, info.size, result, moved);
+    }
+    const std::string local = (scratch / "x.bin").string(), gone = (scratch / "gone").string();
+    EXPECT_EQ(reports, (std::vector<Report>{{false, 0, "/pub/x.bin", local, -1, 0, 0},
+                                            {true, 0, "/pub/x.bin", local, 300'000, 0, 300'000},
+                                            {false, 0, "/pub/gone", gone, -1, 0, 0},
+                                            {true, 0, "/pub/gone", gone, -1, kResultRefused, 0},
+                                            {false, 1, "/up/x.bin", local, 300'000, 0, 0},
+                                            {true, 1, "/up/x.bin", local, 300'000, 0, 300'000}}));
+    EXPECT_FALSE(session->Progress().transferring);
 }
 
 TEST_F(FtpTest, DataConnectionRefusedFailsAtOnceNotAtTheDeadline) {

@@ -58,19 +58,5 @@ TEST(HistoryFileTest, TrimsOnlyPastTenThousandBytes) {
     }
 }
 
-TEST(HistoryFileTest, FailureLeavesTheFileAndSaysWhy) {
-    ScratchDirectory scratch;
-    const std::string directory = scratch.path() + "/";
-    EXPECT_EQ(TrimHistoryFile(directory, "missing.txt").status, HistoryTrimStatus::kLeftAlone);
-
-    const std::string text = HistoryText(10001, {40});
-    WriteFile(scratch / "pathhis.txt", text);
-    ASSERT_TRUE(MakeDirectoryPath(scratch / "~tmphis.txt"));  // blocks the temporary file
-    const HistoryTrimResult result = TrimHistoryFile(directory, "pathhis.txt");
-    EXPECT_EQ(result.status, HistoryTrimStatus::kFailed);
-    EXPECT_EQ(result.message, "Can't create temporary file " + directory + "~tmphis.txt!");
-    EXPECT_EQ(ReadFile(scratch / "pathhis.txt"), text);
-}
-
 }  // namespace
 }  // namespace tarnwick

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <random>
 #include <sstream>
-#include <thread>
 
 #include "listing/local_time.h"
 #include "scoped_variable.h"
@@ -69,56 +68,27 @@ protected:
     testing::ScratchDirectory scratch_;
 };
 
-TEST_F(ListingParserTest, SampleListingInFileAndInMemoryWithLfAndCrLf) {
-    std::vector<std::string> expected;
-    std::istringstream lines(ReadFile(kSamples / "mixed.expected"));
-    for (std::string line; std::getline(lines, line);) expected.push_back(line);
-    std::vector<std::string> withoutDots(expected.begin() + 2, expected.end());
-
-    const std::string lf = ReadFile(kSamples / "mixed.lis");
-    std::string crlf;
-    for (char c : lf) c == '\n' ? crlf += "\r\n" : crlf += c;
-    for (const std::string& text : {lf, crlf}) {
-        FileEntryList fromFile;
-        ASSERT_EQ(LoadListingFile(Write("sample.lis", text), fromFile, FixedNow), 0);
-        EXPECT_EQ(Summaries(fromFile), expected);  // a listing file keeps "." and ".."
-        FileEntryList inMemory;
-        ParseListingText(inMemory, text, FixedNow);
-        EXPECT_EQ(Summaries(inMemory), withoutDots);
+// mixed: a listing as servers send it; lines: one line for each rule of the line parser.
+TEST_F(ListingParserTest, SampleListingsInFileAndInMemoryWithLfAndCrLf) {
+    for (const std::string sample : {"mixed", "lines"}) {
+        std::vector<std::string> expected, withoutDots;
+        std::istringstream lines(ReadFile(kSamples / (sample + ".expected")));
+        for (std::string line; std::getline(lines, line);) {
+            expected.push_back(line);
+            if (!line.starts_with(".|") && !line.starts_with("..|")) withoutDots.push_back(line);
+        }
+        const std::string lf = ReadFile(kSamples / (sample + ".lis"));
+        std::string crlf;
+        for (char c : lf) c == '\n' ? crlf += "\r\n" : crlf += c;
+        for (const std::string& text : {lf, crlf}) {
+            FileEntryList fromFile;
+            ASSERT_EQ(LoadListingFile(Write("sample.lis", text), fromFile, FixedNow), 0);
+            EXPECT_EQ(Summaries(fromFile), expected);  // a listing file keeps "." and ".."
+            FileEntryList inMemory;
+            ParseListingText(inMemory, text, FixedNow);
+            EXPECT_EQ(Summaries(inMemory), withoutDots);
+        }
     }
-}
-
-TEST_F(ListingParserTest, SingleLines) {
-    const std::pair<const char*, const char*> cases[] = {
-        // No field 8: the name is the whole line; month 0 and day 0 normalise like mktime.
-        {"d 2 owner", "d 2 owner|d|d|0|1969-11-30 00:00"},
-        {"- 1 u g 5 Foo 10 2005 x", "x|-|-|5|2004-12-10 00:00"},
-        {"- 1 u g 5 Jan 10 1960 x", "x|-|-|5|1970-01-10 00:00"},
-        {"  - 1 u g 5 Jan 10 7:5 x  \r", "x|-|-|5|2024-01-10 07:05"},
-        {"l 1 u g 5 Jan 10 2005 a -> b -> c", "a|l|d|5|2005-01-10 00:00"},
-        {"- 1 u g 5 Jan 10 2005 a->b", "a->b|-|-|5|2005-01-10 00:00"},
-        {"- 1 u g 5 Jan 05 2030 x", "x|-|-|5|2029-01-05 00:00"},  // in the future
-        // Sizes are 64-bit; one that overflows 64 bits or is negative is refused (0).
-        {"- 1 u g 18446744073709551615 Jan 10 2005 x",
-         "x|-|-|18446744073709551615|2005-01-10 00:00"},
-        {"- 1 u g 99999999999999999999 Jan 10 2005 x", "x|-|-|0|2005-01-10 00:00"},
-        {"01-31-02 09:05PM -1 x", "x||-|0|2002-01-31 21:05"},  // not 0xFFFFFFFF, "unknown"
-        {"01-31-02 09:05PM +17abc x", "x||-|17|2002-01-31 21:05"},
-        // DOS: two-digit years, 12-hour clock, no correction of future dates.
-        {"06-15-69 01:00PM 1 x", "x||-|1|2069-06-15 13:00"},
-        {"06-15-24 12:00AM 1 x", "x||-|1|2024-06-15 00:00"},
-        {"06-15-24 21:35 1 x", "x||-|1|2024-06-15 21:35"},
-        {"06-15-24  09:05AM   <DIR>   inner  spaces ", "inner  spaces||d|0|2024-06-15 09:05"},
-        {"06-15-24 09:05AM", "06-15-24 09:05AM||-|0|2024-06-15 09:05"},
-        // Outside the two-digit format: the hour is read up to the colon, a four-digit year
-        // is taken as written (not before 1970).
-        {"06-15-24 9:35PM 1 x", "x||-|1|2024-06-15 21:35"},
-        {"01-31-2002 09:05PM 1 x", "x||-|1|2002-01-31 21:05"},
-        {"01-31-1960 09:05PM 1 x", "x||-|1|1970-01-31 21:05"},
-        {"03-01-2100 12:00AM 1 x", "x||-|1|2100-03-01 00:00"},  // past 2038
-    };
-    for (const auto& [line, expected] : cases) EXPECT_EQ(Parse(line), expected) << line;
-
     // Numbers past 64 bits saturate rather than overflow.
     for (const char* unrepresentable :
          {"- 1 u g 1 Jan 1 99999999999999 x", "- 1 u g 1 Jan 99999999999999999999999 2005 x",
@@ -196,22 +166,6 @@ TEST_F(ListingParserTest, LargeFileMatchesTheSameTextInMemory) {
     ASSERT_EQ(fromFile.size(), 6001u);
     EXPECT_EQ(Summaries(fromFile), Summaries(inMemory));
     EXPECT_EQ(fromFile[5999].Size(), 5999u * 7919);
-}
-
-TEST_F(ListingParserTest, ThreadsParseWithTheirOwnCaches) {
-    const std::string text = ReadFile(kSamples / "mixed.lis");
-    std::vector<std::string> results[2];
-    auto parse = [&](int i) {
-        for (int round = 0; round < 50; ++round) {
-            FileEntryList list;
-            ParseListingText(list, text, FixedNow);
-            results[i] = Summaries(list);
-        }
-    };
-    std::thread other(parse, 1);
-    parse(0);
-    other.join();
-    EXPECT_EQ(results[1], results[0]);
 }
 
 TEST(FormatFileSizeTest, GroupsThousandsAndMarksLargeSizes) {
