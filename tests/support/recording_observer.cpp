@@ -26,6 +26,11 @@ void RecordingObserver::SetOverwriteAnswer(const OverwriteAnswer& answer) {
     overwriteAnswer = answer;
 }
 
+void RecordingObserver::HoldQuestions() {
+    std::lock_guard lock(mutex);
+    holdQuestions = true;
+}
+
 ObserverRecord RecordingObserver::Snapshot() const {
     std::lock_guard lock(mutex);
     return record;
@@ -116,6 +121,10 @@ void RecordingObserver::OnListing(CFtpSession&, bool done, const ListingInfo& li
     });
 }
 
+void RecordingObserver::OnQueueChanged(CFtpSession&, const QueueChange&) {
+    Record([](ObserverRecord& r) { ++r.queueChanges; });
+}
+
 void RecordingObserver::OnQueueFinished(CFtpSession&) {
     Record([](ObserverRecord& r) { ++r.queueFinished; });
 }
@@ -142,7 +151,9 @@ void RecordingObserver::OnConnectionStateChanged(CFtpSession&, bool connected) {
 
 void RecordingObserver::OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
                                           int result) {
-    Record([&](ObserverRecord& r) { r.commandsFinished.push_back({request, commandCode, result}); });
+    Record([&](ObserverRecord& r) {
+        r.commandsFinished.push_back({request, commandCode, result});
+    });
 }
 
 int RecordingObserver::ScriptedAnswer(const std::string& text) {
@@ -157,10 +168,14 @@ int RecordingObserver::ScriptedAnswer(const std::string& text) {
 void RecordingObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
     if (question->kind == Question::Kind::kAsk) {
         int answer = 0;
+        bool hold = false;
         Record([&](ObserverRecord& r) {
             answer = ScriptedAnswer(question->text);
             r.questions.push_back({question->text, question->style, answer});
+            hold = holdQuestions;
+            if (hold) r.heldQuestions.push_back(question);
         });
+        if (hold) return;
         question->Answer(answer);
         return;
     }

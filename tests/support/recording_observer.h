@@ -48,6 +48,8 @@ struct ObserverRecord {
     std::vector<CommandFinished> commandsFinished;
     std::vector<Question> questions;
     std::vector<OverwriteQuestion> overwriteQuestions;
+    std::vector<std::shared_ptr<tarnwick::Question>> heldQuestions;  // asked, left unanswered
+    int queueChanges = 0;
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -68,6 +70,9 @@ public:
     void AnswerQuestion(const std::string& textPart, int answer, int times = -1);
     // AskOverwrite answers `answer` (default: the question's suggested action, no "All").
     void SetOverwriteAnswer(const OverwriteAnswer& answer);
+    // From now on questions are recorded but left unanswered (heldQuestions), as a dialog
+    // nobody has closed yet.
+    void HoldQuestions();
 
     // ---- what was recorded ----
     ObserverRecord Snapshot() const;
@@ -93,14 +98,14 @@ public:
     void OnLog(CFtpSession&, const LogRecord& record) override;
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnQueueChanged(CFtpSession&, const QueueChange& change) override;
     void OnQueueFinished(CFtpSession&) override;
     void OnRefresh(CFtpSession&) override;
     void OnLoginMessage(CFtpSession&, const std::string& text) override;
     void OnShowSession(CFtpSession&) override;
     void OnNotice(CFtpSession&, const std::string& text) override;
     void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode,
-                           int result) override;
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override;
     void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:
@@ -120,6 +125,7 @@ private:
     std::vector<bool> consumedFinishes;
     std::vector<AnswerRule> rules;
     std::optional<OverwriteAnswer> overwriteAnswer;
+    bool holdQuestions = false;
 };
 
 }  // namespace tarnwick::test

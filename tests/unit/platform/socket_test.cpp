@@ -238,6 +238,22 @@ TEST_F(ConnectedPair, DeadlinePassingWhileDispatchingEndsTheWaitAtOnce) {
     EXPECT_TRUE(awaited.TryWait());  // the late signal is kept, not lost
 }
 
+// After a dispatch the next pass waits only for what remains of the deadline, to the
+// millisecond: neither a whole second more nor nothing.
+TEST_F(ConnectedPair, DeadlineHoldsAcrossDispatches) {
+    client->onReceive = [](TestSocket& self, int) {
+        self.ReadSome();
+        std::this_thread::sleep_for(milliseconds(500));
+    };
+    Event never;
+    ASSERT_EQ(server->Send("x", 1), 1);
+    std::this_thread::sleep_for(milliseconds(20));
+    const auto start = Clock::now();
+    EXPECT_EQ(MessagePumpWait(never, 1), WAIT_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, milliseconds(950));
+    EXPECT_LT(Clock::now() - start, milliseconds(1300));
+}
+
 TEST_F(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
     auto second = MakeSocket("client2");
     ASSERT_TRUE(second->Create());

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 
-#include "platform/async_socket.h"
 #include "scratch_directory.h"
 #include "session_fixture.h"
 
@@ -29,31 +28,31 @@ std::vector<std::string> RetryLines(const ObserverRecord& record) {
 
 class RetryTest : public SessionTest {
 protected:
-    // A session whose server refuses at once: its port is bound here but never listens.
-    void OpenRefused() {
-        std::string address;
-        int port = 0;
-        ASSERT_TRUE(refusing.Create(0, SOCK_STREAM, AF_INET, "127.0.0.1"));
-        ASSERT_TRUE(refusing.GetSockName(address, port));
-        session =
-            std::make_unique<CFtpSession>(SiteOn(static_cast<uint16_t>(port)), settings, observer);
+    // Every attempt is refused with 421, and the server hangs up.
+    void ScriptRefusals(int attempts) {
+        for (int i = 0; i < attempts; ++i) {
+            if (i > 0) server.NextConnection();
+            server.Greeting("421 too many users\r\n").Drop();
+        }
+        Open();
     }
-    platform::AsyncSocket refusing;
 };
 
-// Also shows that a retry delay of 0 means "retry at once": with the 1000-second default in
-// its place this test would run into its bound.
-TEST_F(RetryTest, ConnectGivesUpAfterErrorRetryWithoutSessionClosed) {
-    settings->errorRetry = 3;
-    OpenRefused();
+// The close of a failed connection does not cut the delay short: the attempts are a full
+// retry delay apart.
+TEST_F(RetryTest, ConnectWaitsTheWholeDelayAndGivesUpWithoutSessionClosed) {
+    settings->errorRetry = 2;
+    settings->retryDelay = 1;
+    ScriptRefusals(3);
+    const auto start = std::chrono::steady_clock::now();
     StartAndWaitConnected(kResultGaveUp);
 
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
     EXPECT_EQ(RetryLines(observer.Snapshot()),
-              (std::vector<std::string>{
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #1...",
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #2...",
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #3...",
-                  "Creating control socket...", "Max errors reached, stop."}))
+              (std::vector<std::string>{"Creating control socket...", "Waiting to retry...",
+                                        "Connection retry #1...", "Creating control socket...",
+                                        "Waiting to retry...", "Connection retry #2...",
+                                        "Creating control socket...", "Max errors reached, stop."}))
         << observer.FormattedLog();
     EXPECT_FALSE(session->IsBusy());
     // Back in the offline wait.
@@ -64,7 +63,7 @@ TEST_F(RetryTest, ConnectGivesUpAfterErrorRetryWithoutSessionClosed) {
 TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
     settings->retryDelay = 60;
     settings->errorRetry = 5;
-    OpenRefused();
+    ScriptRefusals(1);
     ASSERT_TRUE(session->StartWorker());
     ASSERT_TRUE(observer.WaitForLogLine("Waiting to retry...", kWait));
     EXPECT_TRUE(session->IsBusy());
@@ -82,7 +81,7 @@ TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
 // local failure does not retry without end.
 TEST_F(RetryTest, SocketCreationFailureIsRetriedWithinTheLimit) {
     settings->errorRetry = 1;
-    OpenRefused();
+    Open();
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int lowestFree = ::dup(0);
@@ -203,6 +202,7 @@ TEST_F(FileRetryTest, ReconnectSetsTheTransferTypeAgain) {
     ConnectOnThisThread();
     for (int connection = 0; connection < 2; ++connection) {
         if (connection == 1) {
+            session->connectionClosedEvent.Set();  // a stale notice must not end the next one
             ASSERT_EQ(session->ConnectWithRetry(), kResultOk);
         }
         session->remoteSize = 4;
@@ -211,13 +211,6 @@ TEST_F(FileRetryTest, ReconnectSetsTheTransferTypeAgain) {
             << observer.FormattedLog();
     }
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-}
-
-TEST_F(FileRetryTest, StaleCloseNoticeDoesNotEndTheNextConnection) {
-    ScriptLogin(server);
-    Open();
-    session->connectionClosedEvent.Set();  // left over from an earlier connection
-    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(observer.Snapshot().CountLog("Connection retry #1..."), 0);
 }
 
@@ -230,43 +223,40 @@ unsigned SeedForAntiIdle(int k) {
     return 0;
 }
 
-class AntiIdleTest
-    : public SessionTest,
-      public ::testing::WithParamInterface<std::pair<int, std::vector<std::string>>> {};
-
-TEST_P(AntiIdleTest, TickSendsTheChosenCommandAfterTheInterval) {
-    const auto& [k, lines] = GetParam();
+TEST(AntiIdle, TickSendsTheDrawnCommandAfterTheInterval) {
+    auto settings = QuickSettings();
     settings->keepAlive = true;
     settings->antiIdleCommandInterval = 2;
-    ScriptStartup(server);
-    if (k == 0) server.Expect("cwd .").Reply("250 ok\r\n");
-    if (k == 1) {
-        server.Expect("pasv").Passive();
-        server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
+    const std::vector<std::string> lines[] = {{"cwd ."}, {"pasv", "list"}, {"pwd"}, {"rest 0"}};
+    const char* replies[] = {"250 ok\r\n", "", "257 \"/\"\r\n", "350 ok\r\n"};
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE("command " + std::to_string(k));
+        ScriptedFtpServer server;
+        ScriptStartup(server);
+        if (k == 1) {
+            server.Expect("pasv").Passive();
+            server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 ok\r\n");
+        } else {
+            server.Expect(lines[k][0]).Reply(replies[k]);
+        }
+        RecordingObserver observer;
+        CFtpSession session(SiteOn(server.Port()), settings, observer);
+        ASSERT_TRUE(session.StartWorker());
+        ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+        const unsigned seed = SeedForAntiIdle(k);
+        ASSERT_NE(seed, 0u);
+        std::srand(seed);
+        // The tick that makes the count equal the interval sends; the worker restarts the
+        // count when it starts waiting, which may cost one more tick here.
+        bool sent = false;
+        for (int tick = 0; tick < 6 && !sent; ++tick) {
+            session.IdleTick();
+            sent = server.WaitDone(std::chrono::milliseconds(300));
+        }
+        EXPECT_TRUE(sent) << observer.FormattedLog();
+        EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines[k]));
     }
-    if (k == 2) server.Expect("pwd").Reply("257 \"/\"\r\n");
-    if (k == 3) server.Expect("rest 0").Reply("350 ok\r\n");
-    OpenAndStart();
-
-    const unsigned seed = SeedForAntiIdle(k);
-    ASSERT_NE(seed, 0u);
-    std::srand(seed);
-    // The tick that makes the count equal the interval sends; the worker restarts the count
-    // when it starts waiting, which may cost one more tick here.
-    bool sent = false;
-    for (int tick = 0; tick < 6 && !sent; ++tick) {
-        session->IdleTick();
-        sent = server.WaitDone(std::chrono::milliseconds(300));
-    }
-    EXPECT_TRUE(sent) << observer.FormattedLog();
-    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines));
 }
-
-INSTANTIATE_TEST_SUITE_P(FourCommands, AntiIdleTest,
-                         ::testing::Values(std::pair{0, std::vector<std::string>{"cwd ."}},
-                                           std::pair{1, std::vector<std::string>{"pasv", "list"}},
-                                           std::pair{2, std::vector<std::string>{"pwd"}},
-                                           std::pair{3, std::vector<std::string>{"rest 0"}}));
 
 }  // namespace
 }  // namespace tarnwick::test

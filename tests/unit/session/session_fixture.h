@@ -121,6 +121,15 @@ protected:
         StartAndWaitConnected();
     }
 
+    // A session whose worker gave up connecting (the server refuses every attempt with 421
+    // and hangs up): it waits offline.
+    void OpenOffline() {
+        settings->errorRetry = 0;
+        server.Greeting("421 too many users\r\n").Drop();
+        Open();
+        StartAndWaitConnected(kResultGaveUp);
+    }
+
     // Posts a command and waits for its result.
     std::optional<int> Run(const SessionCommand& cmd) {
         if (!session->PostCommand(cmd)) return std::nullopt;

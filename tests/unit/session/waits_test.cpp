@@ -60,6 +60,21 @@ TEST_F(WaitTest, WaitForSessionAndWaitWithTimerRankStopCloseAndHandle) {
     }
 }
 
+// A descriptor that is not open: poll() flags it invalid, and the wait fails.
+struct BrokenWaitable : platform::Waitable {
+    int PollFd() const override { return 1 << 20; }
+    bool TryWait() override { return false; }
+};
+
+TEST_F(WaitTest, FailedWaitIsAFailureNeverSuccess) {
+    Make();
+    BrokenWaitable broken;
+    EXPECT_EQ(session->WaitForSession(&broken, 5), kResultFailed);
+    EXPECT_EQ(session->WaitWithTimer(broken, 5), kResultFailed);
+    EXPECT_EQ(observer.LogTexts(),
+              (std::vector<std::string>{"Waiting failed.", "Waiting failed."}));
+}
+
 TEST_F(WaitTest, DeadlinesReportTimeoutAndOnlyRealOperationsLogIt) {
     Make();
     session->SetDefaultTimeout(1);
@@ -100,7 +115,7 @@ TEST(SessionStop, StopsTheSourceOfASiteToSiteTransferFromEitherSide) {
     }
 }
 
-TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPassword) {
+TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPasswordAndQueueChangesAreReported) {
     auto settings = QuickSettings();
     settings->anonymousPass = "visitor@example.org";
     RecordingObserver observer;
@@ -114,6 +129,9 @@ TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPassword) {
         EXPECT_EQ(values.password, anonymous ? "visitor@example.org" : "secret");
         EXPECT_EQ(values.port, 2121);
     }
+    CFtpSession session(SiteOn(21), settings, observer);
+    session.queue.Append(std::make_shared<QueueItem>());
+    EXPECT_EQ(observer.Snapshot().queueChanges, 1);
 }
 
 }  // namespace
