@@ -3,17 +3,13 @@
 // and the end of the worker.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <future>
-#include <iterator>
 
+#include "scratch_directory.h"
 #include "session_fixture.h"
 
 namespace tarnwick::test {
 namespace {
-
-constexpr const char* kOfflineQuestion =
-    "This site is currently offline.\n Do you wish to get online now?";
 
 class WorkerTest : public SessionTest {
 protected:
@@ -23,6 +19,10 @@ protected:
         server.NextConnection();
         ScriptStartup(server, secondDirectory);
         OpenAndStart();
+    }
+    static int Finishes(const ObserverRecord& record, RequestId request) {
+        return std::count_if(record.commandsFinished.begin(), record.commandsFinished.end(),
+                             [&](const auto& f) { return f.request == request; });
     }
 };
 
@@ -45,11 +45,7 @@ TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
 
 // The session stays online, but its connect must not claim that the directory was entered.
 TEST_F(WorkerTest, FailedStartDirectoryFailsTheConnectButStaysOnline) {
-    ScriptLogin(server);
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
-    server.Expect("cwd /gone").Reply("550 no such directory\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
+    ScriptStartup(server, "/gone", "550 no such directory\r\n");
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     Open("/gone");
     StartAndWaitConnected(kResultFailed);
@@ -78,56 +74,44 @@ TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
     EXPECT_EQ(record.commandsFinished.back().request, request);  // the reconnect answers it
 }
 
-TEST_F(WorkerTest, CommandWhileOfflineAsksAndOnlyOkConnects) {
+// Offline, a command is refused after the prompt, and only OK connects. Commands posted in a
+// burst are each either refused at once (0) or answered exactly once.
+TEST_F(WorkerTest, CommandWhileOfflineAsksAndEveryAcceptedOneIsAnsweredOnce) {
     StartWithTwoConnections();
-
-    // Disconnect without keep-alive leaves the session offline.
-    EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
+    EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);  // without keep-alive: offline
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
 
-    EXPECT_EQ(Run(Command(CmdList)), kResultFailed);  // Cancel (the default answer)
-    ASSERT_TRUE(observer.WaitForQuestions(1, kWait));
+    std::vector<RequestId> accepted;
+    for (int i = 0; i < 3; ++i) {
+        if (RequestId request = session->PostCommand(Command(CmdList))) accepted.push_back(request);
+    }
+    ASSERT_FALSE(accepted.empty());
+    for (RequestId request : accepted) {
+        EXPECT_TRUE(
+            observer.WaitUntil([&](const auto& r) { return Finishes(r, request) > 0; }, kWait));
+        EXPECT_EQ(Finishes(observer.Snapshot(), request), 1) << "request " << request;
+    }
+    ASSERT_TRUE(observer.WaitForQuestions(accepted.size(), kWait));  // each asked, Cancel
     EXPECT_EQ(server.AcceptedConnections(), 1u);
 
     observer.AnswerQuestion("offline", kAnswerOk);
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // not executed, even after OK
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
         << observer.FormattedLog();
-
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(1), StartupTranscript());
     const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.CountLog("Not logged in, can't execute command!"), 2);
-    ASSERT_EQ(record.questions.size(), 2u);
-    EXPECT_EQ(record.questions[0].text, kOfflineQuestion);
+    const int refusals = static_cast<int>(accepted.size()) + 1;
+    EXPECT_EQ(record.CountLog("Not logged in, can't execute command!"), refusals);
+    ASSERT_EQ(record.questions.size(), static_cast<size_t>(refusals));
+    EXPECT_EQ(record.questions[0].text,
+              "This site is currently offline.\n Do you wish to get online now?");
     EXPECT_EQ(record.questions[0].style, kAskOkCancel | kAskQuestion);
     EXPECT_EQ(record.log[record.FindLog("Not logged in, can't execute command!")].kind, LOG_ERROR);
 }
 
-// Whatever the worker is doing when commands arrive, every request PostCommand accepted is
-// answered exactly once; the others were refused at once (0).
-TEST_F(WorkerTest, EveryAcceptedCommandIsAnsweredExactlyOnce) {
-    OpenOffline();
-    std::vector<RequestId> accepted;
-    for (int i = 0; i < 3; ++i) {
-        if (RequestId request = session->PostCommand(Command(CmdPrintDir))) {
-            accepted.push_back(request);
-        }
-    }
-    ASSERT_FALSE(accepted.empty());
-    for (RequestId request : accepted) {
-        EXPECT_TRUE(observer.WaitUntil(
-            [&](const ObserverRecord& r) {
-                return std::count_if(r.commandsFinished.begin(), r.commandsFinished.end(),
-                                     [&](const auto& f) { return f.request == request; }) == 1;
-            },
-            kWait))
-            << "request " << request;
-    }
-}
-
 // A question nobody answers: Stop gives the worker the safe default (Cancel: stay offline)
-// and it goes on; closing with a question open returns at once.
+// and it goes on; closing with a question open returns at once and ends the progress.
 TEST_F(WorkerTest, StopAndCloseCancelAnUnansweredQuestion) {
     OpenOffline();
     observer.HoldQuestions();
@@ -143,7 +127,7 @@ TEST_F(WorkerTest, StopAndCloseCancelAnUnansweredQuestion) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
         EXPECT_TRUE(question->Answered());
         EXPECT_EQ(question->AskResult(), kAnswerCancel);
-        EXPECT_EQ(session->Progress().transferring, !close);  // closing ends the progress
+        EXPECT_EQ(session->Progress().transferring, !close);
         observer.Clear();
     }
     EXPECT_FALSE(session->HasWorker());
@@ -153,12 +137,12 @@ TEST_F(WorkerTest, StopAndCloseCancelAnUnansweredQuestion) {
 // bound; it keeps the shared session alive until it ends, and then destroys it.
 TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     struct StuckObserver : RecordingObserver {
-        std::promise<void> stuck, releaser;
-        std::shared_future<void> release = releaser.get_future().share();
+        std::promise<void> stuck, release;
+        std::shared_future<void> released = release.get_future().share();
         void OnLog(CFtpSession& s, const LogRecord& line) override {
             if (line.text == "Creating control socket...") {
                 stuck.set_value();
-                release.wait_for(30s);
+                released.wait_for(30s);
             }
             RecordingObserver::OnLog(s, line);
         }
@@ -176,7 +160,7 @@ TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     EXPECT_FALSE(shared->StartWorker());  // not while the old worker still runs
     shared.reset();
     EXPECT_FALSE(weak.expired());  // the worker owns it now
-    stuckObserver.releaser.set_value();
+    stuckObserver.release.set_value();
     const auto limit = std::chrono::steady_clock::now() + kWait;
     while (!weak.expired() && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(10ms);
@@ -184,26 +168,9 @@ TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     EXPECT_TRUE(weak.expired());
 }
 
-// With keep-alive a session that ended reconnects at once, unless the user interrupted it.
-TEST_F(WorkerTest, KeepAliveReconnectsAfterDisconnectButNeverAfterAnInterruption) {
-    settings->keepAlive = true;
-    StartWithTwoConnections();
-
-    EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);
-    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
-        << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(server.Transcript(1), StartupTranscript());
-
-    session->Disconnect();  // closeRequested + stop: "Interrupted by user"
-    ASSERT_TRUE(observer.WaitForLogCount("Session Closed.", 2, kWait));
-    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // offline: the prompt, Cancel
-    EXPECT_TRUE(observer.WaitForQuestions(1, kWait));
-    EXPECT_EQ(server.AcceptedConnections(), 2u);
-    EXPECT_EQ(observer.Snapshot().CountLog("Interrupted by user"), 1);
-}
-
-TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
+// With keep-alive a session the server closed reconnects at once (a connect of the worker's
+// own, request 0); one the user interrupted never does.
+TEST_F(WorkerTest, ServerCloseReconnectsWithKeepAliveButAnInterruptionNever) {
     settings->keepAlive = true;
     settings->pClose = true;
     ScriptStartup(server);
@@ -216,10 +183,16 @@ TEST_F(WorkerTest, ServerCloseEndsTheSessionAndKeepAliveReconnects) {
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
         << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(observer.Snapshot().commandsFinished.back().request, 0u);
+
+    session->Disconnect();  // closeRequested + stop: "Interrupted by user"
+    ASSERT_TRUE(observer.WaitForLogCount("Session Closed.", 2, kWait));
+    EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // offline: the prompt, Cancel
     const ObserverRecord record = observer.Snapshot();
     EXPECT_EQ(record.notices, std::vector<std::string>{"Control connection closed by server."});
     EXPECT_EQ(record.CountLog("Control connection closed by server."), 1);
-    EXPECT_EQ(record.CountLog("Session Closed."), 1);
+    EXPECT_EQ(record.CountLog("Interrupted by user"), 1);
+    EXPECT_EQ(server.AcceptedConnections(), 2u);
 }
 
 // A close during the start-up steps has been consumed by the step that saw it: the session
@@ -235,20 +208,14 @@ TEST_F(WorkerTest, ServerCloseDuringStartupEndsTheSession) {
 
 // Each command reaches the protocol operation with its own arguments (download and upload
 // take the local side from secondArg, the remote side from firstArg). A command posted while
-// the worker is busy is dropped, not queued: no PWD comes between RNTO and CDUP.
+// the worker is busy is refused, not queued: no PWD comes between RNFR and RNTO.
 TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
-    const std::filesystem::path local = std::filesystem::path(TestCacheHome()) / "commands";
-    std::filesystem::remove_all(local);
-    std::filesystem::create_directories(local);
-    { std::ofstream(local / "up.txt") << "uploaded text"; }
-
+    testing::ScratchDirectory local;
+    testing::WriteFile(local / "up.txt", "uploaded text");
     ScriptStartup(server);
     server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
     server.Expect("rnto new").Reply("250 renamed\r\n");
-    server.Expect("cdup").Reply("200 ok\r\n");
-    server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("dele /old.txt").Reply("250 deleted\r\n");
-    server.Expect("mkd /new").Reply("257 created\r\n");
     ScriptBinaryRetr(server, "/pub/f.bin", "hello");
     server.Expect("type a").Reply("200 ascii\r\n");
     server.Expect("pasv").Passive();
@@ -260,29 +227,23 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     rename.secondName = "new";
     ASSERT_TRUE(session->PostCommand(rename));
     ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
-    EXPECT_TRUE(session->IsBusy());
     EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
     EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
-    EXPECT_EQ(Run(Command(CmdParentDir)), kResultOk);
     EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
-    EXPECT_EQ(Run(Command(CmdMakeDir, "/new")), kResultOk);
     SessionCommand download = Command(CmdDownload, "/pub/f.bin");
-    download.secondArg = local.string();
+    download.secondArg = local.path();
     download.remoteSize = 5;
     EXPECT_EQ(Run(download), kResultOk) << observer.FormattedLog();
     SessionCommand upload = Command(CmdUpload, "/pub");
-    upload.secondArg = (local / "up.txt").string();
+    upload.secondArg = local / "up.txt";
     EXPECT_EQ(Run(upload), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(Run(Command(99)), kResultFailed);
     EXPECT_EQ(observer.Snapshot().notices, std::vector<std::string>{"Unimplemented command!"});
     EXPECT_EQ(Run(Command(CmdQuit)), kResultOk);
-    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
 
     EXPECT_TRUE(server.WaitDone(kWait)) << ::testing::PrintToString(server.Failures());
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"uploaded text"});
-    std::ifstream downloaded(local / "f.bin");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(downloaded), {}), "hello");
-    EXPECT_FALSE(session->connected);
+    EXPECT_EQ(testing::ReadFile(local / "f.bin"), "hello");
 }
 
 }  // namespace
