@@ -309,6 +309,7 @@ private:
     void AdoptShownDirectory();
     WorkerStep NextAfterSessionEnd() const;
     int ListStartDirectory();  // PWD, CWD and LIST after login: the first failure
+    void PostQueueRun();
     void FinishConnectRequest(int result);
     void RefuseLeftoverCommands();
 

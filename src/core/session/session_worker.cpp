@@ -109,12 +109,21 @@ bool CFtpSession::EnterOnlineState() {
         lastResult = result;
         return false;
     }
-    if (queueRunRequested) {
-        SessionCommand run;
-        run.code = CmdRunQueue;
-        QueueCommand(run, 0);
-    }
+    if (queueRunRequested) PostQueueRun();
     return true;
+}
+
+// The queue run asked for before the connect goes first: a command the front end posted
+// during the start-up steps gives way to it, and its sender hears so.
+void CFtpSession::PostQueueRun() {
+    SessionCommand run;
+    run.code = CmdRunQueue;
+    while (!QueueCommand(run, 0)) {
+        SessionCommand displaced;
+        if (TakeOfflineCommand(displaced)) {
+            observer.OnCommandFinished(*this, displaced.request, displaced.code, kResultRefused);
+        }
+    }
 }
 
 // PWD, the start directory unless it is the root, and its listing: the first failure, or 4
