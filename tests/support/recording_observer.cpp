@@ -28,6 +28,11 @@ void RecordingObserver::SetOverwriteAnswer(const OverwriteAnswer& answer) {
     overwriteAnswer = answer;
 }
 
+void RecordingObserver::HoldQuestions() {
+    std::lock_guard lock(mutex);
+    holdQuestions = true;
+}
+
 ObserverRecord RecordingObserver::Snapshot() const {
     std::lock_guard lock(mutex);
     return record;
@@ -179,10 +184,14 @@ int RecordingObserver::ScriptedAnswer(const std::string& text) {
 void RecordingObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
     if (question->kind == Question::Kind::kAsk) {
         int answer = 0;
+        bool hold = false;
         Record([&](ObserverRecord& r) {
             answer = ScriptedAnswer(question->text);
             r.questions.push_back({question->text, question->style, answer});
+            hold = holdQuestions;
+            if (hold) r.heldQuestions.push_back(question);
         });
+        if (hold) return;
         question->Answer(answer);
         return;
     }

@@ -64,6 +64,7 @@ struct ObserverRecord {
     std::vector<ItemStarted> itemsStarted;
     std::vector<QueueChange> queueChanges;
     std::vector<Transfer> transfers;
+    std::vector<std::shared_ptr<tarnwick::Question>> heldQuestions;  // asked, left unanswered
     int queueFinished = 0;
     int refreshes = 0;
     int showSession = 0;
@@ -84,6 +85,9 @@ public:
     void AnswerQuestion(const std::string& textPart, int answer, int times = -1);
     // AskOverwrite answers `answer` (default: the question's suggested action, no "All").
     void SetOverwriteAnswer(const OverwriteAnswer& answer);
+    // From now on questions are recorded but left unanswered (heldQuestions), as a dialog
+    // nobody has closed yet.
+    void HoldQuestions();
 
     // ---- what was recorded ----
     ObserverRecord Snapshot() const;
@@ -140,6 +144,7 @@ private:
     std::vector<bool> consumedFinishes;
     std::vector<AnswerRule> rules;
     std::optional<OverwriteAnswer> overwriteAnswer;
+    bool holdQuestions = false;
 };
 
 }  // namespace tarnwick::test

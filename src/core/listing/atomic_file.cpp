@@ -44,6 +44,15 @@ void SetPermissions(int fd, const std::string& target, const AtomicWriteOptions&
     }
 }
 
+// Makes the rename itself durable: until the directory is flushed, a power loss may bring
+// back the old entry (or none) although the new file's data is on the disk.
+void SyncDirectoryOf(const std::string& target) {
+    std::filesystem::path directory = std::filesystem::path(target).parent_path();
+    if (directory.empty()) directory = ".";
+    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.IsOpen()) ::fsync(dir.get());
+}
+
 }  // namespace
 
 AtomicWriteResult WriteFileAtomically(const std::string& target, std::string_view contents,
@@ -63,6 +72,9 @@ AtomicWriteResult WriteFileAtomically(const std::string& target, std::string_vie
         std::remove(usedPath.c_str());
         return AtomicWriteResult::kRenameFailed;
     }
+    // The new content is in place either way; a directory that cannot be flushed (a file
+    // system without directory fsync) only weakens the guarantee after a power loss.
+    if (options.syncToDisk) SyncDirectoryOf(target);
     return AtomicWriteResult::kWritten;
 }
 

@@ -20,9 +20,9 @@ struct AtomicWriteOptions {
     // Empty: a unique name ".<target name>.XXXXXX" next to the target. Otherwise this path,
     // which must be in the same directory as the target.
     std::string temporaryPath{};
-    // Flushes the data to the device before the rename, so that even a power loss leaves the
-    // old or the new content; files that can be fetched again (cached listings) may skip
-    // that cost.
+    // Flushes the data to the device before the rename and the directory after it, so that
+    // even a power loss leaves the old or the new content; files that can be fetched again (cached
+    // listings) may skip that cost.
     bool syncToDisk = true;
     // The new file is readable by its owner only (0600), from the moment it is created: for
     // files that hold passwords.

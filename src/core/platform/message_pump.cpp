@@ -2,10 +2,11 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
-#include <ctime>
 #include <vector>
 
 #include "platform/socket_registry.h"
@@ -14,15 +15,23 @@ namespace tarnwick::platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr short kSignalled = POLLIN | POLLERR | POLLHUP;
 
-// Milliseconds this pass may block: -1 without deadline; false when the deadline has passed.
-bool PassTimeout(bool hasDeadline, time_t deadline, int& timeoutMs) {
+// Milliseconds this pass may block: -1 without deadline; false when the deadline passed
+// before a later pass (the first pass always looks at the handles once).
+bool PassTimeout(bool hasDeadline, Clock::time_point deadline, bool firstPass, int& timeoutMs) {
     timeoutMs = -1;
     if (!hasDeadline) return true;
-    const time_t remaining = deadline - time(nullptr);
-    if (remaining < 0) return false;
-    timeoutMs = remaining > INT_MAX / 1000 ? INT_MAX : static_cast<int>(remaining) * 1000;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+        timeoutMs = 0;
+        return firstPass;
+    }
+    // Rounded up, so that a pass never ends just before the deadline and spins.
+    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    timeoutMs = static_cast<int>(std::min<int64_t>(remaining, INT_MAX));
     return true;
 }
 
@@ -38,13 +47,15 @@ int FirstSignalled(std::span<Waitable* const> handles, const std::vector<pollfd>
 
 int MessagePumpWait(std::span<Waitable* const> handles, int seconds) {
     const bool hasDeadline = seconds != -1;
-    const time_t deadline = time(nullptr) + (hasDeadline ? seconds : 0);
+    // The monotonic clock: setting the calendar clock neither shortens nor stretches a wait.
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(hasDeadline ? seconds : 0);
     detail::SocketRegistry& registry = *detail::SocketRegistry::ForCurrentThread();
     std::vector<pollfd> fds;
     std::vector<uint64_t> socketIds;
-    for (;;) {
+    for (bool firstPass = true;; firstPass = false) {
         int timeoutMs = -1;
-        if (!PassTimeout(hasDeadline, deadline, timeoutMs)) return WAIT_TIMEOUT;
+        if (!PassTimeout(hasDeadline, deadline, firstPass, timeoutMs)) return WAIT_TIMEOUT;
         fds.clear();
         socketIds.clear();
         for (Waitable* handle : handles) fds.push_back({handle->PollFd(), POLLIN, 0});

@@ -21,9 +21,9 @@ inline constexpr int WAIT_FAILED = -1;  // poll() failed (an invalid Waitable, f
 // Returns the index of the signalled handle, the lowest one when several are (for an
 // auto-reset object that consumes its signal, and only that one's), or WAIT_TIMEOUT.
 //
-// The deadline is fixed at the start on the calendar clock with one-second resolution. Each
-// pass waits for the remaining whole seconds; when sockets are ready it dispatches them and
-// starts the next pass. A handler that runs past the deadline makes the wait report
+// The deadline is fixed at the start on the monotonic clock, to the millisecond. Each pass
+// waits for the time that remains; when sockets are ready it dispatches them and starts the
+// next pass. A handler that runs past the deadline makes the wait report
 // WAIT_TIMEOUT at once, even if a handle was signalled meanwhile (that signal stays).
 int MessagePumpWait(std::span<Waitable* const> handles, int seconds);
 

@@ -106,8 +106,8 @@ void NameLookup::Run(const std::string& host, int port, int family, int type) {
             error = SocketErrorFromAddrInfo(status, savedErrno);
         }
         done = true;
+        finished.Set();  // under the lock: no reader sees done before the event
     }
-    finished.Set();
 }
 
 bool NameLookup::Result(int& errorOut, SocketAddress& addressOut) const {

@@ -29,12 +29,12 @@ WorkerThread::~WorkerThread() {
 
 bool WorkerThread::Start(std::function<void()> body, bool lowerPriority) {
     if (thread.joinable() || !body) return false;
-    finished.Reset();
+    finished = std::make_shared<Event>(Event::kManualReset);
     try {
-        thread = std::thread([this, body = std::move(body), lowerPriority] {
+        thread = std::thread([done = finished, body = std::move(body), lowerPriority] {
             if (lowerPriority) LowerCurrentThreadPriority();
             body();
-            finished.Set();
+            done->Set();  // the shared event: this object may be gone by now
         });
     } catch (const std::system_error&) {
         return false;
@@ -44,6 +44,10 @@ bool WorkerThread::Start(std::function<void()> body, bool lowerPriority) {
 
 void WorkerThread::Join() {
     if (thread.joinable()) thread.join();
+}
+
+void WorkerThread::Detach() {
+    if (thread.joinable()) thread.detach();
 }
 
 }  // namespace tarnwick::platform

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "platform/event.h"
@@ -16,8 +17,10 @@ inline constexpr int kWorkerNiceSteps = 5;
 bool LowerCurrentThreadPriority();
 
 // One thread running one function.
-// Threads: Start, Join and the destructor on the owning thread (the one that started it);
-// Finished() may be waited on from any thread. The destructor joins.
+// Threads: Start, Join, Detach and the destructor on the owning thread (the one that started
+// it); Finished() may be waited on from any thread. The destructor joins. A detached thread
+// touches nothing of this object any more: its end is signalled on an event the thread
+// shares, so the object may go away before the thread ends.
 class WorkerThread {
 public:
     WorkerThread() = default;
@@ -30,13 +33,14 @@ public:
     bool Start(std::function<void()> body, bool lowerPriority = true);
 
     // Manual-reset event, signalled once `body` has returned.
-    Waitable& Finished() { return finished; }
+    Waitable& Finished() { return *finished; }
 
     bool Joinable() const { return thread.joinable(); }
     void Join();
+    void Detach();  // lets a running thread end on its own; Start may then start another
 
 private:
-    Event finished{Event::kManualReset};
+    std::shared_ptr<Event> finished = std::make_shared<Event>(Event::kManualReset);
     std::thread thread;
 };
 

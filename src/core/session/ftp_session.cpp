@@ -62,14 +62,35 @@ void CFtpSession::WaitUntilGivenBack() {
 bool CFtpSession::StartWorker() {
     std::lock_guard lock(workerMutex);
     if (workerRunning) return true;
+    if (detachedWorker) return false;  // the last worker has not ended yet
     quitting = false;  // before the thread runs, so that an early StopWorker is not lost
-    if (!workerThread.Start([this] { SessionWorker(); }, /*lowerPriority=*/true)) return false;
+    workerBodyEnded = false;
+    const auto body = [this] {
+        SessionWorker();
+        WorkerEnded();
+    };
+    if (!workerThread.Start(body, /*lowerPriority=*/true)) {
+        workerBodyEnded = true;
+        return false;
+    }
     workerRunning = true;
     SessionCommand connect;
     connect.code = CmdConnect;
     // Refused only while a partner has borrowed the session (and holds its busy flag).
-    if (!PostCommand(connect)) connectWhenGivenBack = true;
+    if (!QueueCommand(connect, 0)) connectWhenGivenBack = true;
     return true;
+}
+
+void CFtpSession::WorkerEnded() {
+    std::shared_ptr<CFtpSession> owner;
+    {
+        std::lock_guard lock(workerMutex);
+        workerBodyEnded = true;
+        detachedWorker = false;
+        owner = std::move(ownedByWorker);
+    }
+    // When `owner` was the last owner, the session is destroyed here, on this thread, with
+    // nothing of it touched afterwards.
 }
 
 bool CFtpSession::HasWorker() const {
@@ -78,31 +99,41 @@ bool CFtpSession::HasWorker() const {
 }
 
 RequestId CFtpSession::PostCommand(const SessionCommand& cmd) {
-    RequestId request = 0;
+    const RequestId request = nextRequestId.fetch_add(1, std::memory_order_relaxed);
+    return QueueCommand(cmd, request) ? request : 0;
+}
+
+bool CFtpSession::QueueCommand(const SessionCommand& cmd, RequestId request) {
     {
         std::lock_guard lock(mutex);
-        // The worker drops a command that arrives while it is busy; dropping it here instead
+        // The worker drops a command that arrives while it is busy; refusing it here instead
         // means it can never be picked up (with another command's fields) once the worker is
-        // free again.
-        if (busy) return 0;
-        request = nextRequestId.fetch_add(1, std::memory_order_relaxed);
+        // free again. A command not yet taken is never overwritten: its request would never
+        // be answered.
+        if (busy || hasPendingCommand) return false;
         pendingCommand = cmd;
         pendingCommand.request = request;
         hasPendingCommand = true;
     }
     commandEvent.Set();
-    return request;
+    return true;
 }
 
 bool CFtpSession::AcceptPendingCommand(SessionCommand& cmd) {
-    // Taking the command and marking the session busy happen under the lock PostCommand
-    // takes, so a command is either taken here or dropped there, never kept for later.
-    std::lock_guard lock(mutex);
-    if (!hasPendingCommand) return false;
-    cmd = std::move(pendingCommand);
-    hasPendingCommand = false;
-    if (cmd.code == CmdRunQueue) queueRunRequested = true;
-    return TryMarkBusy();
+    {
+        // Taking the command and marking the session busy happen under the lock PostCommand
+        // takes, so a command is either taken here or refused there.
+        std::lock_guard lock(mutex);
+        if (!hasPendingCommand) return false;
+        cmd = std::move(pendingCommand);
+        hasPendingCommand = false;
+        if (cmd.code == CmdRunQueue) queueRunRequested = true;
+        if (TryMarkBusy()) return true;
+    }
+    // Busy meanwhile (a partner's worker trying to borrow the session holds the flag): the
+    // command cannot run, and its sender hears so.
+    observer.OnCommandFinished(*this, cmd.request, cmd.code, kResultRefused);
+    return false;
 }
 
 bool CFtpSession::TakeOfflineCommand(SessionCommand& cmd) {
@@ -117,11 +148,37 @@ void CFtpSession::StopWorker() {
     if (!HasWorker()) return;
     quitting = true;
     stopEvent.Set();
-    { std::lock_guard lock(workerMutex); }  // a worker waiting to be given back sees quitting
-    givenBack.notify_all();
-    workerThread.Join();
-    std::lock_guard lock(workerMutex);
-    workerRunning = false;
+    CancelPendingQuestion();  // after quitting: the worker asks no new one
+    {
+        // A worker waiting to be given back sees quitting. Notified under the lock: a waiter
+        // may destroy the session as soon as it can take the lock.
+        std::lock_guard lock(workerMutex);
+        givenBack.notify_all();
+    }
+    // Held until the end of this function: a detached worker may drop its ownership at any
+    // time, and this call must not be the one that destroys the session it runs on.
+    std::shared_ptr<CFtpSession> self = weak_from_this().lock();
+    const bool ended =
+        !self || platform::MessagePumpWait(workerThread.Finished(), kShutdownSeconds) !=
+                     platform::WAIT_TIMEOUT;
+    bool detached = false;
+    {
+        std::lock_guard lock(workerMutex);
+        if (!ended && !workerBodyEnded) {
+            ownedByWorker = self;
+            detachedWorker = detached = true;
+        }
+        workerRunning = false;
+    }
+    if (detached) {
+        observer.OnLog(*this,
+                       LogRecord{"The worker did not end in time; it is left to end on its own.",
+                                 LOG_WARNING});
+        workerThread.Detach();
+    } else {
+        workerThread.Join();
+    }
+    EndProgress();
 }
 
 void CFtpSession::CloseSession() {
@@ -161,10 +218,10 @@ void CFtpSession::ReturnToOwner() {
     }
     siteToSiteActive = false;
     busy = false;
-    {
-        std::lock_guard lock(workerMutex);
-        borrower = nullptr;
-    }
+    // Notified under the lock: the owner waiting in its destructor may destroy the session
+    // (and givenBack) as soon as it can take the lock.
+    std::lock_guard lock(workerMutex);
+    borrower = nullptr;
     givenBack.notify_all();
 }
 
@@ -312,6 +369,7 @@ StartQueueResult CFtpSession::StartQueue() {
 }
 
 void CFtpSession::Stop() {
+    CancelPendingQuestion();  // also while offline: the offline prompt
     if (!IsBusy()) return;
     // A site-to-site transfer is led by the source session's worker, which ends the target's
     // half when it is stopped: stopping the target means stopping its source.
@@ -324,6 +382,7 @@ void CFtpSession::Stop() {
 void CFtpSession::Disconnect() {
     closeRequested = true;
     stopEvent.Set();
+    CancelPendingQuestion();
 }
 
 bool CFtpSession::TryMarkBusy() {
@@ -367,7 +426,7 @@ void CFtpSession::SendAntiIdle() {
             cmd.restOffset = 0;
             break;
     }
-    PostCommand(cmd);
+    QueueCommand(cmd, 0);  // the session's own: no front end waits for it
 }
 
 void CFtpSession::SetSettings(std::shared_ptr<const AppSettings> newSettings) {
@@ -426,20 +485,50 @@ void CFtpSession::EndProgress() {
 
 int CFtpSession::Ask(const std::string& text, int style) {
     auto question = std::make_shared<Question>(text, style);
-    observer.OnQuestion(*this, question);
-    WaitForAnswer(*question);
+    AskAndWait(question);
     return question->AskResult();
 }
 
 OverwriteAnswer CFtpSession::AskOverwrite(const OverwriteQuestion& overwrite) {
     auto question = std::make_shared<Question>(overwrite);
-    observer.OnQuestion(*this, question);
-    WaitForAnswer(*question);
+    AskAndWait(question);
     return question->OverwriteResult();
 }
 
+void CFtpSession::AskAndWait(const std::shared_ptr<Question>& question) {
+    {
+        // quitting is tested under the lock StopWorker takes to cancel: a question is either
+        // seen and cancelled there, or never asked.
+        std::lock_guard lock(mutex);
+        if (quitting) {
+            question->Cancel();
+            return;
+        }
+        pendingQuestion = question;
+    }
+    observer.OnQuestion(*this, question);
+    WaitForAnswer(*question);
+    std::lock_guard lock(mutex);
+    pendingQuestion.reset();
+}
+
 void CFtpSession::WaitForAnswer(Question& question) {
-    while (!question.Answered()) platform::MessagePumpWait(question.AnsweredEvent(), kNoLimit);
+    while (!question.Answered()) {
+        if (platform::MessagePumpWait(question.AnsweredEvent(), kNoLimit) ==
+            platform::WAIT_FAILED) {
+            LogWaitFailed();
+            question.Cancel();
+        }
+    }
+}
+
+void CFtpSession::CancelPendingQuestion() {
+    std::shared_ptr<Question> question;
+    {
+        std::lock_guard lock(mutex);
+        question = pendingQuestion;
+    }
+    if (question) question->Cancel();
 }
 
 }  // namespace tarnwick

@@ -9,10 +9,11 @@
 // worker runs are atomics; the settings are an immutable snapshot.
 //
 // Ownership: the session owns its sockets, events, worker thread and transfer queue. The
-// observer is not owned and must outlive the session. A partner session named by a queue
-// item (a weak_ptr) may go away at any time: the queue run locks it for the item's
-// execution, and a session that is destroyed while a partner's worker drives it waits until
-// that worker has given it back (see BorrowPartner).
+// observer is not owned and must outlive the session, including a worker left to end on its
+// own (see StopWorker). A partner session named by a queue item (a weak_ptr) may go away at
+// any time: the queue run locks it for the item's execution, and a session that is destroyed
+// while a partner's worker drives it waits until that worker has given it back (see
+// BorrowPartner).
 #pragma once
 
 #include <atomic>
@@ -142,10 +143,13 @@ struct PartnerTask {
 
 class CQueueRun;
 
-class CFtpSession {
+class CFtpSession : public std::enable_shared_from_this<CFtpSession> {
 public:
     static constexpr int kDefaultTimeout = 1000;  // seconds: the default deadline of a wait
     static constexpr int kNoLimit = -1;           // a wait without deadline
+    // How long StopWorker waits for the worker of a shared session before it lets it end on
+    // its own.
+    static constexpr int kShutdownSeconds = 5;
 
     // [ui] A session for `site`, not connected. An anonymous site logs in as "anonymous" with
     // the settings' AnonymousPass. The observer must outlive the session.
@@ -160,12 +164,16 @@ public:
     // thread cannot be created: the front end reports "Unable to create thread!".
     bool StartWorker();
     // Hands a command to the worker and returns its request id, which OnCommandFinished
-    // echoes; 0 (and the command is dropped) while the session is busy with another command,
-    // as the worker would drop it.
+    // echoes exactly once. 0 (the command is refused, nothing is reported) while the session
+    // is busy or another command is still waiting to be taken, as the worker would drop it.
     RequestId PostCommand(const SessionCommand& cmd);
-    // Ends the worker: no more log lines, the current operation is interrupted, returns when
-    // the thread has ended. The front end must not hold up the worker's questions meanwhile
-    // (answer them or let them fail), or this waits for the answer.
+    // Ends the worker: no more log lines, a pending question is cancelled with its safe
+    // default, the current operation is interrupted, the progress ends. Not from the worker
+    // thread. A session owned by a std::shared_ptr waits at most kShutdownSeconds: a worker
+    // that has not ended by then (stuck in a front end's callback, say) is detached and owns
+    // the session until it ends, so it never touches a destroyed session; the session is
+    // then destroyed on the worker's thread, and no new worker starts meanwhile. A session
+    // not owned by a shared_ptr (on the stack) waits until the worker has ended.
     void StopWorker();
     void CloseSession();  // StopWorker; the front end removes the session's tab and log
     // Start Transfer: runs the queue now (worker running) or right after login (worker
@@ -185,8 +193,12 @@ public:
     // runs the queue again. It is cleared when a run ends with nothing left to do (the queue
     // empty or every item stopped) or by an interruption. [any]
     bool QueueRunPending() const { return queueRunRequested; }
-    void Stop();        // the Stop command: interrupts the current operation when busy
-    void Disconnect();  // closeRequested + stop (the confirmation prompt is the front end's)
+    // The Stop command: cancels a pending question and interrupts the current operation when
+    // busy.
+    void Stop();
+    // closeRequested + stop, a pending question cancelled (the confirmation prompt is the
+    // front end's).
+    void Disconnect();
     bool TryMarkBusy();
     bool IsBusy() const;  // a command or queue run is executing, or a queue run is requested
     void IdleTick();      // once a second; sends an anti-idle command when due (KeepAlive on)
@@ -235,7 +247,8 @@ public:
     // protocol engine names it in OnTransferStarted/OnTransferFinished.
     uint64_t currentItemId = 0;
     // The worker's questions: block until the front end answers or the question is
-    // cancelled with its safe default.
+    // cancelled with its safe default (Stop, Disconnect, StopWorker). A worker that is being
+    // stopped asks no one and gets the safe default at once.
     int Ask(const std::string& text, int style);
     OverwriteAnswer AskOverwrite(const OverwriteQuestion& question);
     SessionObserver& Observer() { return observer; }
@@ -350,7 +363,14 @@ private:
     void EndSession();
     void AdoptShownDirectory();
     WorkerStep NextAfterSessionEnd() const;
+    int ListStartDirectory();  // PWD, CWD and LIST after login: the first failure
+    void PostQueueRun();
+    void FinishConnectRequest(int result);
+    void RefuseLeftoverCommands();
 
+    // Keeps `cmd` for the worker under `request` (0: the session's own command); false while
+    // busy or while another command waits.
+    bool QueueCommand(const SessionCommand& cmd, RequestId request);
     bool AcceptPendingCommand(SessionCommand& cmd);  // take it and mark busy
     bool TakeOfflineCommand(SessionCommand& cmd);
     int ExecuteCommand(const SessionCommand& cmd);
@@ -371,6 +391,8 @@ private:
     void AcceptPartnerTasks(bool accept);
 
     int WaitForSessionExact(platform::Waitable* handle, int seconds);
+    int WaitConnectRetryDelay();
+    void LogWaitFailed();
     int ResultOfWait(int signalled, int timeoutIndex, bool timeoutIsError);
     void LogServerClosed();
     bool CreateControlSocket();
@@ -379,19 +401,24 @@ private:
                            bool returnAtOnce(int));
     static void FatalError(const std::string& text);
 
-    // Waits for the answer to `question`, which the observer has been given.
+    // Asks the observer and waits for the answer (or the cancel) of `question`.
+    void AskAndWait(const std::shared_ptr<Question>& question);
     void WaitForAnswer(Question& question);
+    void CancelPendingQuestion();
+    // The end of the worker's thread body: releases the ownership a detached worker holds.
+    void WorkerEnded();
 
     const SessionId id;
     mutable std::mutex progressMutex;  // guards progress
     ProgressSnapshot progress;
     SessionObserver& observer;
     mutable std::mutex mutex;  // guards settings, pendingCommand, hasPendingCommand,
-                               // shownDirectory
+                               // shownDirectory, pendingQuestion
     std::shared_ptr<const AppSettings> settings;
     SessionCommand pendingCommand;
     bool hasPendingCommand = false;
     std::string shownDirectory;
+    std::shared_ptr<Question> pendingQuestion;           // the one the worker waits for
     std::shared_ptr<const AppSettings> commandSettings;  // worker's snapshot
     std::mutex busyMutex;
     std::atomic<bool> busy{false};
@@ -411,6 +438,10 @@ private:
     mutable std::mutex workerMutex;
     std::condition_variable givenBack;
     bool workerRunning = false;
+    // A worker StopWorker detached: it owns the session (ownedByWorker) until its body ends.
+    bool workerBodyEnded = true;
+    bool detachedWorker = false;
+    std::shared_ptr<CFtpSession> ownedByWorker;
     CFtpSession* borrower = nullptr;
     // The partner task handed to this session's worker, and whether its command loop takes
     // them now. Guarded by partnerTaskMutex.

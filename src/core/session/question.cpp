@@ -22,13 +22,12 @@ bool Question::Cancel() {
 }
 
 bool Question::Settle(int ask, const OverwriteAnswer& over) {
-    {
-        std::lock_guard lock(mutex);
-        if (answered) return false;
-        answered = true;
-        askAnswer = ask;
-        overwriteAnswer = over;
-    }
+    std::lock_guard lock(mutex);
+    if (answered) return false;
+    answered = true;
+    askAnswer = ask;
+    overwriteAnswer = over;
+    // Signalled under the lock, so that no waiter sees the answer before the event is set.
     answeredEvent.Set();
     return true;
 }

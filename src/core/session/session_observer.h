@@ -108,12 +108,14 @@ public:
     virtual void OnNotice(CFtpSession&, const std::string& /*text*/) {}
     virtual void OnConnectionStateChanged(CFtpSession&, bool /*connected*/) {}
     // Every command the worker takes is reported once with its result code, also one refused
-    // while offline (1). CmdConnect is reported when a connect ends: 0 logged in (and the
-    // start directory listed), 2 interrupted, 4 closed by the server meanwhile, 5 gave up;
-    // reconnects the worker starts by itself (keep-alive) are reported the same way.
-    // `request` is what PostCommand returned (0 for the worker's own commands). Every
-    // accepted command is reported exactly once: one the worker could not take because it
-    // turned busy meanwhile finishes with kResultRefused.
+    // while offline (1). CmdConnect is reported when a connect ends: 0 logged in and the
+    // start directory listed, the first failure of PWD, CWD or LIST after login (1; the
+    // session is online all the same), 2 interrupted, 4 closed by the server meanwhile, 5
+    // gave up; reconnects the worker starts by itself (keep-alive) are reported the same way.
+    // `request` is what PostCommand returned (0 for the session's own commands: the connect
+    // at start, keep-alive reconnects, anti-idle commands). Every accepted command is
+    // reported exactly once: one the worker could not run because it turned busy meanwhile,
+    // or because it ended first, finishes with kResultRefused.
     virtual void OnCommandFinished(CFtpSession&, RequestId /*request*/, int /*commandCode*/,
                                    int /*result*/) {}
 

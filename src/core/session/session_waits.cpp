@@ -66,13 +66,18 @@ int CFtpSession::WaitWithTimer(platform::Waitable& handle, int seconds) {
 }
 
 // Turns what ended a wait into its result, in this order: the user's stop (also when it came
-// together with something else), the server's close, the deadline, the awaited handle.
+// together with something else), a wait that failed, the server's close, the deadline, the
+// awaited handle.
 int CFtpSession::ResultOfWait(int signalled, int timerIndex, bool timeoutIsError) {
     if (signalled == 0 || stopEvent.TryWait()) {
         // A close that came with the stop must still end the session at its next wait.
         if (signalled == 1) connectionClosedEvent.Set();
         Log("Interrupted by user", LOG_ERROR);
         return kResultInterrupted;
+    }
+    if (signalled == platform::WAIT_FAILED) {
+        LogWaitFailed();
+        return kResultFailed;
     }
     if (signalled == 1) {
         LogServerClosed();
@@ -83,6 +88,10 @@ int CFtpSession::ResultOfWait(int signalled, int timerIndex, bool timeoutIsError
         return kResultTimedOut;
     }
     return kResultOk;
+}
+
+void CFtpSession::LogWaitFailed() {
+    Log("Waiting failed.", LOG_ERROR);
 }
 
 void CFtpSession::LogServerClosed() {
@@ -105,6 +114,18 @@ int CFtpSession::WaitRetryDelay() {
     // A delay of 0 retries at once (0 is not "the default deadline" here: a retry that should
     // come immediately must not wait 1000 seconds).
     return WaitForSessionExact(nullptr, std::max(CommandSettings().retryDelay, 0));
+}
+
+// Between connect attempts the failed connection is gone: it is closed first, and only Stop
+// ends the delay early. Its close (421, then the server hangs up) is no reason to hurry.
+int CFtpSession::WaitConnectRetryDelay() {
+    controlSocket.Close();
+    connectionClosedEvent.Reset();
+    Log("Waiting to retry...", LOG_STATE);
+    platform::Waitable* const handles[] = {&stopEvent};
+    const int signalled =
+        platform::MessagePumpWait(handles, std::max(CommandSettings().retryDelay, 0));
+    return ResultOfWait(signalled, kNoTimerIndex, false);
 }
 
 bool CFtpSession::CreateControlSocket() {
@@ -146,7 +167,9 @@ int CFtpSession::ConnectWithRetry() {
             return finish(kResultGaveUp);
         }
         if (stopEvent.TryWait()) return finish(kResultInterrupted);
-        if (WaitRetryDelay() == kResultInterrupted) return finish(kResultInterrupted);
+        const int waited = WaitConnectRetryDelay();
+        if (waited == kResultInterrupted) return finish(kResultInterrupted);
+        if (waited == kResultFailed) return finish(kResultGaveUp);  // no delay possible
         Log("Connection retry #" + std::to_string(retries + 1) + "...", LOG_STATE);
     }
 }

@@ -2,6 +2,8 @@
 // end of a session. Each numbered step of the worker is one small function here.
 #include "session/ftp_session.h"
 
+#include <utility>
+
 namespace tarnwick {
 
 namespace {
@@ -18,11 +20,14 @@ void CFtpSession::SessionWorker() {
         std::unique_lock lock(workerMutex);
         givenBack.wait(lock, [this] { return borrower == nullptr || quitting; });
     }
-    if (quitting) return;
+    if (quitting) {
+        RefuseLeftoverCommands();
+        return;
+    }
     if (connectWhenGivenBack.exchange(false)) {
         SessionCommand connect;
         connect.code = CmdConnect;
-        PostCommand(connect);
+        QueueCommand(connect, 0);
     }
     WorkerStep step = WorkerStep::kOfflineWait;
     while (true) {
@@ -35,10 +40,17 @@ void CFtpSession::SessionWorker() {
                 break;
             case WorkerStep::kSessionEnd:
                 EndSession();
-                if (quitting) return;
+                if (quitting) {
+                    RefuseLeftoverCommands();
+                    return;
+                }
                 AdoptShownDirectory();
                 TakeSettingsSnapshot();  // KeepAlive as it is now
                 step = NextAfterSessionEnd();
+                // A CmdConnect of the front end that will not connect again ends here.
+                if (step != WorkerStep::kConnect && connectRequest != 0) {
+                    FinishConnectRequest(lastResult);
+                }
                 break;
         }
     }
@@ -73,15 +85,12 @@ CFtpSession::WorkerStep CFtpSession::ConnectStep() {
     const int connectResult = ConnectWithRetry();
     if (connectResult != kResultOk) {
         lastResult = connectResult;
-        observer.OnCommandFinished(*this, connectRequest, CmdConnect, connectResult);
-        connectRequest = 0;
+        FinishConnectRequest(connectResult);
         // Giving up returns to the offline wait without "Session Closed.".
         return connectResult == kResultGaveUp ? WorkerStep::kOfflineWait : WorkerStep::kSessionEnd;
     }
     lastResult = kResultOk;
-    const bool online = EnterOnlineState();
-    connectRequest = 0;  // a reconnect the worker starts by itself has no request
-    if (online) CommandLoop();
+    if (EnterOnlineState()) CommandLoop();
     return WorkerStep::kSessionEnd;
 }
 
@@ -93,23 +102,60 @@ bool CFtpSession::EnterOnlineState() {
     SetConnected(true);
     std::string listenAddress;
     if (listenSocket.Open()) listenSocket.GetSockName(listenAddress, listenPort);
-    int result = controlSocket.PrintDir();
-    if (result != kResultConnectionClosed && startDirectory != "/") {
-        result = controlSocket.ChangeDir(startDirectory, 0);
-    }
-    if (result != kResultConnectionClosed) result = controlSocket.ListDir("", "", 0);
-    observer.OnCommandFinished(*this, connectRequest, CmdConnect,
-                               result == kResultConnectionClosed ? result : kResultOk);
+    const int result = ListStartDirectory();
+    // The session is online even when a step failed, but the connect does not claim success:
+    // a front end must not show a directory that was never listed.
+    FinishConnectRequest(result);
     if (result == kResultConnectionClosed) {
         lastResult = result;
         return false;
     }
-    if (queueRunRequested) {
-        SessionCommand run;
-        run.code = CmdRunQueue;
-        PostCommand(run);
-    }
+    if (queueRunRequested) PostQueueRun();
     return true;
+}
+
+// The queue run asked for before the connect goes first: a command the front end posted
+// during the start-up steps gives way to it, and its sender hears so.
+void CFtpSession::PostQueueRun() {
+    SessionCommand run;
+    run.code = CmdRunQueue;
+    while (!QueueCommand(run, 0)) {
+        SessionCommand displaced;
+        if (TakeOfflineCommand(displaced)) {
+            observer.OnCommandFinished(*this, displaced.request, displaced.code, kResultRefused);
+        }
+    }
+}
+
+// PWD, the start directory unless it is the root, and its listing: the first failure, or 4
+// when the server closed the connection (which ends the steps).
+int CFtpSession::ListStartDirectory() {
+    int result = kResultOk;
+    const auto step = [&result](int stepResult) {
+        if (result == kResultOk || stepResult == kResultConnectionClosed) result = stepResult;
+        return stepResult != kResultConnectionClosed;
+    };
+    if (step(controlSocket.PrintDir()) &&
+        (startDirectory == "/" || step(controlSocket.ChangeDir(startDirectory, 0)))) {
+        step(controlSocket.ListDir("", "", 0));
+    }
+    return result;
+}
+
+// Reports the end of a connect: under the front end's request, once, or under 0 for one the
+// worker started by itself.
+void CFtpSession::FinishConnectRequest(int result) {
+    observer.OnCommandFinished(*this, std::exchange(connectRequest, 0), CmdConnect, result);
+}
+
+// The worker ends: a command still waiting to be taken and a connect under way are answered,
+// so that no front end waits for them.
+void CFtpSession::RefuseLeftoverCommands() {
+    if (connectRequest != 0) FinishConnectRequest(kResultInterrupted);
+    SessionCommand cmd;
+    if (TakeOfflineCommand(cmd)) {
+        observer.OnCommandFinished(*this, cmd.request, cmd.code, kResultRefused);
+    }
 }
 
 // Step 5: execute commands one at a time until one ends the session.
@@ -128,9 +174,10 @@ void CFtpSession::CommandLoop() {
             return;
         }
         SessionCommand cmd;
-        if (!AcceptPendingCommand(cmd)) continue;  // busy: the command is dropped
+        if (!AcceptPendingCommand(cmd)) continue;  // busy: refused
         TakeSettingsSnapshot();
         lastCommand = cmd.code;
+        if (cmd.code == CmdConnect) connectRequest = cmd.request;  // reported by the reconnect
         lastResult = ExecuteCommand(cmd);
         busy = false;
         if (cmd.code != CmdConnect) {

@@ -9,19 +9,6 @@
 namespace tarnwick::platform {
 namespace {
 
-TEST(SocketErrors, ErrnoMapsToTheWindowsSocketsNumber) {
-    const std::pair<int, int> cases[] = {
-        {0, 0},
-        {EAGAIN, 10035},
-        {ECONNRESET, 10054},
-        {EPIPE, 10058},            // BSD and Linux number it differently
-        {EIO, WSASYSCALLFAILURE},  // no Windows Sockets twin
-    };
-    for (const auto& [posix, windows] : cases) {
-        EXPECT_EQ(SocketErrorFromErrno(posix), windows) << "errno " << posix;
-    }
-}
-
 // The FTP code treats WSAEWOULDBLOCK as "try later" and 0 as success: no other errno may turn
 // into either, or a real failure would be swallowed.
 TEST(SocketErrors, NoFailureLooksLikeSuccessOrWouldBlock) {

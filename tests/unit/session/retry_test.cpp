@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 
-#include "platform/async_socket.h"
 #include "scratch_directory.h"
 #include "session_fixture.h"
 
@@ -17,11 +16,8 @@ namespace {
 std::vector<std::string> RetryLines(const ObserverRecord& record) {
     std::vector<std::string> lines;
     for (const LogRecord& line : record.log) {
-        const std::string& t = line.text;
-        if (t == "Creating control socket..." || t == "Waiting to retry..." ||
-            t.starts_with("Connection retry #") || t.starts_with("Max errors") ||
-            t == "Session Closed.") {
-            lines.push_back(t);
+        for (const char* kind : {"Creating control", "Waiting to", "Connection retry", "Max err"}) {
+            if (line.text.starts_with(kind)) lines.push_back(line.text);
         }
     }
     return lines;
@@ -29,42 +25,39 @@ std::vector<std::string> RetryLines(const ObserverRecord& record) {
 
 class RetryTest : public SessionTest {
 protected:
-    // A session whose server refuses at once: its port is bound here but never listens.
-    void OpenRefused() {
-        std::string address;
-        int port = 0;
-        ASSERT_TRUE(refusing.Create(0, SOCK_STREAM, AF_INET, "127.0.0.1"));
-        ASSERT_TRUE(refusing.GetSockName(address, port));
-        session =
-            std::make_unique<CFtpSession>(SiteOn(static_cast<uint16_t>(port)), settings, observer);
+    // Every attempt is refused with 421, and the server hangs up.
+    void ScriptRefusals(int attempts) {
+        for (int i = 0; i < attempts; ++i) {
+            if (i > 0) server.NextConnection();
+            server.Greeting("421 too many users\r\n").Drop();
+        }
+        Open();
     }
-    platform::AsyncSocket refusing;
 };
 
-// Also shows that a retry delay of 0 means "retry at once": with the 1000-second default in
-// its place this test would run into its bound.
-TEST_F(RetryTest, ConnectGivesUpAfterErrorRetryWithoutSessionClosed) {
-    settings->errorRetry = 3;
-    OpenRefused();
+// The close of a failed connection does not cut the delay short: the attempts are a full
+// retry delay apart.
+TEST_F(RetryTest, ConnectWaitsTheWholeDelayAndGivesUpWithoutSessionClosed) {
+    settings->errorRetry = 2;
+    settings->retryDelay = 1;
+    ScriptRefusals(3);
+    const auto start = std::chrono::steady_clock::now();
     StartAndWaitConnected(kResultGaveUp);
 
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
     EXPECT_EQ(RetryLines(observer.Snapshot()),
-              (std::vector<std::string>{
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #1...",
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #2...",
-                  "Creating control socket...", "Waiting to retry...", "Connection retry #3...",
-                  "Creating control socket...", "Max errors reached, stop."}))
+              (std::vector<std::string>{"Creating control socket...", "Waiting to retry...",
+                                        "Connection retry #1...", "Creating control socket...",
+                                        "Waiting to retry...", "Connection retry #2...",
+                                        "Creating control socket...", "Max errors reached, stop."}))
         << observer.FormattedLog();
     EXPECT_FALSE(session->IsBusy());
-    // Back in the offline wait.
-    EXPECT_EQ(Run(Command(CmdList)), kResultFailed);
-    EXPECT_TRUE(observer.WaitForQuestions(1, kWait));
 }
 
 TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
     settings->retryDelay = 60;
     settings->errorRetry = 5;
-    OpenRefused();
+    ScriptRefusals(1);
     ASSERT_TRUE(session->StartWorker());
     ASSERT_TRUE(observer.WaitForLogLine("Waiting to retry...", kWait));
     EXPECT_TRUE(session->IsBusy());
@@ -82,7 +75,7 @@ TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
 // local failure does not retry without end.
 TEST_F(RetryTest, SocketCreationFailureIsRetriedWithinTheLimit) {
     settings->errorRetry = 1;
-    OpenRefused();
+    Open();
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int lowestFree = ::dup(0);
@@ -102,13 +95,7 @@ TEST_F(RetryTest, SocketCreationFailureIsRetriedWithinTheLimit) {
 }
 
 // The per-file wrappers, driven on the test thread (a session without a worker).
-class FileRetryTest : public SessionTest {
-protected:
-    void ConnectOnThisThread() {
-        Open();
-        ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-    }
-};
+using FileRetryTest = SessionTest;
 
 TEST_F(FileRetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
     struct Case {
@@ -141,23 +128,6 @@ TEST_F(FileRetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
     }
 }
 
-TEST_F(FileRetryTest, DeleteReconnectsAfterTheServerClosedAndKeepsTheCommandBusy) {
-    ScriptLogin(server);
-    server.Expect("dele /f").Drop();
-    server.NextConnection();
-    ScriptLogin(server);
-    server.Expect("dele /f").Reply("250 deleted\r\n");
-    ConnectOnThisThread();
-    ASSERT_TRUE(session->TryMarkBusy());  // as the command running the wrapper would be
-
-    EXPECT_EQ(session->RetryDeleteFile("/f", 0), kResultOk) << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(server.Transcript(1),
-              (std::vector<std::string>{"user tester", "pass secret", "dele /f"}));
-    EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
-    EXPECT_TRUE(session->IsBusy());
-}
-
 // The failed attempt left part of the file on the server and dropped the cached listing: the
 // retry lists the directory again, finds the part and sends only the rest.
 TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
@@ -184,41 +154,37 @@ TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
     server.Expect("pasv").Passive();
     server.Expect("rest 4").Reply("350 restarting\r\n");
     server.Expect("stor f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
-    ConnectOnThisThread();
-
+    Open();
+    ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(session->RetryUpload(local, "/up", 0), kResultOk) << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"456789"});
 }
 
-// A new connection starts in the server's default type: the type of the last connection is
-// set again before the next binary transfer.
-TEST_F(FileRetryTest, ReconnectSetsTheTransferTypeAgain) {
+// A delete that finds the connection closed reconnects and is tried again, inside the
+// command (busy stays set). The new connection starts in the server's default type: the type
+// of the last connection is set again before the next binary transfer.
+TEST_F(FileRetryTest, DeleteReconnectsAndTheNewConnectionSetsTheTypeAgain) {
     testing::ScratchDirectory scratch;
-    for (int connection = 0; connection < 2; ++connection) {
-        if (connection == 1) server.NextConnection();
-        ScriptLogin(server);
-        ScriptBinaryRetr(server, "/f.bin", "data");
-    }
-    ConnectOnThisThread();
-    for (int connection = 0; connection < 2; ++connection) {
-        if (connection == 1) {
-            ASSERT_EQ(session->ConnectWithRetry(), kResultOk);
-        }
-        session->remoteSize = 4;
-        EXPECT_EQ(session->RetryDownload(scratch / std::to_string(connection), "/f.bin", 0),
-                  kResultOk)
-            << observer.FormattedLog();
-    }
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-}
-
-TEST_F(FileRetryTest, StaleCloseNoticeDoesNotEndTheNextConnection) {
     ScriptLogin(server);
+    ScriptBinaryRetr(server, "/f.bin", "data");
+    server.Expect("dele /f").Drop();
+    server.NextConnection();
+    ScriptLogin(server);
+    server.Expect("dele /f").Reply("250 deleted\r\n");
+    ScriptBinaryRetr(server, "/f.bin", "data");
     Open();
-    session->connectionClosedEvent.Set();  // left over from an earlier connection
-    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-    EXPECT_EQ(observer.Snapshot().CountLog("Connection retry #1..."), 0);
+    session->connectionClosedEvent.Set();  // a stale notice must not end the new connection
+    ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    ASSERT_TRUE(session->TryMarkBusy());  // as the command running the wrappers would be
+    session->remoteSize = 4;
+    EXPECT_EQ(session->RetryDownload(scratch / "first", "/f.bin", 0), kResultOk);
+    EXPECT_EQ(session->RetryDeleteFile("/f", 0), kResultOk) << observer.FormattedLog();
+    session->remoteSize = 4;
+    EXPECT_EQ(session->RetryDownload(scratch / "second", "/f.bin", 0), kResultOk);
+    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
+    EXPECT_TRUE(session->IsBusy());
 }
 
 // Finds a seed for which the session's rand() draw picks anti-idle command `k`.
@@ -230,43 +196,40 @@ unsigned SeedForAntiIdle(int k) {
     return 0;
 }
 
-class AntiIdleTest
-    : public SessionTest,
-      public ::testing::WithParamInterface<std::pair<int, std::vector<std::string>>> {};
-
-TEST_P(AntiIdleTest, TickSendsTheChosenCommandAfterTheInterval) {
-    const auto& [k, lines] = GetParam();
+TEST(AntiIdle, TickSendsTheDrawnCommandAfterTheInterval) {
+    auto settings = QuickSettings();
     settings->keepAlive = true;
     settings->antiIdleCommandInterval = 2;
-    ScriptStartup(server);
-    if (k == 0) server.Expect("cwd .").Reply("250 ok\r\n");
-    if (k == 1) {
-        server.Expect("pasv").Passive();
-        server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
+    const std::vector<std::string> lines[] = {{"cwd ."}, {"pasv", "list"}, {"pwd"}, {"rest 0"}};
+    const char* replies[] = {"250 ok\r\n", "", "257 \"/\"\r\n", "350 ok\r\n"};
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE("command " + std::to_string(k));
+        ScriptedFtpServer server;
+        ScriptStartup(server);
+        if (k == 1) {
+            server.Expect("pasv").Passive();
+            server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 ok\r\n");
+        } else {
+            server.Expect(lines[k][0]).Reply(replies[k]);
+        }
+        RecordingObserver observer;
+        CFtpSession session(SiteOn(server.Port()), settings, observer);
+        ASSERT_TRUE(session.StartWorker());
+        ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
+        const unsigned seed = SeedForAntiIdle(k);
+        ASSERT_NE(seed, 0u);
+        std::srand(seed);
+        // The tick that makes the count equal the interval sends; the worker restarts the
+        // count when it starts waiting, which may cost one more tick here.
+        bool sent = false;
+        for (int tick = 0; tick < 6 && !sent; ++tick) {
+            session.IdleTick();
+            sent = server.WaitDone(std::chrono::milliseconds(300));
+        }
+        EXPECT_TRUE(sent) << observer.FormattedLog();
+        EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines[k]));
     }
-    if (k == 2) server.Expect("pwd").Reply("257 \"/\"\r\n");
-    if (k == 3) server.Expect("rest 0").Reply("350 ok\r\n");
-    OpenAndStart();
-
-    const unsigned seed = SeedForAntiIdle(k);
-    ASSERT_NE(seed, 0u);
-    std::srand(seed);
-    // The tick that makes the count equal the interval sends; the worker restarts the count
-    // when it starts waiting, which may cost one more tick here.
-    bool sent = false;
-    for (int tick = 0; tick < 6 && !sent; ++tick) {
-        session->IdleTick();
-        sent = server.WaitDone(std::chrono::milliseconds(300));
-    }
-    EXPECT_TRUE(sent) << observer.FormattedLog();
-    EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines));
 }
-
-INSTANTIATE_TEST_SUITE_P(FourCommands, AntiIdleTest,
-                         ::testing::Values(std::pair{0, std::vector<std::string>{"cwd ."}},
-                                           std::pair{1, std::vector<std::string>{"pasv", "list"}},
-                                           std::pair{2, std::vector<std::string>{"pwd"}},
-                                           std::pair{3, std::vector<std::string>{"rest 0"}}));
 
 }  // namespace
 }  // namespace tarnwick::test

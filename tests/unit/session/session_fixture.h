@@ -63,13 +63,16 @@ inline void ScriptLogin(ScriptedFtpServer& server) {
 }
 
 // What the worker does right after logging in: PWD, CWD into the start directory unless it
-// is the root, and a listing of the current directory.
-inline void ScriptStartup(ScriptedFtpServer& server, const std::string& startDirectory = "/") {
+// is the root (a PWD follows a CWD that succeeded), and a listing of the current directory.
+inline void ScriptStartup(ScriptedFtpServer& server, const std::string& startDirectory = "/",
+                          const std::string& cwdReply = "250 directory changed\r\n") {
     ScriptLogin(server);
     server.Expect("pwd").Reply("257 \"/\" is the current directory\r\n");
     if (startDirectory != "/") {
-        server.Expect("cwd " + startDirectory).Reply("250 directory changed\r\n");
-        server.Expect("pwd").Reply("257 \"" + startDirectory + "\"\r\n");
+        server.Expect("cwd " + startDirectory).Reply(cwdReply);
+        if (cwdReply.starts_with("250")) {
+            server.Expect("pwd").Reply("257 \"" + startDirectory + "\"\r\n");
+        }
     }
     server.Expect("pasv").Passive();
     server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 done\r\n");
@@ -119,6 +122,15 @@ protected:
     void OpenAndStart(const std::string& startDirectory = "/") {
         Open(startDirectory);
         StartAndWaitConnected();
+    }
+
+    // A session whose worker gave up connecting (the server refuses every attempt with 421
+    // and hangs up): it waits offline.
+    void OpenOffline() {
+        settings->errorRetry = 0;
+        server.Greeting("421 too many users\r\n").Drop();
+        Open();
+        StartAndWaitConnected(kResultGaveUp);
     }
 
     // Posts a command and waits for its result.

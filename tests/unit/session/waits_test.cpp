@@ -60,26 +60,35 @@ TEST_F(WaitTest, WaitForSessionAndWaitWithTimerRankStopCloseAndHandle) {
     }
 }
 
-TEST_F(WaitTest, DeadlinesReportTimeoutAndOnlyRealOperationsLogIt) {
+// A descriptor that is not open: poll() flags it invalid, and the wait fails.
+struct BrokenWaitable : platform::Waitable {
+    int PollFd() const override { return 1 << 20; }
+    bool TryWait() override { return false; }
+};
+
+TEST_F(WaitTest, FailedWaitIsAFailureNeverSuccess) {
     Make();
-    session->SetDefaultTimeout(1);
-    EXPECT_EQ(session->WaitForSession(nullptr, 1), kResultTimedOut);  // a pure delay
-    EXPECT_TRUE(observer.LogTexts().empty());
-    EXPECT_EQ(session->WaitForSession(&handle, 0), kResultTimedOut);  // the default deadline
-    EXPECT_EQ(session->WaitWithTimer(handle, 0), kResultTimedOut);
+    BrokenWaitable broken;
+    EXPECT_EQ(session->WaitForSession(&broken, 5), kResultFailed);
+    EXPECT_EQ(session->WaitWithTimer(broken, 5), kResultFailed);
     EXPECT_EQ(observer.LogTexts(),
-              (std::vector<std::string>{"Operation timed out", "Operation timed out"}));
+              (std::vector<std::string>{"Waiting failed.", "Waiting failed."}));
 }
 
-TEST_F(WaitTest, RetryDelayOfZeroRetriesAtOnceAndStopStillInterrupts) {
-    auto settings = QuickSettings();
-    settings->retryDelay = 0;
-    Make(settings);
+// A retry delay of 0 retries at once (not after the default deadline); a wait given 0
+// seconds uses the default deadline; only waits for a real operation log the timeout.
+TEST_F(WaitTest, DeadlinesReportTimeoutAndOnlyRealOperationsLogIt) {
+    Make();  // RetryDelay 0
     EXPECT_EQ(session->WaitRetryDelay(), kResultTimedOut);
+    session->SetDefaultTimeout(1);
+    EXPECT_EQ(session->WaitForSession(nullptr, 1), kResultTimedOut);  // a pure delay
+    EXPECT_EQ(session->WaitForSession(&handle, 0), kResultTimedOut);
+    EXPECT_EQ(session->WaitWithTimer(handle, 0), kResultTimedOut);
     session->stopEvent.Set();
     EXPECT_EQ(session->WaitRetryDelay(), kResultInterrupted);
     EXPECT_EQ(observer.LogTexts(),
-              (std::vector<std::string>{"Waiting to retry...", "Waiting to retry...",
+              (std::vector<std::string>{"Waiting to retry...", "Operation timed out",
+                                        "Operation timed out", "Waiting to retry...",
                                         "Interrupted by user"}));
 }
 
@@ -100,7 +109,7 @@ TEST(SessionStop, StopsTheSourceOfASiteToSiteTransferFromEitherSide) {
     }
 }
 
-TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPassword) {
+TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPasswordAndQueueChangesAreReported) {
     auto settings = QuickSettings();
     settings->anonymousPass = "visitor@example.org";
     RecordingObserver observer;
@@ -114,6 +123,9 @@ TEST(SessionConstruction, AnonymousSitesLogInWithTheAnonymousPassword) {
         EXPECT_EQ(values.password, anonymous ? "visitor@example.org" : "secret");
         EXPECT_EQ(values.port, 2121);
     }
+    CFtpSession session(SiteOn(21), settings, observer);
+    session.queue.Append(std::make_shared<QueueItem>());
+    EXPECT_EQ(observer.Snapshot().queueChanges.size(), 1u);
 }
 
 }  // namespace
