@@ -209,6 +209,10 @@ public:
     // own, e.g. the command-line client's --timeout). Takes effect at the next wait.
     void SetDefaultTimeout(int seconds);
     int DefaultTimeout() const { return defaultTimeout; }
+    // Whether the start-up lists the start directory (on unless a front end that needs no
+    // listing, such as a one-shot transfer, turns it off before StartWorker). Off, the
+    // start-up is PWD and the CWD into the start directory only.
+    void SetListAtStart(bool list) { listAtStart = list; }
     bool HasWorker() const;
     ConnectionValues LastConnectionValues() const;
 
@@ -426,6 +430,7 @@ private:
     std::atomic<bool> closeRequested{false};
     std::atomic<int> idleTicks{0};
     std::atomic<int> defaultTimeout{kDefaultTimeout};
+    std::atomic<bool> listAtStart{true};
     bool reconnectToShownDir = true;
     int lastCommand = CmdConnect;  // [worker] the last command taken: decides what follows
     int lastResult = kResultOk;    // [worker] ... and its result

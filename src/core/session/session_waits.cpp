@@ -37,8 +37,14 @@ bool DownloadOrUploadEnds(int result) {
                    {kResultOk, kResultInterrupted, kResultConnectionClosed, kResultRefused});
 }
 
-bool DeleteOrSiteToSiteEnds(int result) {
+bool DeleteEnds(int result) {
     return IsOneOf(result, {kResultOk, kResultInterrupted});
+}
+
+// A source file the server refuses to send (or a target that refuses to store) is not
+// retried: every attempt would meet the same refusal.
+bool SiteToSiteEnds(int result) {
+    return IsOneOf(result, {kResultOk, kResultInterrupted, kResultRefused});
 }
 
 }  // namespace
@@ -232,19 +238,19 @@ int CFtpSession::ListDirectoryAfresh(const std::string& dir) {
 
 int CFtpSession::RetryDeleteFile(const std::string& path, int opt) {
     return RetryFileOperation([&] { return controlSocket.DeleteRemoteFile(path, opt); }, true,
-                              "Retrying to delete file #", DeleteOrSiteToSiteEnds);
+                              "Retrying to delete file #", DeleteEnds);
 }
 
 int CFtpSession::RetryDeleteDir(const std::string& path, int opt) {
     return RetryFileOperation([&] { return controlSocket.RemoveDir(path, opt); }, true,
-                              "Retrying to delete directory #", DeleteOrSiteToSiteEnds);
+                              "Retrying to delete directory #", DeleteEnds);
 }
 
 int CFtpSession::RetrySiteToSite(const std::string& sourcePath, const std::string& targetDir,
                                  CFtpSession& target, int opt) {
     return RetryFileOperation(
         [&] { return controlSocket.SiteToSite(sourcePath, targetDir, target, opt); }, true,
-        "Retrying file transfer #", DeleteOrSiteToSiteEnds);
+        "Retrying file transfer #", SiteToSiteEnds);
 }
 
 void CFtpSession::FatalError(const std::string& text) {

@@ -119,15 +119,16 @@ bool CFtpSession::EnterOnlineState() {
 void CFtpSession::PostQueueRun() {
     SessionCommand run;
     run.code = CmdRunQueue;
-    while (!QueueCommand(run, 0)) {
-        SessionCommand displaced;
-        if (TakeOfflineCommand(displaced)) {
-            observer.OnCommandFinished(*this, displaced.request, displaced.code, kResultRefused);
-        }
+    SessionCommand displaced;
+    // Refused only while a command waits (taken here) or while the session is busy (then the
+    // run stays requested: it is asked for again when the session comes back).
+    while (!QueueCommand(run, 0) && TakeOfflineCommand(displaced)) {
+        observer.OnCommandFinished(*this, displaced.request, displaced.code, kResultRefused);
     }
 }
 
-// PWD, the start directory unless it is the root, and its listing: the first failure, or 4
+// PWD, the start directory unless it is the root, and its listing (unless the front end
+// turned it off): the first failure, or 4
 // when the server closed the connection (which ends the steps).
 int CFtpSession::ListStartDirectory() {
     int result = kResultOk;
@@ -137,7 +138,7 @@ int CFtpSession::ListStartDirectory() {
     };
     if (step(controlSocket.PrintDir()) &&
         (startDirectory == "/" || step(controlSocket.ChangeDir(startDirectory, 0)))) {
-        step(controlSocket.ListDir("", "", 0));
+        if (listAtStart) step(controlSocket.ListDir("", "", 0));
     }
     return result;
 }

@@ -326,7 +326,7 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
         StartAndWaitConnected();
         auto item = QueueSiteToSite(partner, "ftp://127.0.0.1/dest");
 
-        ASSERT_EQ(RunQueue(), c.retrRefused ? kResultFailed : kResultOk) << observer.FormattedLog();
+        ASSERT_EQ(RunQueue(), c.retrRefused ? kResultRefused : kResultOk) << observer.FormattedLog();
         EXPECT_TRUE(source.WaitDone(kWait)) << observer.FormattedLog();
         EXPECT_TRUE(target.WaitDone(kWait)) << partnerObserver.FormattedLog();
         EXPECT_EQ(WithoutPortAddress(source.Transcript()),
