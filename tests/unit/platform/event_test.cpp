@@ -23,10 +23,6 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-milliseconds ElapsedSince(Clock::time_point start) {
-    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-}
-
 // Two threads wait on one event that another thread sets once: auto-reset wakes exactly one
 // of them (the other times out), manual-reset wakes both, even from an unlimited wait.
 TEST(Event, AutoResetWakesExactlyOneWaiterManualResetWakesAll) {
@@ -62,7 +58,7 @@ TEST(WaitableTimer, FiresOnceAfterItsDelayAndNeverAfterCancelOrRearm) {
     ASSERT_TRUE(timer.Arm(milliseconds(200)));
     EXPECT_FALSE(timer.TryWait());
     EXPECT_EQ(MessagePumpWait(timer, 5), WAIT_OBJECT_0);
-    EXPECT_GE(ElapsedSince(start), milliseconds(190));
+    EXPECT_GE(Clock::now() - start, milliseconds(190));
     EXPECT_FALSE(timer.TryWait());  // one-shot, and the wait consumed the expiry
 
     ASSERT_TRUE(timer.Arm(milliseconds(0)));  // must not disarm, as a zero timerfd value does
