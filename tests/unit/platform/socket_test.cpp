@@ -3,12 +3,12 @@
 // Everything runs on the test thread; every wait is bounded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/async_socket.h"
@@ -61,7 +61,6 @@ protected:
     Lines transcript;
     Event progress;
     std::vector<std::unique_ptr<TestSocket>> accepted;  // "server", "server2", ...
-    TestSocket::Hook acceptedOnReceive;                 // given to every accepted socket
 
     std::unique_ptr<TestSocket> MakeSocket(const std::string& name) {
         return std::make_unique<TestSocket>(name, transcript, progress);
@@ -72,7 +71,6 @@ protected:
         if (!listener.Create(0, SOCK_STREAM, family, address) || !listener.Listen()) return 0;
         listener.onAccept = [this](TestSocket& self, int) {
             auto server = MakeSocket(accepted.empty() ? "server" : "server2");
-            server->onReceive = acceptedOnReceive;
             if (self.Accept(*server)) accepted.push_back(std::move(server));
         };
         std::string host;
@@ -93,8 +91,9 @@ protected:
     }
     Lines Of(const std::string& prefix) const {
         Lines lines;
-        std::copy_if(transcript.begin(), transcript.end(), std::back_inserter(lines),
-                     [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+        for (const std::string& line : transcript) {
+            if (line.starts_with(prefix)) lines.push_back(line);
+        }
         return lines;
     }
 
@@ -110,101 +109,60 @@ protected:
     }
 };
 
-// The client sends once it may, the server echoes and closes: connect, send, receive and one
-// close arrive in that order, and the addresses line up.
-class LoopbackEcho : public AsyncSocketTest, public testing::WithParamInterface<int> {};
-
-TEST_P(LoopbackEcho, NotificationsArriveInOrderAndCloseOnce) {
-    const int family = GetParam();
-    const std::string loopback = family == AF_INET6 ? "::1" : "127.0.0.1";
-    if (AsyncSocket probe; !probe.Create(0, SOCK_STREAM, family, loopback)) {
-        GTEST_SKIP() << loopback << " is not available here";
-    }
-    auto listener = MakeSocket("listener");
-    const int port = Listen(*listener, loopback, family);
-    ASSERT_NE(port, 0);
-    acceptedOnReceive = [](TestSocket& self, int) {
-        self.ReadSome();
-        if (self.received != "hello") return;
-        self.Send("hello", 5);
-        self.Close();
-    };
-    auto client = MakeSocket("client");
-    ASSERT_TRUE(client->Create(0, SOCK_STREAM, family));
-    client->onSend = [](TestSocket& self, int) { self.Send("hello", 5); };
-    client->onReceive = [](TestSocket& self, int) { self.ReadSome(); };
-    ASSERT_EQ(ConnectAndWait(*client, loopback, port), 0);
-    ASSERT_TRUE(PumpUntil([&] { return !Of("client close 0").empty(); }));
-    PumpFor(100);  // nothing may follow the close
-
-    EXPECT_EQ(Of("client"),
-              (Lines{"client connect 0", "client send 0", "client receive 0", "client close 0"}));
-    EXPECT_EQ(client->received, "hello");
-    std::string peerHost;
-    int peerPort = 0;
-    ASSERT_TRUE(client->GetPeerName(peerHost, peerPort));
-    EXPECT_EQ(peerHost, loopback);
-    EXPECT_EQ(peerPort, port);
-}
-
-INSTANTIATE_TEST_SUITE_P(Families, LoopbackEcho, testing::Values(AF_INET, AF_INET6),
-                         [](const auto& info) { return info.param == AF_INET6 ? "IPv6" : "IPv4"; });
-
-// client (test side) connected to accepted[0] (server side).
-class ConnectedPair : public AsyncSocketTest {
+// client (test side) connected to accepted[0] (server side), over IPv4 and IPv6 loopback. The
+// connect is reported first, then that the client may send.
+class ConnectedPair : public AsyncSocketTest, public testing::WithParamInterface<int> {
 protected:
     void SetUp() override {
-        port = Listen(*listener, "127.0.0.1");
-        ASSERT_TRUE(client->Create());
-        ASSERT_EQ(ConnectAndWait(*client, "127.0.0.1", port), 0);
+        if (AsyncSocket probe; !probe.Create(0, SOCK_STREAM, GetParam(), loopback)) {
+            GTEST_SKIP() << loopback << " is not available here";
+        }
+        port = Listen(*listener, loopback, GetParam());
+        ASSERT_TRUE(client->Create(0, SOCK_STREAM, GetParam()));
+        ASSERT_EQ(ConnectAndWait(*client, loopback, port), 0);
         ASSERT_TRUE(PumpUntil([&] { return !accepted.empty(); }));
         server = accepted[0].get();
         PumpFor(50);  // the initial "ready to send" notifications
+        EXPECT_EQ(Of("client"), (Lines{"client connect 0", "client send 0"}));
         transcript.clear();
     }
+    const std::string loopback = GetParam() == AF_INET6 ? "::1" : "127.0.0.1";
     std::unique_ptr<TestSocket> listener = MakeSocket("listener"), client = MakeSocket("client");
     TestSocket* server = nullptr;
     int port = 0;
 };
 
-TEST_F(ConnectedPair, ReceiveIsNotRepeatedUntilTheHandlerReads) {
-    ASSERT_EQ(server->Send("abc", 3), 3);
-    ASSERT_TRUE(PumpUntil([&] { return Of("client receive 0").size() == 1; }));
-    EXPECT_EQ(MessagePumpWait(progress, 1), WAIT_TIMEOUT);  // no busy repetition
-    client->ReadSome(1);  // reading re-enables it; two bytes are still there
-    ASSERT_TRUE(PumpUntil([&] { return Of("client receive 0").size() == 2; }));
-}
+INSTANTIATE_TEST_SUITE_P(Families, ConnectedPair, testing::Values(AF_INET, AF_INET6),
+                         [](const auto& info) { return info.param == AF_INET6 ? "IPv6" : "IPv4"; });
 
-// Data sent before a graceful close is offered first; a reset is reported as such.
-TEST_F(ConnectedPair, CloseComesAfterPendingDataAndTellsResetFromGraceful) {
-    client->onReceive = [](TestSocket& self, int) { self.ReadSome(1); };
+// A receive is not repeated until the handler reads, and data sent before a graceful close
+// is offered before the close.
+TEST_P(ConnectedPair, ReceiveWaitsForAReadAndCloseComesAfterPendingData) {
     ASSERT_EQ(server->Send("xyz", 3), 3);
     server->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !Of("client receive 0").empty(); }));
+    EXPECT_EQ(MessagePumpWait(progress, 1), WAIT_TIMEOUT);  // no busy repetition
+    client->onReceive = [](TestSocket& self, int) { self.ReadSome(1); };
+    client->ReadSome(1);  // reading re-enables it; two bytes are still there
     ASSERT_TRUE(PumpUntil([&] { return !Of("client close").empty(); }));
     PumpFor(100);
     EXPECT_EQ(Of("client"), (Lines{"client receive 0", "client receive 0", "client receive 0",
                                    "client close 0"}));
     EXPECT_EQ(client->received, "xyz");
-
-    auto other = MakeSocket("client");
-    ASSERT_TRUE(other->Create());
-    transcript.clear();
-    ASSERT_EQ(ConnectAndWait(*other, "127.0.0.1", port), 0);
-    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 2; }));
-    const linger abortive{1, 0};  // closing with linger 0 sends a reset
-    ASSERT_TRUE(accepted[1]->SetSockOpt(SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive));
-    accepted[1]->Close();
-    ASSERT_TRUE(PumpUntil([&] { return !Of("client close").empty(); }));
-    EXPECT_EQ(Of("client close"), Lines{"client close 10054"});
-    // Sending on the broken connection fails; it must not raise SIGPIPE and end the process.
-    EXPECT_EQ(other->Send("x", 1), SOCKET_ERROR);
 }
 
-TEST_F(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
-    bool drain = false;
-    server->onReceive = [&](TestSocket& self, int) {
-        if (drain) self.ReadSome();
-    };
+// A reset is told from a graceful close; sending on the broken connection fails and must not
+// raise SIGPIPE and end the process.
+TEST_P(ConnectedPair, ResetIsReportedAndSendingAfterItFails) {
+    const linger abortive{1, 0};  // closing with linger 0 sends a reset
+    ASSERT_TRUE(server->SetSockOpt(SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive));
+    server->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !Of("client close").empty(); }));
+    EXPECT_EQ(Of("client close"), Lines{"client close 10054"});
+    EXPECT_EQ(client->Send("x", 1), SOCKET_ERROR);
+}
+
+TEST_P(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
     ASSERT_TRUE(client->SetSendBufferSize(4096));
     ASSERT_TRUE(server->SetReceiveBufferSize(4096));
     const std::string chunk(64 * 1024, 'x');
@@ -217,7 +175,7 @@ TEST_F(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
     PumpFor(100);
     EXPECT_TRUE(Of("client send").empty());  // no room yet, no notification
 
-    drain = true;
+    server->onReceive = [](TestSocket& self, int) { self.ReadSome(); };
     server->ReadSome();  // its receive notification came while it was not draining
     ASSERT_TRUE(PumpUntil([&] { return server->received.size() == sent; }, 20));
     ASSERT_TRUE(PumpUntil([&] { return Of("client send 0").size() == 1; }));
@@ -228,7 +186,7 @@ TEST_F(ConnectedPair, SendThatWouldBlockIsFollowedByOneSendNotification) {
 // After a dispatch the next pass waits only for what remains of the deadline, to the
 // millisecond; a handler that runs past the deadline ends the wait at once, and a signal that
 // came meanwhile is kept, not lost.
-TEST_F(ConnectedPair, DeadlineHoldsAcrossDispatches) {
+TEST_P(ConnectedPair, DeadlineHoldsAcrossDispatches) {
     for (const int handlerMs : {500, 2100}) {
         Event awaited;
         client->onReceive = [&](TestSocket& self, int) {
@@ -247,10 +205,10 @@ TEST_F(ConnectedPair, DeadlineHoldsAcrossDispatches) {
     client->onReceive = nullptr;
 }
 
-TEST_F(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
+TEST_P(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
     auto second = MakeSocket("client2");
-    ASSERT_TRUE(second->Create());
-    second->Connect("127.0.0.1", port);
+    ASSERT_TRUE(second->Create(0, SOCK_STREAM, GetParam()));
+    second->Connect(loopback, port);
     ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 2; }));
     // The first server end, registered first, is dispatched first and destroys the second,
     // which is ready in the same pass.
@@ -273,29 +231,23 @@ TEST_F(ConnectedPair, HandlersMayDestroyTheirOwnAndOtherReadySockets) {
 TEST_F(AsyncSocketTest, ConnectReportsRefusalLookupsAndBadAddresses) {
     auto listener = MakeSocket("listener");
     const int listening = Listen(*listener, "127.0.0.1");
-    int closed = 0;
-    if (AsyncSocket probe; probe.Create(0, SOCK_STREAM, AF_INET, "127.0.0.1")) {
-        std::string host;
-        probe.GetSockName(host, closed);
-    }  // closed again: nothing listens there
+    auto gone = MakeSocket("gone");
+    const int closed = Listen(*gone, "127.0.0.1");
+    gone->Close();  // nothing listens there any more
     ASSERT_NE(closed, 0);
-    const struct {
-        const char* host;
-        int port;
-        int expected;
-    } cases[] = {
-        {"127.0.0.1", closed, WSAECONNREFUSED},
-        {"localhost", listening, 0},
-        {"nonexistent.invalid", listening, WSAHOST_NOT_FOUND},
-        {"::1", listening, WSAEAFNOSUPPORT},  // an address, but not of this socket's family
-        {"", listening, WSAEINVAL},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.host);
+    using Case = std::tuple<const char*, int, int>;  // host, port, error
+    for (const auto& [host, port, expected] : {
+             Case{"127.0.0.1", closed, WSAECONNREFUSED},
+             Case{"localhost", listening, 0},
+             Case{"nonexistent.invalid", listening, WSAHOST_NOT_FOUND},
+             Case{"::1", listening, WSAEAFNOSUPPORT},  // an address, but of another family
+             Case{"", listening, WSAEINVAL},
+         }) {
+        SCOPED_TRACE(host);
         transcript.clear();
         auto client = MakeSocket("client");
         ASSERT_TRUE(client->Create());
-        EXPECT_EQ(ConnectAndWait(*client, c.host, c.port), c.expected);
+        EXPECT_EQ(ConnectAndWait(*client, host, port), expected);
     }
 }
 

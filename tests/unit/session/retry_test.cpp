@@ -1,10 +1,11 @@
-// Connection retries, the retry delay, the per-file retry wrappers and the anti-idle tick.
+// The session's waits (results, precedence, log lines), connection retries and the retry
+// delay, and the per-file retry wrappers.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <tuple>
 
 #include "scratch_directory.h"
 #include "session_fixture.h"
@@ -12,63 +13,101 @@
 namespace tarnwick::test {
 namespace {
 
-// The state lines of a connect attempt series, in order.
-std::vector<std::string> RetryLines(const ObserverRecord& record) {
-    std::vector<std::string> lines;
-    for (const LogRecord& line : record.log) {
-        for (const char* kind : {"Creating control", "Waiting to", "Connection retry", "Max err"}) {
-            if (line.text.starts_with(kind)) lines.push_back(line.text);
+constexpr const char* kInterrupted = "Interrupted by user";
+constexpr const char* kClosed = "Control connection closed by server.";
+
+// A descriptor that is not open: poll() flags it invalid, and the wait must fail.
+struct BrokenWaitable : platform::Waitable {
+    int PollFd() const override { return 1 << 20; }
+    bool TryWait() override { return false; }
+};
+
+TEST(SessionWaits, WaitForSessionAndWaitWithTimerRankStopCloseAndHandle) {
+    using Case = std::tuple<bool, bool, bool, int, const char*>;  // stop, closed, handle
+    for (const auto& [stop, closed, signalled, expected, log] : {
+             Case{false, false, true, kResultOk, nullptr},
+             Case{true, false, false, kResultInterrupted, kInterrupted},
+             Case{true, false, true, kResultInterrupted, kInterrupted},
+             Case{false, true, false, kResultConnectionClosed, kClosed},
+             Case{true, true, false, kResultInterrupted, kInterrupted},
+             Case{false, true, true, kResultConnectionClosed, kClosed},
+         }) {
+        for (bool withTimer : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << stop << closed << signalled << withTimer);
+            RecordingObserver observer;
+            CFtpSession session(SiteOn(21), QuickSettings(), observer);
+            platform::Event handle{platform::Event::kManualReset};
+            if (stop) session.stopEvent.Set();
+            if (closed) session.connectionClosedEvent.Set();
+            if (signalled) handle.Set();
+            EXPECT_EQ(
+                withTimer ? session.WaitWithTimer(handle, 5) : session.WaitForSession(&handle, 5),
+                expected);
+            EXPECT_EQ(observer.LogTexts(),
+                      log ? std::vector<std::string>{log} : std::vector<std::string>{});
         }
     }
-    return lines;
 }
 
-class RetryTest : public SessionTest {
-protected:
-    // Every attempt is refused with 421, and the server hangs up.
-    void ScriptRefusals(int attempts) {
-        for (int i = 0; i < attempts; ++i) {
-            if (i > 0) server.NextConnection();
-            server.Greeting("421 too many users\r\n").Drop();
-        }
-        Open();
+// A retry delay of 0 retries at once (not after the default deadline); a wait given 0
+// seconds uses the default deadline; only waits for a real operation log the timeout. A
+// failed wait is a failure, never success.
+TEST(SessionWaits, DeadlinesTimeOutAndFailedWaitsFail) {
+    RecordingObserver observer;
+    CFtpSession session(SiteOn(21), QuickSettings(), observer);  // RetryDelay 0
+    platform::Event handle;
+    BrokenWaitable broken;
+    EXPECT_EQ(session.WaitForSession(&broken, 5), kResultFailed);
+    EXPECT_EQ(session.WaitWithTimer(broken, 5), kResultFailed);
+    EXPECT_EQ(session.WaitRetryDelay(), kResultTimedOut);
+    session.SetDefaultTimeout(1);
+    EXPECT_EQ(session.WaitForSession(nullptr, 1), kResultTimedOut);  // a pure delay
+    EXPECT_EQ(session.WaitForSession(&handle, 0), kResultTimedOut);
+    EXPECT_EQ(session.WaitWithTimer(handle, 0), kResultTimedOut);
+    session.stopEvent.Set();
+    EXPECT_EQ(session.WaitRetryDelay(), kResultInterrupted);
+    EXPECT_EQ(observer.LogTexts(),
+              (std::vector<std::string>{"Waiting failed.", "Waiting failed.", "Waiting to retry...",
+                                        "Operation timed out", "Operation timed out",
+                                        "Waiting to retry...", kInterrupted}));
+}
+
+using RetryTest = SessionTest;
+
+// Every attempt is refused with 421, and the server hangs up.
+void ScriptRefusals(ScriptedFtpServer& server, int attempts) {
+    for (int i = 0; i < attempts; ++i) {
+        if (i > 0) server.NextConnection();
+        server.Greeting("421 too many users\r\n").Drop();
     }
-};
+}
 
 // The close of a failed connection does not cut the delay short: the attempts are a full
 // retry delay apart.
 TEST_F(RetryTest, ConnectWaitsTheWholeDelayAndGivesUpWithoutSessionClosed) {
-    settings->errorRetry = 2;
     settings->retryDelay = 1;
-    ScriptRefusals(3);
+    ScriptRefusals(server, 3);
     const auto start = std::chrono::steady_clock::now();
-    StartAndWaitConnected(kResultGaveUp);
-
+    OpenAndStart("/", kResultGaveUp);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
-    EXPECT_EQ(RetryLines(observer.Snapshot()),
-              (std::vector<std::string>{"Creating control socket...", "Waiting to retry...",
-                                        "Connection retry #1...", "Creating control socket...",
-                                        "Waiting to retry...", "Connection retry #2...",
-                                        "Creating control socket...", "Max errors reached, stop."}))
-        << observer.FormattedLog();
+    const ObserverRecord record = observer.Snapshot();
+    EXPECT_EQ(record.CountLog("Creating control socket..."), 3) << observer.FormattedLog();
+    EXPECT_EQ(record.CountLog("Connection retry #2..."), 1);
+    EXPECT_EQ(record.CountLog("Max errors reached, stop."), 1);
+    EXPECT_EQ(record.CountLog("Session Closed."), 0);
     EXPECT_FALSE(session->IsBusy());
 }
 
 TEST_F(RetryTest, StopWhileWaitingToRetryInterrupts) {
     settings->retryDelay = 60;
-    settings->errorRetry = 5;
-    ScriptRefusals(1);
-    ASSERT_TRUE(session->StartWorker());
+    ScriptRefusals(server, 1);
+    ASSERT_TRUE(Open().StartWorker());
     ASSERT_TRUE(observer.WaitForLogLine("Waiting to retry...", kWait));
-    EXPECT_TRUE(session->IsBusy());
-
     session->Stop();
     EXPECT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultInterrupted);
     EXPECT_FALSE(session->IsBusy());
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.CountLog("Interrupted by user"), 1);
-    EXPECT_EQ(record.CountLog("Connection retry #1..."), 0);
+    EXPECT_EQ(observer.Snapshot().CountLog("Connection retry #1..."), 0);
 }
 
 // A socket that cannot be created (no descriptors left) counts against the limit, so a
@@ -86,51 +125,32 @@ TEST_F(RetryTest, SocketCreationFailureIsRetriedWithinTheLimit) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     const int result = session->ConnectWithRetry();  // on this thread, no worker
     ::setrlimit(RLIMIT_NOFILE, &saved);
-
     EXPECT_EQ(result, kResultGaveUp);
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.CountLog("Unable to create control socket."), 2);
-    EXPECT_EQ(record.CountLog("Too many open files."), 2);
-    EXPECT_EQ(record.CountLog("Max errors reached, stop."), 1);
+    EXPECT_EQ(observer.Snapshot().CountLog("Unable to create control socket."), 2);
 }
 
-// The per-file wrappers, driven on the test thread (a session without a worker).
-using FileRetryTest = SessionTest;
-
-TEST_F(FileRetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
-    struct Case {
-        int fileRetry;
-        int tries;
-    };
-    for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{2, 3}}) {
-        SCOPED_TRACE("FileRetry " + std::to_string(c.fileRetry));
+// The per-file wrappers are driven on the test thread (a session without a worker). A delete
+// is tried FileRetry + 1 times.
+TEST_F(RetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
+    for (const auto& [fileRetry, tries] : {std::pair{-1, 0}, {0, 1}, {2, 3}}) {
+        SCOPED_TRACE("FileRetry " + std::to_string(fileRetry));
         ScriptedFtpServer deleteServer;
         ScriptLogin(deleteServer);
-        for (int i = 0; i < c.tries; ++i) {
-            deleteServer.Expect("dele /f").Reply("450 file busy\r\n");
-        }
-        RecordingObserver deleteObserver;
-        auto deleteSettings = QuickSettings();
-        deleteSettings->fileRetry = c.fileRetry;
-        CFtpSession deleteSession(SiteOn(deleteServer.Port()), deleteSettings, deleteObserver);
+        for (int i = 0; i < tries; ++i) deleteServer.Expect("dele /f").Reply("450 busy\r\n");
+        settings->fileRetry = fileRetry;
+        CFtpSession deleteSession(SiteOn(deleteServer.Port()), settings, observer);
         ASSERT_EQ(deleteSession.ConnectWithRetry(), kResultOk);
-
         EXPECT_EQ(deleteSession.RetryDeleteFile("/f", 0), kResultFailed);
         EXPECT_TRUE(deleteServer.WaitDone(kWait));
-        EXPECT_EQ(deleteServer.Transcript(), Concat({"user tester", "pass secret"},
-                                                    std::vector<std::string>(c.tries, "dele /f")));
-        const ObserverRecord record = deleteObserver.Snapshot();
-        EXPECT_EQ(record.CountLog("Max errors reached, go on to next file"), c.tries > 0 ? 1 : 0);
-        EXPECT_EQ(record.CountLog("Waiting to retry..."), std::max(c.tries - 1, 0));
-        for (int i = 0; i + 1 < c.tries; ++i) {
-            EXPECT_EQ(record.CountLog("Retrying to delete file #" + std::to_string(i)), 1);
-        }
+        std::vector<std::string> expected{"user tester", "pass secret"};
+        expected.resize(2 + tries, "dele /f");
+        EXPECT_EQ(deleteServer.Transcript(), expected);
     }
 }
 
 // The failed attempt left part of the file on the server and dropped the cached listing: the
 // retry lists the directory again, finds the part and sends only the rest.
-TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
+TEST_F(RetryTest, RetriedUploadListsItsDirectoryAndResumes) {
     testing::ScratchDirectory scratch;
     settings->fileRetry = 1;
     settings->enableCache = true;
@@ -154,8 +174,7 @@ TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
     server.Expect("pasv").Passive();
     server.Expect("rest 4").Reply("350 restarting\r\n");
     server.Expect("stor f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
-    Open();
-    ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    ASSERT_EQ(Open().ConnectWithRetry(), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(session->RetryUpload(local, "/up", 0), kResultOk) << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"456789"});
@@ -164,7 +183,7 @@ TEST_F(FileRetryTest, RetriedUploadListsItsDirectoryAndResumes) {
 // A delete that finds the connection closed reconnects and is tried again, inside the
 // command (busy stays set). The new connection starts in the server's default type: the type
 // of the last connection is set again before the next binary transfer.
-TEST_F(FileRetryTest, DeleteReconnectsAndTheNewConnectionSetsTheTypeAgain) {
+TEST_F(RetryTest, DeleteReconnectsAndTheNewConnectionSetsTheTypeAgain) {
     testing::ScratchDirectory scratch;
     ScriptLogin(server);
     ScriptBinaryRetr(server, "/f.bin", "data");
@@ -173,8 +192,7 @@ TEST_F(FileRetryTest, DeleteReconnectsAndTheNewConnectionSetsTheTypeAgain) {
     ScriptLogin(server);
     server.Expect("dele /f").Reply("250 deleted\r\n");
     ScriptBinaryRetr(server, "/f.bin", "data");
-    Open();
-    session->connectionClosedEvent.Set();  // a stale notice must not end the new connection
+    Open().connectionClosedEvent.Set();  // a stale notice must not end the new connection
     ASSERT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
     ASSERT_TRUE(session->TryMarkBusy());  // as the command running the wrappers would be
     session->remoteSize = 4;
@@ -183,52 +201,7 @@ TEST_F(FileRetryTest, DeleteReconnectsAndTheNewConnectionSetsTheTypeAgain) {
     session->remoteSize = 4;
     EXPECT_EQ(session->RetryDownload(scratch / "second", "/f.bin", 0), kResultOk);
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-    EXPECT_EQ(observer.Snapshot().CountLog("Retrying to delete file #0"), 1);
     EXPECT_TRUE(session->IsBusy());
-}
-
-// Finds a seed for which the session's rand() draw picks anti-idle command `k`.
-unsigned SeedForAntiIdle(int k) {
-    for (unsigned seed = 1; seed < 10'000; ++seed) {
-        std::srand(seed);
-        if ((std::rand() & 0x7fff) / 8192 == k) return seed;
-    }
-    return 0;
-}
-
-TEST(AntiIdle, TickSendsTheDrawnCommandAfterTheInterval) {
-    auto settings = QuickSettings();
-    settings->keepAlive = true;
-    settings->antiIdleCommandInterval = 2;
-    const std::vector<std::string> lines[] = {{"cwd ."}, {"pasv", "list"}, {"pwd"}, {"rest 0"}};
-    const char* replies[] = {"250 ok\r\n", "", "257 \"/\"\r\n", "350 ok\r\n"};
-    for (int k = 0; k < 4; ++k) {
-        SCOPED_TRACE("command " + std::to_string(k));
-        ScriptedFtpServer server;
-        ScriptStartup(server);
-        if (k == 1) {
-            server.Expect("pasv").Passive();
-            server.Expect("list").Reply("150 listing\r\n").SendData(kListing).Reply("226 ok\r\n");
-        } else {
-            server.Expect(lines[k][0]).Reply(replies[k]);
-        }
-        RecordingObserver observer;
-        CFtpSession session(SiteOn(server.Port()), settings, observer);
-        ASSERT_TRUE(session.StartWorker());
-        ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
-        const unsigned seed = SeedForAntiIdle(k);
-        ASSERT_NE(seed, 0u);
-        std::srand(seed);
-        // The tick that makes the count equal the interval sends; the worker restarts the
-        // count when it starts waiting, which may cost one more tick here.
-        bool sent = false;
-        for (int tick = 0; tick < 6 && !sent; ++tick) {
-            session.IdleTick();
-            sent = server.WaitDone(std::chrono::milliseconds(300));
-        }
-        EXPECT_TRUE(sent) << observer.FormattedLog();
-        EXPECT_EQ(server.Transcript(), Concat(StartupTranscript(), lines[k]));
-    }
 }
 
 }  // namespace

@@ -22,37 +22,25 @@ inline constexpr auto kWait = std::chrono::milliseconds(10'000);
 
 inline constexpr const char* kListing = "drwxr-xr-x 2 ftp ftp 4096 Jan 01 2020 pub\r\n";
 
-// A cache home of the test's own, so no test writes outside the build tree.
-inline std::string TestCacheHome() {
-    const char* tmp = std::getenv("TARNWICK_TEST_TMP");
-    std::filesystem::path home = tmp != nullptr ? tmp : std::filesystem::temp_directory_path();
-    home /= "session-cache";
-    std::filesystem::create_directories(home);
-    return home.string();
-}
-
+// Small delays, and a cache home of the tests' own, so no test writes outside the build tree.
 inline std::shared_ptr<AppSettings> QuickSettings() {
     auto settings = std::make_shared<AppSettings>();
     settings->retryDelay = 0;
-    settings->errorRetry = 2;
-    settings->fileRetry = 2;
-    settings->keepAlive = false;
-    settings->enableCache = false;
-    settings->cacheHomeDirectory = TestCacheHome();
+    settings->errorRetry = settings->fileRetry = 2;
+    settings->keepAlive = settings->enableCache = false;
+    const char* tmp = std::getenv("TARNWICK_TEST_TMP");
+    const std::filesystem::path home =
+        std::filesystem::path(tmp != nullptr ? tmp : "/tmp") / "session-cache";
+    std::filesystem::create_directories(home);
+    settings->cacheHomeDirectory = home.string();
     return settings;
 }
 
 inline SiteSetting SiteOn(uint16_t port, const std::string& startDirectory = "/") {
-    SiteSetting site;
-    site.name = "scripted";
-    site.address = "127.0.0.1";
-    site.port = port;
-    site.logintype = kLoginNormal;
-    site.username = "tester";
-    site.password = "secret";
-    site.defremotedir = startDirectory;
-    site.passive = 1;
-    return site;
+    // Name, address, port, user, password, login type, host type, local and remote start
+    // directory, passive.
+    return {"scripted",   "127.0.0.1", port, "tester",       "secret",
+            kLoginNormal, 0,           "",   startDirectory, 1};
 }
 
 // Greeting, USER and PASS of one connection.
@@ -86,21 +74,12 @@ inline void ScriptBinaryRetr(ScriptedFtpServer& server, const std::string& path,
     server.Expect("retr " + path).Reply("150 sending\r\n").SendData(data).Reply("226 done\r\n");
 }
 
+// The commands of ScriptStartup.
 inline std::vector<std::string> StartupTranscript(const std::string& startDirectory = "/") {
     std::vector<std::string> lines{"user tester", "pass secret", "pwd"};
-    if (startDirectory != "/") {
-        lines.push_back("cwd " + startDirectory);
-        lines.push_back("pwd");
-    }
-    lines.push_back("pasv");
-    lines.push_back("list");
+    if (startDirectory != "/") lines.insert(lines.end(), {"cwd " + startDirectory, "pwd"});
+    lines.insert(lines.end(), {"pasv", "list"});
     return lines;
-}
-
-template <typename T>
-std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 class SessionTest : public ::testing::Test {
@@ -112,25 +91,12 @@ protected:
         return *session;
     }
 
-    // Starts the worker and waits until its first connect has finished.
-    void StartAndWaitConnected(int expected = kResultOk) {
+    // Opens the session, starts the worker and waits until its first connect has finished.
+    void OpenAndStart(const std::string& startDirectory = "/", int expected = kResultOk) {
+        Open(startDirectory);
         ASSERT_TRUE(session->StartWorker());
         ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), expected)
             << observer.FormattedLog();
-    }
-
-    void OpenAndStart(const std::string& startDirectory = "/") {
-        Open(startDirectory);
-        StartAndWaitConnected();
-    }
-
-    // A session whose worker gave up connecting (the server refuses every attempt with 421
-    // and hangs up): it waits offline.
-    void OpenOffline() {
-        settings->errorRetry = 0;
-        server.Greeting("421 too many users\r\n").Drop();
-        Open();
-        StartAndWaitConnected(kResultGaveUp);
     }
 
     // Posts a command and waits for its result.

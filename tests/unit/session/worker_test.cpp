@@ -1,8 +1,9 @@
 // The worker's course through a session against the scripted server: start-up dialogue,
-// reconnects, the offline prompt, refused commands, questions, keep-alive, the server's close
-// and the end of the worker.
+// reconnects, the offline prompt, refused commands, questions, the server's close and the end
+// of the worker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include "scratch_directory.h"
@@ -20,56 +21,39 @@ protected:
         ScriptStartup(server, secondDirectory);
         OpenAndStart();
     }
-    static int Finishes(const ObserverRecord& record, RequestId request) {
-        return std::count_if(record.commandsFinished.begin(), record.commandsFinished.end(),
-                             [&](const auto& f) { return f.request == request; });
-    }
 };
 
 TEST_F(WorkerTest, StartupLogsInEntersStartDirectoryAndLists) {
     ScriptStartup(server, "/start");
     OpenAndStart("/start");
-
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(), StartupTranscript("/start"));
     const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.directories, (std::vector<std::string>{"/", "/start"}));
     ASSERT_EQ(record.listings.size(), 2u);
     EXPECT_EQ(record.listings[1].directory, "/start");
-    ASSERT_EQ(record.listings[1].entries.size(), 1u);
-    EXPECT_EQ(record.listings[1].entries[0].name, "pub");
-    EXPECT_EQ(record.connectionStates, std::vector<bool>{true});
-    EXPECT_EQ(record.commandsFinished[0].request, 0u);  // the worker's own connect
-    EXPECT_FALSE(session->IsBusy());
+    EXPECT_EQ(record.listings[1].entries.at(0).name, "pub");
 }
 
 // The session stays online, but its connect must not claim that the directory was entered.
 TEST_F(WorkerTest, FailedStartDirectoryFailsTheConnectButStaysOnline) {
     ScriptStartup(server, "/gone", "550 no such directory\r\n");
     server.Expect("pwd").Reply("257 \"/\"\r\n");
-    Open("/gone");
-    StartAndWaitConnected(kResultFailed);
-    EXPECT_TRUE(session->connected);
+    OpenAndStart("/gone", kResultFailed);
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultOk);
     EXPECT_TRUE(server.WaitDone(kWait)) << ::testing::PrintToString(server.Failures());
 }
 
 TEST_F(WorkerTest, ConnectWhileConnectedReconnectsIntoTheShownDirectory) {
     StartWithTwoConnections("/pub/shown");
-
     session->SetShownDirectory("/pub/shown");
     const RequestId request = session->PostCommand(Command(CmdConnect));
     ASSERT_NE(request, 0u);
     ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
         << observer.FormattedLog();
-
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(1), StartupTranscript("/pub/shown"));
     const ObserverRecord record = observer.Snapshot();
-    const int closed = record.FindLog("Session Closed.");
-    ASSERT_GE(closed, 0) << observer.FormattedLog();
     EXPECT_EQ(record.CountLog("Session Closed."), 1);
-    EXPECT_GT(record.FindLog("Creating control socket...", closed), closed);
     EXPECT_EQ(record.connectionStates, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(record.commandsFinished.back().request, request);  // the reconnect answers it
 }
@@ -80,40 +64,39 @@ TEST_F(WorkerTest, CommandWhileOfflineAsksAndEveryAcceptedOneIsAnsweredOnce) {
     StartWithTwoConnections();
     EXPECT_EQ(Run(Command(CmdDisconnect)), kResultOk);  // without keep-alive: offline
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait));
-
     std::vector<RequestId> accepted;
     for (int i = 0; i < 3; ++i) {
         if (RequestId request = session->PostCommand(Command(CmdList))) accepted.push_back(request);
     }
     ASSERT_FALSE(accepted.empty());
-    for (RequestId request : accepted) {
-        EXPECT_TRUE(
-            observer.WaitUntil([&](const auto& r) { return Finishes(r, request) > 0; }, kWait));
-        EXPECT_EQ(Finishes(observer.Snapshot(), request), 1) << "request " << request;
-    }
+    const auto finishes = [&](const ObserverRecord& r, RequestId id) {
+        return std::ranges::count_if(r.commandsFinished, [&](auto& f) { return f.request == id; });
+    };
+    ASSERT_TRUE(observer.WaitUntil(
+        [&](const auto& r) {
+            return std::ranges::all_of(accepted, [&](RequestId id) { return finishes(r, id); });
+        },
+        kWait));
     ASSERT_TRUE(observer.WaitForQuestions(accepted.size(), kWait));  // each asked, Cancel
     EXPECT_EQ(server.AcceptedConnections(), 1u);
 
     observer.AnswerQuestion("offline", kAnswerOk);
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // not executed, even after OK
-    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
-        << observer.FormattedLog();
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(server.Transcript(1), StartupTranscript());
     const ObserverRecord record = observer.Snapshot();
-    const int refusals = static_cast<int>(accepted.size()) + 1;
-    EXPECT_EQ(record.CountLog("Not logged in, can't execute command!"), refusals);
-    ASSERT_EQ(record.questions.size(), static_cast<size_t>(refusals));
-    EXPECT_EQ(record.questions[0].text,
+    for (RequestId id : accepted) EXPECT_EQ(finishes(record, id), 1) << "request " << id;
+    EXPECT_EQ(record.questions.at(0).text,
               "This site is currently offline.\n Do you wish to get online now?");
-    EXPECT_EQ(record.questions[0].style, kAskOkCancel | kAskQuestion);
-    EXPECT_EQ(record.log[record.FindLog("Not logged in, can't execute command!")].kind, LOG_ERROR);
 }
 
 // A question nobody answers: Stop gives the worker the safe default (Cancel: stay offline)
 // and it goes on; closing with a question open returns at once and ends the progress.
 TEST_F(WorkerTest, StopAndCloseCancelAnUnansweredQuestion) {
-    OpenOffline();
+    settings->errorRetry = 0;
+    server.Greeting("421 too many users\r\n").Drop();
+    OpenAndStart("/", kResultGaveUp);
     observer.HoldQuestions();
     for (bool close : {false, true}) {
         SCOPED_TRACE(close ? "close" : "stop");
@@ -125,7 +108,6 @@ TEST_F(WorkerTest, StopAndCloseCancelAnUnansweredQuestion) {
         const auto start = std::chrono::steady_clock::now();
         close ? session->CloseSession() : session->Stop();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-        EXPECT_TRUE(question->Answered());
         EXPECT_EQ(question->AskResult(), kAnswerCancel);
         EXPECT_EQ(session->Progress().transferring, !close);
         observer.Clear();
@@ -161,47 +143,37 @@ TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     shared.reset();
     EXPECT_FALSE(weak.expired());  // the worker owns it now
     stuckObserver.release.set_value();
-    const auto limit = std::chrono::steady_clock::now() + kWait;
-    while (!weak.expired() && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(10ms);
-    }
+    for (int i = 0; i < 1000 && !weak.expired(); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(weak.expired());
 }
 
 // With keep-alive a session the server closed reconnects at once (a connect of the worker's
-// own, request 0); one the user interrupted never does.
+// own, request 0); one the user interrupted never does. A close during the start-up steps
+// has been consumed by the step that saw it: that session ends there.
 TEST_F(WorkerTest, ServerCloseReconnectsWithKeepAliveButAnInterruptionNever) {
-    settings->keepAlive = true;
-    settings->pClose = true;
+    settings->keepAlive = settings->pClose = true;
     ScriptStartup(server);
     server.Expect("pwd").Drop();
     server.NextConnection();
     ScriptStartup(server);
     OpenAndStart();
-
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultConnectionClosed) << observer.FormattedLog();
-    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk)
-        << observer.FormattedLog();
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
     EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(observer.Snapshot().commandsFinished.back().request, 0u);
 
-    session->Disconnect();  // closeRequested + stop: "Interrupted by user"
+    session->Disconnect();
     ASSERT_TRUE(observer.WaitForLogCount("Session Closed.", 2, kWait));
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // offline: the prompt, Cancel
-    const ObserverRecord record = observer.Snapshot();
-    EXPECT_EQ(record.notices, std::vector<std::string>{"Control connection closed by server."});
-    EXPECT_EQ(record.CountLog("Control connection closed by server."), 1);
-    EXPECT_EQ(record.CountLog("Interrupted by user"), 1);
+    EXPECT_EQ(observer.Snapshot().notices,
+              std::vector<std::string>{"Control connection closed by server."});
     EXPECT_EQ(server.AcceptedConnections(), 2u);
 }
 
-// A close during the start-up steps has been consumed by the step that saw it: the session
-// must end there, not sit in its command loop on a dead connection.
 TEST_F(WorkerTest, ServerCloseDuringStartupEndsTheSession) {
     ScriptLogin(server);
     server.Expect("pwd").Drop();
-    Open();
-    StartAndWaitConnected(kResultConnectionClosed);
+    OpenAndStart("/", kResultConnectionClosed);
     ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait)) << observer.FormattedLog();
     EXPECT_FALSE(session->connected);
 }
@@ -215,12 +187,10 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     ScriptStartup(server);
     server.Expect("rnfr old").Delay(std::chrono::milliseconds(700)).Reply("350 go on\r\n");
     server.Expect("rnto new").Reply("250 renamed\r\n");
-    server.Expect("dele /old.txt").Reply("250 deleted\r\n");
     ScriptBinaryRetr(server, "/pub/f.bin", "hello");
     server.Expect("type a").Reply("200 ascii\r\n");
     server.Expect("pasv").Passive();
     server.Expect("stor /pub/up.txt").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");
-    server.Expect("quit").Reply("221 bye\r\n");
     OpenAndStart();
 
     SessionCommand rename = Command(CmdRename, "old");
@@ -229,7 +199,6 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     ASSERT_TRUE(observer.WaitForLogLine("rnfr old", kWait));
     EXPECT_FALSE(session->PostCommand(Command(CmdPrintDir)));
     EXPECT_EQ(observer.WaitForCommandFinished(CmdRename, kWait), kResultOk);
-    EXPECT_EQ(Run(Command(CmdDeleteFile, "/old.txt")), kResultOk);
     SessionCommand download = Command(CmdDownload, "/pub/f.bin");
     download.secondArg = local.path();
     download.remoteSize = 5;
@@ -237,9 +206,6 @@ TEST_F(WorkerTest, CommandsReachTheServerWithTheirArguments) {
     SessionCommand upload = Command(CmdUpload, "/pub");
     upload.secondArg = local / "up.txt";
     EXPECT_EQ(Run(upload), kResultOk) << observer.FormattedLog();
-    EXPECT_EQ(Run(Command(99)), kResultFailed);
-    EXPECT_EQ(observer.Snapshot().notices, std::vector<std::string>{"Unimplemented command!"});
-    EXPECT_EQ(Run(Command(CmdQuit)), kResultOk);
 
     EXPECT_TRUE(server.WaitDone(kWait)) << ::testing::PrintToString(server.Failures());
     EXPECT_EQ(server.ReceivedData(), std::vector<std::string>{"uploaded text"});

@@ -1,4 +1,4 @@
-// Reading and writing the site file.
+// Reading and writing the site file, and finding the site for a host named in a URL.
 #include "sites/site_file.h"
 
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include "listing/line_reader.h"
 #include "listing/text_utils.h"
 #include "scratch_directory.h"
+#include "sites/site_list.h"
 
 namespace tarnwick {
 namespace {
@@ -18,18 +19,19 @@ using testing::ReadFile;
 using testing::ScratchDirectory;
 using testing::WriteFile;
 
+// A site with the defaults of a new one.
 SiteSetting Site(std::string name, std::string address, int port = 21) {
-    SiteSetting site;
-    site.name = std::move(name);
-    site.address = std::move(address);
-    site.port = port;
-    return site;
+    return {
+        std::move(name), std::move(address), port, "anonymous", "", kLoginAnonymous, 0, "", "", 0};
 }
 
-std::vector<std::string> Names(const std::vector<SiteSetting>& sites) {
-    std::vector<std::string> names;
-    for (const SiteSetting& site : sites) names.push_back(site.name);
-    return names;
+// "name address port" of each site.
+std::vector<std::string> Summary(const std::vector<SiteSetting>& sites) {
+    std::vector<std::string> lines;
+    for (const SiteSetting& s : sites) {
+        lines.push_back(s.name + " " + s.address + " " + std::to_string(s.port));
+    }
+    return lines;
 }
 
 int PermissionBits(const std::string& path) {
@@ -41,18 +43,16 @@ int PermissionBits(const std::string& path) {
 TEST(SiteFileTest, WritesTheBlockFormatOwnerOnlyAndReadsItBack) {
     ScratchDirectory scratch;
     const std::string path = scratch / "site.dat";
-    SiteSetting site = Site("Mir\nror", "ftp.example.org", 2121);  // a line break is left out
-    site.username = "bob";
-    for (int c = 1; c <= 255; ++c) site.password.push_back(static_cast<char>(c));
-    site.logintype = kLoginNormal;
-    site.deflocaldir = "/home/\r\nbob";
-    site.defremotedir = "/a=b";
-    site.passive = 1;
+    std::string password;  // every byte but NUL
+    for (int c = 1; c <= 255; ++c) password.push_back(static_cast<char>(c));
+    // Line breaks in a value are left out.
+    const SiteSetting site{"Mir\nror", "ftp.example.org", 2121,   "bob", password, kLoginNormal,
+                           0,          "/home/\r\nbob",   "/a=b", 1};
     ASSERT_EQ(SaveSiteFile(path, {site, Site("", "h")}), SiteFileResult::kOk);
     EXPECT_EQ(PermissionBits(path), 0600);
     const std::string text = ReadFile(path);
     EXPECT_EQ(text, "[Mirror]\naddress=ftp.example.org\nport=2121\nusername=bob\npassword=" +
-                        EncodePassword(site.password) +
+                        EncodePassword(password) +
                         "\nlogintype=0\nhosttype=0\ndeflocaldir=/home/bob\ndefremotedir=/a=b\n"
                         "passive=1\n\n"
                         "[]\naddress=h\nport=21\nusername=anonymous\npassword=\nlogintype=1\n"
@@ -60,8 +60,9 @@ TEST(SiteFileTest, WritesTheBlockFormatOwnerOnlyAndReadsItBack) {
 
     std::vector<SiteSetting> loaded = {Site("listed before", "x")};
     ASSERT_EQ(LoadSiteFile(path, loaded), SiteFileResult::kOk);
-    ASSERT_EQ(Names(loaded), (std::vector<std::string>{"listed before", "Mirror", ""}));
-    EXPECT_EQ(loaded[1].password, site.password);
+    ASSERT_EQ(Summary(loaded), (std::vector<std::string>{"listed before x 21",
+                                                         "Mirror ftp.example.org 2121", " h 21"}));
+    EXPECT_EQ(loaded[1].password, password);
     loaded.erase(loaded.begin());
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);  // an older file, written without care
     ASSERT_EQ(SaveSiteFile(path, loaded), SiteFileResult::kOk);
@@ -69,58 +70,36 @@ TEST(SiteFileTest, WritesTheBlockFormatOwnerOnlyAndReadsItBack) {
     EXPECT_EQ(PermissionBits(path), 0600);
 }
 
+// A block's lines are read by position, whatever their keys; the value is what follows the
+// first '=' (or the whole line), numbers are read as atoi does and saturate, CR LF lines are
+// read as LF ones, lines outside blocks are skipped, and a block cut short is left out.
 TEST(SiteFileTest, ReadsBlocksByPosition) {
-    struct Case {
-        const char* what;
-        std::string text;
-        std::vector<std::string> names;
-        std::string address;  // of the last site
-        int port;             // of the last site
-    };
-    const std::string block = "h\n21\nu\n\n0\n0\n\n\n0\n\n";
-    // clang-format off
-    const Case cases[] = {
-        {"other key names", "[k]\nhost = h2 \nPORT=  2121\nx\ny=\nz=\nw=\nv=\nu=\nt=\n",
-         {"k"}, "h2", 2121},
-        {"value after the first '='", "[v]\naddress=a=b\nport=7\n1\n2\n3\n4\n5\n6\n7\n",
-         {"v"}, "a=b", 7},
-        {"numbers read as atoi does", "[n]\n h \nport=12x\n1\n2\n3\n4\n5\n6\n7\n",
-         {"n"}, "h", 12},
-        {"overflowing number saturates", "[o]\nh\nport=99999999999\n1\n2\n3\n4\n5\n6\n7\n",
-         {"o"}, "h", 2147483647},
-        {"junk and indented headers", "junk\n\n   [a]  \n" + block + "x=[y]\n[b]\n" + block,
-         {"a", "b"}, "h", 21},
-        {"CR LF lines", "[a]\r\naddress=crlf\r\nport=44\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n",
-         {"a"}, "crlf", 44},
-        {"last block ends after hosttype", "[a]\n" + block + "[b]\nh\n21\nu\n\n1\n0\n",
-         {"a"}, "h", 21},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ScratchDirectory scratch;
-        WriteFile(scratch / "site.dat", c.text);
-        std::vector<SiteSetting> sites;
-        EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kOk);
-        EXPECT_EQ(Names(sites), c.names);
-        ASSERT_FALSE(sites.empty());
-        EXPECT_EQ(sites.back().address, c.address);
-        EXPECT_EQ(sites.back().port, c.port);
-    }
+    const std::string rest = "\n1\n2\n3\n4\n5\n6\n7\n";
+    ScratchDirectory scratch;
+    WriteFile(scratch / "site.dat",
+              "junk\n\n   [k]  \nhost = h2 \nPORT=  2121" + rest + "x=[y]\n" +
+                  "[v]\naddress=a=b\nport=7" + rest + "[n]\n h \nport=12x" + rest +
+                  "[o]\nh\nport=99999999999" + rest +
+                  "[c]\r\naddress=crlf\r\nport=44\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n" +
+                  "[cut]\nh\n21\nu\n\n1\n0\n");
+    std::vector<SiteSetting> sites;
+    EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kOk);
+    EXPECT_EQ(Summary(sites), (std::vector<std::string>{"k h2 2121", "v a=b 7", "n h 12",
+                                                        "o h 2147483647", "c crlf 44"}));
 }
 
 TEST(SiteFileTest, MissingOverlongAndUnwritableFilesFailCleanly) {
     ScratchDirectory scratch;
     std::vector<SiteSetting> sites = {Site("kept", "h")};
     EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kMissing);
-    EXPECT_EQ(Names(sites), std::vector<std::string>{"kept"});
+    EXPECT_EQ(Summary(sites), std::vector<std::string>{"kept h 21"});
 
     const std::string block = "[a]\nh\n21\nu\n\n1\n0\n\n\n0\n\n";
     const std::string overlong(kMaxTextFileLine + 100, 'x');
     WriteFile(scratch / "site.dat", block + "[b]\naddress=" + overlong + "\n" + block);
     sites.clear();
     EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kLineTooLong);
-    EXPECT_EQ(Names(sites), std::vector<std::string>{"a"});
+    EXPECT_EQ(Summary(sites), std::vector<std::string>{"a h 21"});
 
     // A target that cannot be replaced (a directory) is left alone, without temporary files.
     std::filesystem::create_directory(scratch / "dir.dat");
@@ -128,6 +107,18 @@ TEST(SiteFileTest, MissingOverlongAndUnwritableFilesFailCleanly) {
     EXPECT_EQ(SaveSiteFile(scratch / "dir.dat", sites), SiteFileResult::kCannotWrite);
     EXPECT_EQ(PermissionBits(scratch / "dir.dat"), directoryMode);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 2);
+}
+
+// The last site of the host wins (names are compared exactly); otherwise a new anonymous site.
+TEST(SiteForHostTest, LastSiteOfTheHostWinsElseANewAnonymousSite) {
+    const std::vector<SiteSetting> sites = {Site("First", "host", 2121), Site("Other", "x", 22),
+                                            Site("Second", "host", 990)};
+    EXPECT_EQ(Summary({SiteForHost(sites, "host", "me@example.com")}),
+              std::vector<std::string>{"Second host 990"});
+    const SiteSetting unknown = SiteForHost(sites, "HOST", "me@example.com");
+    EXPECT_EQ(Summary({unknown}), std::vector<std::string>{" HOST 21"});
+    EXPECT_EQ(unknown.username + " " + unknown.password, "anonymous me@example.com");
+    EXPECT_EQ(unknown.logintype, kLoginAnonymous);
 }
 
 }  // namespace
