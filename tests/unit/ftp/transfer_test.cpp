@@ -4,10 +4,10 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "ftp_fixture.h"
 #include "listing/directory_cache.h"
+#include "loopback_socket.h"
 
 namespace tarnwick::test {
 namespace {
@@ -35,15 +35,13 @@ int Download(DialogueContext& c) {
     return c.ctl.RetrieveFile(c.dir.string(), "x.bin", 0);
 }
 
-int DownloadWithin1s(DialogueContext& c) {
-    c.session.SetDefaultTimeout(1);
-    return Download(c);
-}
-
-int DownloadChecked(DialogueContext& c) {
-    int result = Download(c);
-    EXPECT_EQ(ReadFile(c.dir / "x.bin"), kData);
-    return result;
+// A download that must leave exactly `bytes` in the local file.
+std::function<int(DialogueContext&)> DownloadYields(const std::string& bytes) {
+    return [bytes](DialogueContext& c) {
+        int result = Download(c);
+        EXPECT_EQ(ReadFile(c.dir / "x.bin"), bytes);
+        return result;
+    };
 }
 
 int Upload(DialogueContext& c, const std::string& content, const std::string& name) {
@@ -51,6 +49,19 @@ int Upload(DialogueContext& c, const std::string& content, const std::string& na
     int result = c.ctl.StoreFile((c.dir / name).string(), "/up", 0);
     c.server.WaitDone(5s);
     return result;
+}
+
+// A loopback port that is bound but does not listen: connections to it are refused.
+uint16_t RefusingPort() {
+    static const UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
+    static const uint16_t port = [] {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        return LocalPort(fd.Get());
+    }();
+    return port;
 }
 
 const Lines kRetr{"type i", "pasv", "retr x.bin"};
@@ -84,12 +95,9 @@ std::function<int(DialogueContext&)> ResumeOver(size_t size) {
 
 // clang-format off
 const Dialogue kTransfers[] = {
-    {"DownloadInChunks",
-     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.chunkSize = 70'000, .gap = 20ms}); },
-     DownloadChecked, kResultOk, kRetr, "File x.bin received successfully."},
     {"PasvAddressElsewhereIsReplacedByThePeer",
      [](auto& srv) { TypeAndPasv(srv, {.announcedAddress = "127.0.0.2"}); Transfer(srv, "retr x.bin", kData); },
-     DownloadChecked, kResultOk, kRetr,
+     DownloadYields(kData), kResultOk, kRetr,
      "The server announced data address 127.0.0.2; connecting to 127.0.0.1 instead."},
     {"ResumeAppendsFromTheLocalSize",
      [](auto& srv) {
@@ -107,51 +115,41 @@ const Dialogue kTransfers[] = {
          Transfer(srv, "retr x.bin", "abc", {.stall = true}, "");
          srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
      },
-     DownloadWithin1s, kResultTimedOut, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
-    {"ActiveModeServerNeverConnects",
+     [](DialogueContext& c) { c.session.SetDefaultTimeout(1); return Download(c); }, kResultTimedOut, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
+    {"DataConnectionRefusedFailsAtOnceNotAtTheDeadline",
      [](auto& srv) {
+         const int port = RefusingPort();
          srv.Expect("type i").Reply("200 binary\r\n");
-         srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-         Replies({{"retr x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
+         srv.Expect("pasv").Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")\r\n");
+         srv.Expect("retr x.bin").Reply("150 go\r\n");
      },
-     DownloadWithin1s, kResultTimedOut, {"type i", "port", "retr x.bin", "abor"}, "Operation timed out", false},
+     [](DialogueContext& c) {
+         c.session.SetDefaultTimeout(30);
+         const auto start = std::chrono::steady_clock::now();
+         int result = Download(c);
+         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+         return result;
+     }, kResultFailed, kRetr, "Connection refused."},
     {"RefusedRetrEndsAtOnceAndKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
      LocalFileAlone(true), kResultRefused, kRetr},
     {"RetrWithoutDataConnectionCreatesNoFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("425 no data\r\n"); },
      LocalFileAlone(false), kResultFailed, kRetr},
-    {"ServerLeavingAtRetrKeepsTheLocalFile",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("421 bye\r\n").Drop(); },
-     LocalFileAlone(true), kResultFailed, kRetr},
     {"ConnectionLostAtRetrKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
      LocalFileAlone(true), kResultConnectionClosed, kRetr},
     {"DataOfALostConnectionIsKeptForResuming",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData.substr(0, 1000)).Drop(); },
-     [](DialogueContext& c) {
-         int result = Download(c);
-         EXPECT_EQ(ReadFile(c.dir / "x.bin"), kData.substr(0, 1000));
-         return result;
-     }, kResultConnectionClosed, kRetr},
+     DownloadYields(kData.substr(0, 1000)), kResultConnectionClosed, kRetr},
     {"DataBeforeThePreliminaryReplyIsKept",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
-     DownloadChecked, kResultOk, kRetr},
+     DownloadYields(kData), kResultOk, kRetr},
     {"ResumeOfACompleteFileSendsNothing", Replies({}), ResumeOver(kData.size()), kResultOk, {},
      "File x.bin is complete, nothing to transfer."},
     {"ResumeOfABiggerFileDownloadsAfresh",
      [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData); },
      ResumeOver(kData.size() + 10), kResultOk, kRetr},
-    {"DirectoryInTheWayFailsAndAborts",
-     [](auto& srv) {
-         TypeAndPasv(srv);
-         srv.Expect("retr x.bin").Reply("150 go\r\n");
-         srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
-     },
-     [](DialogueContext& c) {
-         std::filesystem::create_directory(c.dir / "x.bin");
-         return Download(c);
-     }, kResultFailed, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
     {"DiskFullFailsAndAborts",
      [](auto& srv) {
          TypeAndPasv(srv);
@@ -188,19 +186,6 @@ const Dialogue kTransfers[] = {
     {"UploadRefusedBeforeTheDataFlows",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("stor /up/x.bin").Reply("425 no data connection\r\n"); },
      [](DialogueContext& c) { return Upload(c, "abc", "x.bin"); }, kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
-    {"ListingWithBothRepliesInOneChunk",
-     [](auto& srv) {
-         srv.Expect("pasv").Passive();
-         srv.Expect("list").Reply("150 here\r\n226 done\r\n").SendData(kListing);
-     },
-     [](DialogueContext& c) {
-         int result = c.ctl.ListDir("", "", 0);
-         EXPECT_EQ(c.session.listingText, kListing);
-         return result;
-     }, kResultOk, {"pasv", "list"}, "Listing Complete"},
-    {"ListingRefused",
-     [](auto& srv) { srv.Expect("pasv").Passive(); srv.Expect("list -a").Reply("425 no data connection\r\n"); },
-     [](DialogueContext& c) { return c.ctl.ListDir("", "-a", 0); }, kResultFailed, {"pasv", "list -a"}},
     {"BrokenListingIsNeitherCompleteNorCached",
      [](auto& srv) { srv.Expect("pasv").Passive(); Transfer(srv, "list", kListing, {.resetAfter = 10}); },
      [](DialogueContext& c) {
@@ -209,6 +194,13 @@ const Dialogue kTransfers[] = {
          EXPECT_EQ(CachedListPath(c.session.CommandSettings().cacheHomeDirectory, "127.0.0.1", "/"), "");
          return result;
      }, kResultFailed, {"pasv", "list"}, "Failed to receive file list."},
+    {"EveryActiveTransferIsOfferedOnAFreshPort",
+     [](auto& srv) { for (int i = 0; i < 2; ++i) { srv.ExpectPrefix("port 127,0,0,1,").Active().Reply("200 ok\r\n"); Transfer(srv, "list", ""); } },
+     [](DialogueContext& c) {
+         int result = c.ctl.ListDir("", "", 0) + c.ctl.ListDir("", "", 0);
+         EXPECT_NE(c.server.Transcript()[2], c.server.Transcript()[4]);
+         return result;
+     }, kResultOk, {"port", "list", "port", "list"}, "", false},
 };
 // clang-format on
 
@@ -219,8 +211,7 @@ TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "list", kListing);
-    server.Expect("mkd a.txt").Reply("550 a file is in the way\r\n");
-    server.Expect("type a").Reply("200 ascii\r\n");
+    Replies({{"mkd a.txt", "550 a file is in the way\r\n"}, {"type a", "200 ascii\r\n"}})(server);
     for (int i = 0; i < 2; ++i) {
         server.Expect("pasv").Passive();
         Transfer(server, "retr a.txt", "abc");
@@ -230,14 +221,13 @@ TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
     const auto listings = observer.Snapshot().listings;
     ASSERT_EQ(listings.size(), 2u);
     ASSERT_EQ(listings[1].entries.size(), 2u);
-    EXPECT_EQ(listings[1].entries[1].name, "a.txt");
+    const int64_t listed = listings[1].entries[1].modified;
     EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
     EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
     EXPECT_EQ(Control().MakeDir("a.txt", 0), kResultRefused);  // a file is no directory
     // Size and time of the download come from the listed entry.
     ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(session->fileSize, 3u);
-    const int64_t listed = listings[1].entries[1].modified;
     struct stat info {};
     ASSERT_EQ(stat((scratch / "a.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, listed);
@@ -252,15 +242,15 @@ TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
     session->remoteSize = 3;
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(ReadFile(scratch / "a.txt"), "abc");
-    EXPECT_EQ(Commands(), (Lines{"pwd", "pasv", "list", "mkd a.txt", "type a", "pasv", "retr a.txt",
-                                 "pasv", "retr a.txt"}));
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
 }
 
 TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
     TypeAndPasv(server);
-    server.Expect("retr /pub/x.bin")
+    server
+        .Expect("retr /pub/x.bin")  // no local file nor listing: the size comes from here
         .Reply("150 Opening data connection for x.bin (300000 bytes)\r\n")
-        .SendData(kData)
+        .SendData(kData, {.chunkSize = 70'000, .gap = 20ms})
         .Reply("226 done\r\n");
     server.Expect("pasv").Passive();
     server.Expect("retr /pub/gone").Reply("550 no such file\r\n");
@@ -268,10 +258,8 @@ TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
     server.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
     Connect();
     session->currentItemId = 7;
-    // No local file: the size comes from the 150 reply, no listing is needed.
-    session->remoteSize = -1;
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/x.bin", 0), kResultOk);
-    EXPECT_EQ(session->Progress().fileSize, static_cast<int64_t>(kData.size()));
+    EXPECT_EQ(ReadFile(scratch / "x.bin"), kData);
     session->remoteSize = -1;
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/gone", 0), kResultRefused);
     EXPECT_EQ(Control().StoreFile((scratch / "x.bin").string(), "/up", 0), kResultOk);
@@ -296,44 +284,6 @@ TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
     EXPECT_FALSE(session->Progress().transferring);
 }
 
-TEST_F(FtpTest, DataConnectionRefusedFailsAtOnceNotAtTheDeadline) {
-    // A port that is bound but does not listen refuses connections.
-    const int refusing = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(refusing, reinterpret_cast<sockaddr*>(&address), length), 0);
-    getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length);
-    const int port = ntohs(address.sin_port);
-    server.Expect("type i").Reply("200 binary\r\n");
-    server.Expect("pasv").Reply("227 Entering Passive Mode (127,0,0,1," +
-                                std::to_string(port / 256) + "," + std::to_string(port % 256) +
-                                ")\r\n");
-    server.Expect("retr x.bin").Reply("150 go\r\n");
-    Connect();
-    session->SetDefaultTimeout(30);
-    session->remoteSize = 3;
-    EXPECT_EQ(Control().RetrieveFile(scratch.string(), "x.bin", 0), kResultFailed);
-    EXPECT_TRUE(Logged("Connection refused."));
-    EXPECT_TRUE(Logged("Failed to receive x.bin."));
-    close(refusing);
-}
-
-TEST_F(FtpTest, EveryActiveTransferIsOfferedOnAFreshPort) {
-    for (int i = 0; i < 2; ++i) {
-        server.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
-        Transfer(server, "list", kListing);
-    }
-    Connect(false);
-    ASSERT_EQ(Control().ListDir("", "", 0), kResultOk) << observer.FormattedLog();
-    ASSERT_EQ(Control().ListDir("", "", 0), kResultOk) << observer.FormattedLog();
-    const Lines commands = Commands();
-    ASSERT_EQ(commands.size(), 4u);
-    EXPECT_TRUE(commands[0].starts_with("port 127,0,0,1,"));
-    EXPECT_NE(commands[0], commands[2]);
-}
-
 TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
     settings->pOverwrite = true;
     observer.SetOverwriteAnswer({kSkip, true});
@@ -352,22 +302,17 @@ TEST_F(FtpTest, OverwriteChoiceForAllIsRememberedPerCase) {
     EXPECT_EQ(record.showSession, 1);
 }
 
-TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
+// The target refuses PASV, so the source listens; then it refuses STOR: the source's RETR,
+// already started, is aborted.
+TEST_F(FtpTest, SiteToSiteStopsTheSourceWhenTheTargetRefuses) {
     ScriptedFtpServer targetServer;
     targetServer.Greeting("220 target\r\n");
-    targetServer.Expect("user tester").Reply("230 in\r\n");
-    for (bool refuse : {false, true}) {
-        server.Expect("pasv").Passive();
-        server.Expect("retr /src/f.bin")
-            .Reply("150 go\r\n")
-            .Delay(refuse ? 1s : 100ms)
-            .Reply("226 sent\r\n");
-        if (refuse) server.Expect("abor").Reply("226 aborted\r\n");
-        targetServer.Expect("pasv").Reply("502 not here\r\n");  // so the source listens
-        targetServer.ExpectPrefix("port 127,0,0,1,").Reply("200 ok\r\n");
-        targetServer.Expect("stor /dst/f.bin")
-            .Reply(refuse ? "553 not allowed\r\n" : "150 receiving\r\n226 stored\r\n");
-    }
+    Replies({{"user tester", "230 in\r\n"}, {"pasv", "502 not here\r\n"}})(targetServer);
+    targetServer.ExpectPrefix("port 127,0,0,1,").Reply("200 ok\r\n");
+    targetServer.Expect("stor /dst/f.bin").Reply("553 not allowed\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("retr /src/f.bin").Reply("150 go\r\n").Delay(1s).Reply("226 sent\r\n");
+    server.Expect("abor").Reply("226 aborted\r\n");
     Connect();
     session->transferType = 1;
     Control().currentType = 1;
@@ -375,14 +320,10 @@ TEST_F(FtpTest, SiteToSiteLinksTheServersAndStopsWhenTheTargetRefuses) {
     CFtpSession target(LoopbackSite(targetServer.Port()), settings, targetObserver);
     ASSERT_EQ(target.ConnectWithRetry(), kResultOk);
     target.controlSocket.currentType = 1;  // a connection starts with the type unknown
-
-    EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultOk);
     EXPECT_EQ(Control().SiteToSite("/src/f.bin", "/dst", target, 0), kResultRefused);
     EXPECT_FALSE(session->siteToSiteActive);
-    EXPECT_TRUE(server.WaitDone(5s));
-    EXPECT_EQ(Commands(), (Lines{"pasv", "retr /src/f.bin", "pasv", "retr /src/f.bin", "abor"}));
-    EXPECT_TRUE(targetServer.WaitDone(5s));
-    EXPECT_EQ(targetServer.Transcript().size(), 7u);
+    EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
+    EXPECT_TRUE(targetServer.WaitDone(5s)) << ::testing::PrintToString(targetServer.Failures());
 }
 
 }  // namespace

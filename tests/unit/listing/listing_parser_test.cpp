@@ -106,44 +106,41 @@ TEST_F(ListingParserTest, YearIsInferredAroundNewYear) {
     g_now = LocalInstant(2023, 12, 31, 23, 58);
     EXPECT_EQ(Parse("- 1 u g 1 Dec 31 23:59 x"), "x|-|-|1|2022-12-31 23:59");
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:00 x"), "x|-|-|1|2023-01-01 00:00");
-
     // The local year counts: 1 January 00:30 in Tokyo is still 2023 in UTC.
     ScopedVariable tokyo("TZ", "JST-9");
     g_now = LocalInstant(2024, 1, 1, 0, 30);
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:10 x"), "x|-|-|1|2024-01-01 00:10");
 }
 
-TEST_F(ListingParserTest, ListingRulesInMemory) {
-    const std::string file = "-rw-r--r-- 1 u g 1 Jan 10 2005 ";
-    const std::string text = "total 3\ntotally.txt\n" + file + ".\n" + file + "..\n\n\n" + file +
-                             "first\n" + file + std::string(kMaxListingLineLength, 'x') + "\n" +
-                             file + "second\n \t \r\n" + file + "after white space\n";
-    FileEntryList list(1);  // entries are appended after what is there
-    ParseListingText(list, text, FixedNow);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[1].name, "first");
-    EXPECT_EQ(list[2].name, "second");
-}
-
-TEST_F(ListingParserTest, ListingFileRules) {
-    FileEntryList list;
-    EXPECT_EQ(LoadListingFile("", list, FixedNow), -1);
-    EXPECT_EQ(LoadListingFile(scratch_ / "missing", list, FixedNow), -1);
-    EXPECT_EQ(LoadListingFile(scratch_.path(), list, FixedNow), -1);  // read error
-    EXPECT_TRUE(list.empty());
-
+// The same text in memory and in a file: both skip "total" and overlong lines; memory drops
+// "." and ".." and empty lines, a file keeps the dots and ends at an empty line; both end at
+// a line of white space.
+TEST_F(ListingParserTest, ListingRulesInMemoryAndInFiles) {
     const std::string file = "-rw-r--r-- 1 u g 1 Jan 10 2005 ";
     const std::string longName(300, 'n');  // more than the 255 bytes a line once could hold
-    const std::string text = "total 1\n" + file + longName + "\n" + file +
-                             std::string(kMaxListingLineLength + 1, 'x') + "\n" + file +
-                             "last\n\n" + file + "after the empty line\n";
+    const std::string text = "total 3\ntotally.txt\n" + file + ".\n" + file + "..\n" + file +
+                             longName + "\n" + file + std::string(kMaxListingLineLength, 'x') +
+                             "\n" + file + "first\n\n" + file + "second\n \t \r\n" + file +
+                             "after\n";
+    const auto names = [](const FileEntryList& list) {
+        std::vector<std::string> names;
+        for (const FileEntry& e : list) names.push_back(e.name);
+        return names;
+    };
+    FileEntryList list(1);  // entries are appended after what is there
+    ParseListingText(list, text, FixedNow);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"", longName, "first", "second"}));
+    list.clear();
     ASSERT_EQ(LoadListingFile(Write("rules.lis", text), list, FixedNow), 0);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].name, longName);
-    EXPECT_EQ(list[1].name, "last");
-
+    EXPECT_EQ(names(list), (std::vector<std::string>{".", "..", longName, "first"}));
     ASSERT_EQ(LoadListingFile(Write("nofeed.lis", file + "end"), list, FixedNow), 0);
     EXPECT_EQ(list.back().name, "end");
+
+    list.clear();
+    for (const std::string& path : {std::string(), scratch_ / "missing", scratch_.path()}) {
+        EXPECT_EQ(LoadListingFile(path, list, FixedNow), -1) << path;  // a directory: read error
+    }
+    EXPECT_TRUE(list.empty());
 }
 
 // Files are read in chunks: lines across chunk borders and overlong lines spanning several
@@ -166,13 +163,6 @@ TEST_F(ListingParserTest, LargeFileMatchesTheSameTextInMemory) {
     ASSERT_EQ(fromFile.size(), 6001u);
     EXPECT_EQ(Summaries(fromFile), Summaries(inMemory));
     EXPECT_EQ(fromFile[5999].Size(), 5999u * 7919);
-}
-
-TEST(FormatFileSizeTest, GroupsThousandsAndMarksLargeSizes) {
-    EXPECT_EQ(FormatFileSize(0, 999), "999");
-    EXPECT_EQ(FormatFileSize(0, 1000), "1,000");
-    EXPECT_EQ(FormatFileSize(0, 4294967295u), "4,294,967,295");
-    EXPECT_EQ(FormatFileSize(1, 0), ">4GB");
 }
 
 // The memoised conversion must give what the unmemoised one gives, and that must be mktime's

@@ -64,28 +64,18 @@ TEST(SplitProgramTest, SplitsAtTheProgramThatExists) {
     }
 }
 
-TEST(ClipboardUrlsTest, BlockLayoutAndRoundTrip) {
+TEST(ClipboardUrlsTest, BlockLayoutRoundTripAndSplitting) {
     const std::string block = EncodeUrlBlock(0x04030201u, {"ftp://a/x", "ftp://b/y"});
-    EXPECT_EQ(block, std::string("\x01\x02\x03\x04"
-                                 "ftp://a/x\r\nftp://b/y\0",
-                                 25));
+    EXPECT_EQ(block, std::string("\1\2\3\4ftp://a/x\r\nftp://b/y\0", 25));
     uint32_t tag = 0;
     std::string text;
     ASSERT_TRUE(DecodeUrlBlock(block, tag, text));
-    EXPECT_EQ(tag, 0x04030201u);
-    EXPECT_EQ(text, "ftp://a/x\r\nftp://b/y");
-
+    EXPECT_EQ(std::to_string(tag) + " " + text, "67305985 ftp://a/x\r\nftp://b/y");
     EXPECT_FALSE(DecodeUrlBlock(std::string("\x09\0\0\0", 4), tag, text));
     EXPECT_EQ(tag, 0x04030201u);  // untouched
-    ASSERT_TRUE(DecodeUrlBlock(std::string("\x05\0\0\0"
-                                           "ftp://h/",
-                                           12),
-                               tag, text));
-    EXPECT_EQ(tag, 5u);
-    EXPECT_EQ(text, "ftp://h/");  // no terminating zero: the text runs to the end
-}
+    ASSERT_TRUE(DecodeUrlBlock(std::string("\5\0\0\0ftp://h/", 12), tag, text));
+    EXPECT_EQ(std::to_string(tag) + " " + text, "5 ftp://h/");  // no zero: the text runs to the end
 
-TEST(ClipboardUrlsTest, SplitsTextIntoFtpUrls) {
     Strings urls;
     EXPECT_TRUE(SplitClipboardUrls("ftp://a/x\r\n\n\nftp://b/y\n", urls));
     EXPECT_EQ(urls, (Strings{"ftp://a/x\r", "ftp://b/y"}));
