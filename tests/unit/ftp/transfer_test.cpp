@@ -44,11 +44,28 @@ std::function<int(DialogueContext&)> DownloadYields(const std::string& bytes) {
     };
 }
 
-int Upload(DialogueContext& c, const std::string& content, const std::string& name) {
-    WriteFile(c.dir / name, content);
-    int result = c.ctl.StoreFile((c.dir / name).string(), "/up", 0);
-    c.server.WaitDone(5s);
-    return result;
+// `command` answered by 150, the data received, then 226.
+void Receive(ScriptedFtpServer& srv, const std::string& command) {
+    srv.Expect(command).Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
+}
+
+// Uploads a local file `name` holding `content` to /up; the server must receive exactly it.
+std::function<int(DialogueContext&)> Upload(const std::string& content, const std::string& name) {
+    return [content, name](DialogueContext& c) {
+        WriteFile(c.dir / name, content);
+        int result = c.ctl.StoreFile((c.dir / name).string(), "/up", 0);
+        c.server.WaitDone(5s);
+        EXPECT_EQ(c.server.ReceivedData(), result == kResultOk ? Lines{content} : Lines{});
+        return result;
+    };
+}
+
+// `run` with a default deadline of `seconds`.
+std::function<int(DialogueContext&)> Within(int seconds, std::function<int(DialogueContext&)> run) {
+    return [seconds, run](DialogueContext& c) {
+        c.session.SetDefaultTimeout(seconds);
+        return run(c);
+    };
 }
 
 // A loopback port that is bound but does not listen: connections to it are refused.
@@ -62,6 +79,11 @@ uint16_t RefusingPort() {
         return LocalPort(fd.Get());
     }();
     return port;
+}
+
+std::string PasvReply(int port) {
+    return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+           std::to_string(port % 256) + ")\r\n";
 }
 
 const Lines kRetr{"type i", "pasv", "retr x.bin"};
@@ -100,36 +122,33 @@ const Dialogue kTransfers[] = {
      DownloadYields(kData), kResultOk, kRetr,
      "The server announced data address 127.0.0.2; connecting to 127.0.0.1 instead."},
     {"ResumeAppendsFromTheLocalSize",
-     [](auto& srv) {
-         TypeAndPasv(srv);
-         srv.Expect("rest 1000").Reply("350 restarting\r\n");
-         Transfer(srv, "retr x.bin", kData.substr(1000));
-     },
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("rest 1000").Reply("350 ok\r\n"); Transfer(srv, "retr x.bin", kData.substr(1000)); },
      ResumeOver(1000), kResultOk, {"type i", "pasv", "rest 1000", "retr x.bin"}},
+    {"ResumeOfACompleteFileSendsNothing", Replies({}), ResumeOver(kData.size()), kResultOk, {},
+     "File x.bin is complete, nothing to transfer."},
+    {"ResumeOfABiggerFileDownloadsAfresh",
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData); },
+     ResumeOver(kData.size() + 10), kResultOk, kRetr},
+    {"DataBeforeThePreliminaryReplyIsKept",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
+     DownloadYields(kData), kResultOk, kRetr},
+    {"DataOfALostConnectionIsKeptForResuming",
+     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData.substr(0, 1000)).Drop(); },
+     DownloadYields(kData.substr(0, 1000)), kResultConnectionClosed, kRetr},
     {"DataConnectionResetFailsTheDownload",
      [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData, {.resetAfter = 1000}, "426 broken\r\n"); },
      Download, kResultFailed, kRetr, "Failed to receive x.bin."},
     {"StalledDataTimesOutAndAborts",
-     [](auto& srv) {
-         TypeAndPasv(srv);
-         Transfer(srv, "retr x.bin", "abc", {.stall = true}, "");
-         srv.Expect("abor").Reply("426 aborted\r\n226 abort done\r\n");
-     },
-     [](DialogueContext& c) { c.session.SetDefaultTimeout(1); return Download(c); }, kResultTimedOut, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", "abc", {.stall = true}, ""); srv.Expect("abor").Reply("426 x\r\n226 y\r\n"); },
+     Within(1, Download), kResultTimedOut, {"type i", "pasv", "retr x.bin", "abor"}, "Failed to receive x.bin."},
     {"DataConnectionRefusedFailsAtOnceNotAtTheDeadline",
-     [](auto& srv) {
-         const int port = RefusingPort();
-         srv.Expect("type i").Reply("200 binary\r\n");
-         srv.Expect("pasv").Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")\r\n");
-         srv.Expect("retr x.bin").Reply("150 go\r\n");
-     },
-     [](DialogueContext& c) {
-         c.session.SetDefaultTimeout(30);
+     [](auto& srv) { srv.Expect("type i").Reply("200 binary\r\n"); srv.Expect("pasv").Reply(PasvReply(RefusingPort())); srv.Expect("retr x.bin").Reply("150 go\r\n"); },
+     Within(30, [](DialogueContext& c) {
          const auto start = std::chrono::steady_clock::now();
          int result = Download(c);
          EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
          return result;
-     }, kResultFailed, kRetr, "Connection refused."},
+     }), kResultFailed, kRetr, "Connection refused."},
     {"RefusedRetrEndsAtOnceAndKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Reply("550 no such file\r\n"); },
      LocalFileAlone(true), kResultRefused, kRetr},
@@ -139,53 +158,26 @@ const Dialogue kTransfers[] = {
     {"ConnectionLostAtRetrKeepsTheLocalFile",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").Drop(); },
      LocalFileAlone(true), kResultConnectionClosed, kRetr},
-    {"DataOfALostConnectionIsKeptForResuming",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData.substr(0, 1000)).Drop(); },
-     DownloadYields(kData.substr(0, 1000)), kResultConnectionClosed, kRetr},
-    {"DataBeforeThePreliminaryReplyIsKept",
-     [](auto& srv) { TypeAndPasv(srv); srv.Expect("retr x.bin").SendData(kData).Reply("150 go\r\n226 done\r\n"); },
-     DownloadYields(kData), kResultOk, kRetr},
-    {"ResumeOfACompleteFileSendsNothing", Replies({}), ResumeOver(kData.size()), kResultOk, {},
-     "File x.bin is complete, nothing to transfer."},
-    {"ResumeOfABiggerFileDownloadsAfresh",
-     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr x.bin", kData); },
-     ResumeOver(kData.size() + 10), kResultOk, kRetr},
     {"DiskFullFailsAndAborts",
-     [](auto& srv) {
-         TypeAndPasv(srv);
-         Transfer(srv, "retr full", kData);
-         srv.Expect("abor").Reply("225 nothing to abort\r\n");
-     },
-     [](DialogueContext& c) {
-         c.session.remoteSize = 3;
-         return c.ctl.RetrieveFile("/dev", "full", 0);
-     }, kResultFailed, {"type i", "pasv", "retr full", "abor"}, "Failed to receive full."},
+     [](auto& srv) { TypeAndPasv(srv); Transfer(srv, "retr full", kData); srv.Expect("abor").Reply("225 nothing to abort\r\n"); },
+     [](DialogueContext& c) { c.session.remoteSize = 3; return c.ctl.RetrieveFile("/dev", "full", 0); },
+     kResultFailed, {"type i", "pasv", "retr full", "abor"}, "Failed to receive full."},
     {"UnsafeRemoteNameIsRefused", Replies({}),
      [](DialogueContext& c) { return c.ctl.RetrieveFile(c.dir.string(), "/pub/..", 0); }, kResultRefused, {}},
     {"ZeroLengthUploadSendsNothingAndSucceeds",
-     [](auto& srv) {
-         srv.Expect("type a").Reply("200 ascii\r\n");
-         srv.Expect("pasv").Passive();
-         srv.Expect("stor /up/empty.txt").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
-     },
-     [](DialogueContext& c) {
-         int result = Upload(c, "", "empty.txt");
-         EXPECT_EQ(c.server.ReceivedData(), Lines{""});
-         return result;
-     }, kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
+     [](auto& srv) { Replies({{"type a", "200 ascii\r\n"}})(srv); srv.Expect("pasv").Passive(); Receive(srv, "stor /up/empty.txt"); },
+     Upload("", "empty.txt"), kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
     {"UploadWaitsForTheDataConnectionNoLongerThanTheDeadline",
      [](auto& srv) {
          srv.Expect("type i").Reply("200 binary\r\n");
          srv.ExpectPrefix("port ").Active().Reply("200 port ok\r\n");
          Replies({{"stor /up/x.bin", "150 go\r\n"}, {"abor", "225 nothing to abort\r\n"}})(srv);
      },
-     [](DialogueContext& c) {
-         c.session.SetDefaultTimeout(1);
-         return Upload(c, "abc", "x.bin");
-     }, kResultTimedOut, {"type i", "port", "stor /up/x.bin", "abor"}, "Failed to send file x.bin.", false},
+     Within(1, Upload("abc", "x.bin")), kResultTimedOut, {"type i", "port", "stor /up/x.bin", "abor"},
+     "Failed to send file x.bin.", false},
     {"UploadRefusedBeforeTheDataFlows",
      [](auto& srv) { TypeAndPasv(srv); srv.Expect("stor /up/x.bin").Reply("425 no data connection\r\n"); },
-     [](DialogueContext& c) { return Upload(c, "abc", "x.bin"); }, kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
+     Upload("abc", "x.bin"), kResultFailed, {"type i", "pasv", "stor /up/x.bin"}},
     {"BrokenListingIsNeitherCompleteNorCached",
      [](auto& srv) { srv.Expect("pasv").Passive(); Transfer(srv, "list", kListing, {.resetAfter = 10}); },
      [](DialogueContext& c) {
@@ -255,7 +247,7 @@ TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
     server.Expect("pasv").Passive();
     server.Expect("retr /pub/gone").Reply("550 no such file\r\n");
     server.Expect("pasv").Passive();
-    server.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
+    Receive(server, "stor /up/x.bin");
     Connect();
     session->currentItemId = 7;
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/x.bin", 0), kResultOk);

@@ -1,10 +1,13 @@
-// The directory cache on disk: layout, reading and writing, pruning, refused names, errors.
+// The directory cache on disk: layout, reading and writing, pruning, refused names, errors;
+// and the trimming of the history files.
 #include "listing/directory_cache.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "listing/history_file.h"
 #include "listing/local_files.h"
 #include "scratch_directory.h"
 
@@ -42,9 +45,6 @@ protected:
     Strings Load(const std::string& remoteDir) {
         FileEntryList list;
         if (LoadCachedListing(home_, kSite, remoteDir, list) != 0) return {"not cached"};
-        return Summary(list);
-    }
-    static Strings Summary(const FileEntryList& list) {
         Strings lines;
         for (const FileEntry& e : list) {
             lines.push_back(e.name + " " + std::to_string(e.Size()) +
@@ -52,12 +52,14 @@ protected:
         }
         return lines;
     }
-    static Strings Names(const std::string& directory) {
-        Strings names;
-        for (const auto& item : fs::directory_iterator(directory)) {
-            names.push_back(item.path().filename().string());
+    // Every path under `directory` (links not followed), relative and sorted.
+    static Strings Tree(const std::string& directory) {
+        Strings paths;
+        for (const auto& item : fs::recursive_directory_iterator(directory)) {
+            paths.push_back(item.path().lexically_relative(directory).string());
         }
-        return names;
+        std::sort(paths.begin(), paths.end());
+        return paths;
     }
 };
 
@@ -66,13 +68,14 @@ TEST_F(DirectoryCacheTest, CrLfListingIsStoredVerbatimAndReadsBackLikeLf) {
     for (char c : std::string(kListing)) c == '\n' ? crlf += "\r\n" : crlf += c;
     ASSERT_EQ(Update("/pub", crlf), 1);
     EXPECT_EQ(ReadFile(host_ + "/pub/files.lis"), crlf);
-    EXPECT_EQ(Names(host_ + "/pub"), Strings{"files.lis"});  // no temporary file left
-    FileEntryList parsed;
-    ParseListingText(parsed, kListing);
-    EXPECT_EQ(Load("/pub"), Summary(parsed));
+    EXPECT_EQ(Tree(host_ + "/pub"), Strings{"files.lis"});  // no temporary file left
+    ASSERT_EQ(Update("/lf"), 1);
+    const Strings lf = Load("/lf");
+    EXPECT_EQ(lf.size(), 4u);
+    EXPECT_EQ(Load("/pub"), lf);
     // A disabled cache writes nothing, but reading is not affected.
     EXPECT_EQ(UpdateDirectoryCache({home_, false}, kSite, "/pub", "x\n"), -2);
-    EXPECT_EQ(Load("/pub"), Summary(parsed));
+    EXPECT_EQ(Load("/pub"), lf);
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -109,14 +112,11 @@ TEST_F(DirectoryCacheTest, PruningRemovesOnlyVanishedCacheTrees) {
     fs::create_directory_symlink(outside, pub + "/linked");
     fs::create_directory_symlink(outside, host_ + "/alias");
 
+    // "Docs" is listed as "docs": case is ignored; a foreign file keeps its directory; links
+    // are not followed.
     ASSERT_EQ(Update("/pub"), 1);
-    EXPECT_TRUE(FileExists(pub + "/linux/files.lis"));
-    EXPECT_TRUE(FileExists(pub + "/Docs/files.lis"));  // listed as "docs": case is ignored
-    EXPECT_FALSE(FileExists(pub + "/gone"));
-    EXPECT_TRUE(FileExists(pub + "/held/notes.txt"));  // a foreign file keeps its directory
-    EXPECT_FALSE(FileExists(pub + "/held/files.lis"));
-    EXPECT_FALSE(FileExists(pub + "/held/sub"));
-    EXPECT_TRUE(fs::is_symlink(pub + "/linked"));  // links are not followed
+    EXPECT_EQ(Tree(pub), (Strings{"Docs", "Docs/files.lis", "files.lis", "held", "held/notes.txt",
+                                  "linked", "linux", "linux/files.lis"}));
     // Nor is a listed directory that is a link: its pruning would leave the host's tree.
     ASSERT_EQ(Update("/alias"), 1);
     EXPECT_TRUE(FileExists(outside + "/unlisted/files.lis"));
@@ -143,7 +143,7 @@ TEST_F(DirectoryCacheTest, RefusesNamesThatWouldLeaveTheTree) {
 
     EXPECT_EQ(ReadFile(scratch_ / "files.lis"), "precious\n");
     EXPECT_EQ(ReadFile(home_ + "/files.lis"), "precious\n");
-    EXPECT_EQ(Names(home_), Strings{"files.lis"});
+    EXPECT_EQ(Tree(home_), Strings{"files.lis"});
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -162,6 +162,36 @@ TEST_F(DirectoryCacheTest, FailuresAreReported) {
     EXPECT_EQ(Update("/"), -1);
     EXPECT_EQ(messages_, Strings{"Error when updating directory cache!"});
     EXPECT_FALSE(FileExists(host_ + "/gone"));
+}
+
+// A history of `size` bytes in numbered lines of the given lengths, in turn; trimmed, it
+// keeps the lines that begin within its last 8,000 bytes, each whole.
+TEST(HistoryFileTest, TrimsOnlyPastTenThousandBytesToWholeLines) {
+    struct Case {
+        size_t size;
+        std::vector<size_t> lengths;
+    };
+    // 10,000 bytes are left alone; at 25,000 the cut falls on a line start; lines over 255
+    // bytes stay whole.
+    for (const Case& c : {Case{10000, {37, 52, 11}}, Case{10001, {37, 52, 11}}, Case{25000, {20}},
+                          Case{12345, {600, 700}}}) {
+        std::string text, kept;
+        for (size_t i = 0; text.size() < c.size; ++i) {
+            std::string line = std::to_string(i) + " ";
+            line.resize(c.lengths[i % c.lengths.size()] - 1, 'a');
+            if (text.size() >= c.size - 8000) kept += line + "\n";
+            text += line + "\n";
+        }
+        kept.resize(kept.size() - (text.size() - c.size));  // the last line is cut short
+        text.resize(c.size);
+        testing::ScratchDirectory scratch;
+        WriteFile(scratch / "urlhis.txt", text);
+        const HistoryTrimStatus status = TrimHistoryFile(scratch.path() + "/", "urlhis.txt").status;
+        EXPECT_EQ(status,
+                  c.size > 10000 ? HistoryTrimStatus::kTrimmed : HistoryTrimStatus::kLeftAlone);
+        EXPECT_EQ(ReadFile(scratch / "urlhis.txt"), c.size > 10000 ? kept : text) << c.size;
+        EXPECT_FALSE(FileExists(scratch / "~tmphis.txt"));
+    }
 }
 
 }  // namespace

@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "listing/local_files.h"
-#include "scoped_variable.h"
 #include "scratch_directory.h"
 
 namespace tarnwick {
 namespace {
 
-using testing::ScopedVariable;
 using testing::ScratchDirectory;
 using testing::WriteFile;
 
@@ -64,26 +62,6 @@ TEST(LocalFilesTest, ExistenceKindAndSize) {
     std::error_code error;
     std::filesystem::resize_file(file, big, error);
     EXPECT_EQ(LocalFileSize(file), error ? 5 : static_cast<int64_t>(big));
-}
-
-TEST(LocalFilesTest, ProgramAndTempDirectoriesFollowTheEnvironment) {
-    ScratchDirectory scratch;
-    ScopedVariable tarnwickHome("TARNWICK_HOME", (scratch / "home").c_str());
-    ScopedVariable dataHome("XDG_DATA_HOME", (scratch / "data").c_str());
-    ScopedVariable home("HOME", (scratch / "user").c_str());
-    ScopedVariable tmp("TMPDIR", "/var/tmp");
-
-    EXPECT_EQ(ProgramDirectory(), scratch / "home/");
-    EXPECT_EQ(IsDirectoryPath(scratch / "home"), 1);
-    tarnwickHome.Set("");  // empty counts as unset
-    EXPECT_EQ(ProgramDirectory(), scratch / "data/tarnwick/");
-    dataHome.Set("relative/data");  // not absolute: ignored
-    EXPECT_EQ(ProgramDirectory(), scratch / "user/.local/share/tarnwick/");
-    EXPECT_EQ(IsDirectoryPath(scratch / "user/.local/share/tarnwick"), 1);
-
-    EXPECT_EQ(TempDirectory(), "/var/tmp/");
-    tmp.Set(nullptr);
-    EXPECT_EQ(TempDirectory(), "/tmp/");
 }
 
 }  // namespace
