@@ -114,13 +114,9 @@ protected:
         EXPECT_TRUE(server.WaitDone(std::chrono::seconds(10)))
             << ::testing::PrintToString(server.Failures());
         Lines commands = Commands();
-        for (std::string& line : commands) {
-            if (line.starts_with("port ")) line = "port";
-        }
+        for (std::string& line : commands) line = line.starts_with("port ") ? "port" : line;
         EXPECT_EQ(commands, d.commands);
-        if (!d.logLine.empty()) {
-            EXPECT_TRUE(Logged(d.logLine)) << observer.FormattedLog();
-        }
+        EXPECT_TRUE(d.logLine.empty() || Logged(d.logLine)) << observer.FormattedLog();
     }
 };
 

@@ -55,9 +55,8 @@ protected:
     // Every path under `directory` (links not followed), relative and sorted.
     static Strings Tree(const std::string& directory) {
         Strings paths;
-        for (const auto& item : fs::recursive_directory_iterator(directory)) {
+        for (const auto& item : fs::recursive_directory_iterator(directory))
             paths.push_back(item.path().lexically_relative(directory).string());
-        }
         std::sort(paths.begin(), paths.end());
         return paths;
     }
@@ -80,11 +79,10 @@ TEST_F(DirectoryCacheTest, CrLfListingIsStoredVerbatimAndReadsBackLikeLf) {
 }
 
 TEST_F(DirectoryCacheTest, LayoutLookupAndDelete) {
-    ASSERT_EQ(Update("/"), 1);
-    EXPECT_EQ(Cached("//"), host_ + "/files.lis");  // the root is the host's own directory
-    ASSERT_EQ(Update("//pub//"), 1);
+    // The root is the host's own directory; a drive prefix is dropped, reading as well.
+    ASSERT_EQ(Update("/") + Update("//pub//") + Update("C:/data"), 3);
+    EXPECT_EQ(Cached("//"), host_ + "/files.lis");
     EXPECT_EQ(Cached("/pub"), host_ + "/pub/files.lis");
-    ASSERT_EQ(Update("C:/data"), 1);  // a drive prefix is dropped, reading as well
     EXPECT_EQ(Cached("C:/data"), host_ + "/data/files.lis");
     EXPECT_EQ(Cached("/never/listed"), "");
 
@@ -167,29 +165,26 @@ TEST_F(DirectoryCacheTest, FailuresAreReported) {
 // A history of `size` bytes in numbered lines of the given lengths, in turn; trimmed, it
 // keeps the lines that begin within its last 8,000 bytes, each whole.
 TEST(HistoryFileTest, TrimsOnlyPastTenThousandBytesToWholeLines) {
-    struct Case {
-        size_t size;
-        std::vector<size_t> lengths;
-    };
     // 10,000 bytes are left alone; at 25,000 the cut falls on a line start; lines over 255
     // bytes stay whole.
-    for (const Case& c : {Case{10000, {37, 52, 11}}, Case{10001, {37, 52, 11}}, Case{25000, {20}},
-                          Case{12345, {600, 700}}}) {
+    const std::pair<size_t, std::vector<size_t>> cases[] = {
+        {10000, {37, 52, 11}}, {10001, {37, 52, 11}}, {25000, {20}}, {12345, {600, 700}}};
+    for (const auto& [size, lengths] : cases) {
         std::string text, kept;
-        for (size_t i = 0; text.size() < c.size; ++i) {
+        for (size_t i = 0; text.size() < size; ++i) {
             std::string line = std::to_string(i) + " ";
-            line.resize(c.lengths[i % c.lengths.size()] - 1, 'a');
-            if (text.size() >= c.size - 8000) kept += line + "\n";
+            line.resize(lengths[i % lengths.size()] - 1, 'a');
+            if (text.size() >= size - 8000) kept += line + "\n";
             text += line + "\n";
         }
-        kept.resize(kept.size() - (text.size() - c.size));  // the last line is cut short
-        text.resize(c.size);
+        kept.resize(kept.size() - (text.size() - size));  // the last line is cut short
+        text.resize(size);
         testing::ScratchDirectory scratch;
         WriteFile(scratch / "urlhis.txt", text);
-        const HistoryTrimStatus status = TrimHistoryFile(scratch.path() + "/", "urlhis.txt").status;
-        EXPECT_EQ(status,
-                  c.size > 10000 ? HistoryTrimStatus::kTrimmed : HistoryTrimStatus::kLeftAlone);
-        EXPECT_EQ(ReadFile(scratch / "urlhis.txt"), c.size > 10000 ? kept : text) << c.size;
+        const auto trim = TrimHistoryFile(scratch.path() + "/", "urlhis.txt");
+        EXPECT_EQ(trim.status,
+                  size > 10000 ? HistoryTrimStatus::kTrimmed : HistoryTrimStatus::kLeftAlone);
+        EXPECT_EQ(ReadFile(scratch / "urlhis.txt"), size > 10000 ? kept : text) << size;
         EXPECT_FALSE(FileExists(scratch / "~tmphis.txt"));
     }
 }

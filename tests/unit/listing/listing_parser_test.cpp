@@ -2,14 +2,17 @@
 // memoised local-time conversion.
 #include "listing/listing_parser.h"
 
+#include <stdlib.h>
+#include <time.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sstream>
 
 #include "listing/local_time.h"
-#include "scoped_variable.h"
 #include "scratch_directory.h"
 
 namespace tarnwick {
@@ -17,7 +20,24 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
-using testing::ScopedVariable;
+
+// Sets the time zone until the end of the scope (an unset TZ comes back unset).
+class ScopedZone {
+public:
+    explicit ScopedZone(const char* zone) {
+        if (const char* old = getenv("TZ")) old_ = old;
+        Set(zone);
+    }
+    ~ScopedZone() { Set(old_ ? old_->c_str() : nullptr); }
+    ScopedZone(const ScopedZone&) = delete;
+
+private:
+    static void Set(const char* zone) {
+        zone ? setenv("TZ", zone, 1) : unsetenv("TZ");
+        tzset();
+    }
+    std::optional<std::string> old_;
+};
 
 const fs::path kSamples = fs::path(TARNWICK_TEST_DATA) / "listings";
 
@@ -27,10 +47,6 @@ std::string LocalText(int64_t t) {  // localtime: the inverse of what the parser
     char text[64] = "invalid";
     if (localtime_r(&instant, &local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
     return text;
-}
-
-int64_t LocalInstant(int year, int month, int day, int hour, int minute) {
-    return PlainLocalTime({year, month, day, hour, minute});
 }
 
 // name|attributes|d or -|size|local time, the form of the .expected files.
@@ -52,7 +68,7 @@ int64_t FixedNow() {
 
 class ListingParserTest : public ::testing::Test {
 protected:
-    void SetUp() override { g_now = LocalInstant(2024, 6, 15, 12, 0); }
+    void SetUp() override { g_now = PlainLocalTime({2024, 6, 15, 12, 0}); }
 
     std::string Write(const std::string& name, const std::string& content) {
         testing::WriteFile(scratch_ / name, content);
@@ -64,7 +80,7 @@ protected:
         return Summary(entry);
     }
 
-    ScopedVariable zone_{"TZ", "Europe/Berlin"};
+    ScopedZone zone_{"Europe/Berlin"};
     testing::ScratchDirectory scratch_;
 };
 
@@ -92,15 +108,15 @@ TEST_F(ListingParserTest, SampleListingsInFileAndInMemoryWithLfAndCrLf) {
 }
 
 TEST_F(ListingParserTest, YearIsInferredAroundNewYear) {
-    g_now = LocalInstant(2024, 1, 1, 0, 0);
+    g_now = PlainLocalTime({2024, 1, 1, 0, 0});
     EXPECT_EQ(Parse("- 1 u g 1 Dec 31 23:59 x"), "x|-|-|1|2023-12-31 23:59");
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:00 x"), "x|-|-|1|2024-01-01 00:00");  // equal to now
-    g_now = LocalInstant(2023, 12, 31, 23, 58);
+    g_now = PlainLocalTime({2023, 12, 31, 23, 58});
     EXPECT_EQ(Parse("- 1 u g 1 Dec 31 23:59 x"), "x|-|-|1|2022-12-31 23:59");
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:00 x"), "x|-|-|1|2023-01-01 00:00");
     // The local year counts: 1 January 00:30 in Tokyo is still 2023 in UTC.
-    ScopedVariable tokyo("TZ", "JST-9");
-    g_now = LocalInstant(2024, 1, 1, 0, 30);
+    ScopedZone tokyo("JST-9");
+    g_now = PlainLocalTime({2024, 1, 1, 0, 30});
     EXPECT_EQ(Parse("- 1 u g 1 Jan 01 00:10 x"), "x|-|-|1|2024-01-01 00:10");
 }
 
@@ -129,9 +145,9 @@ TEST_F(ListingParserTest, ListingRulesInMemoryAndInFiles) {
     EXPECT_EQ(list.back().name, "end");
 
     list.clear();
-    for (const std::string& path : {std::string(), scratch_ / "missing", scratch_.path()}) {
-        EXPECT_EQ(LoadListingFile(path, list, FixedNow), -1) << path;  // a directory: read error
-    }
+    // A directory gives a read error.
+    for (const std::string& path : {std::string(), scratch_ / "missing", scratch_.path()})
+        EXPECT_EQ(LoadListingFile(path, list, FixedNow), -1) << path;
     EXPECT_TRUE(list.empty());
 }
 
@@ -148,9 +164,8 @@ TEST_F(ListingParserTest, LargeFileMatchesTheSameTextInMemory) {
     }
     const std::string longest = "- 1 u g 1 Jan 1 2005 ";
     text += longest + std::string(kMaxListingLineLength - longest.size(), 'n') + "\r\n";
-    FileEntryList fromFile;
+    FileEntryList fromFile, inMemory;
     ASSERT_EQ(LoadListingFile(Write("big.lis", text), fromFile, FixedNow), 0);
-    FileEntryList inMemory;
     ParseListingText(inMemory, text, FixedNow);
     ASSERT_EQ(fromFile.size(), 6001u);
     EXPECT_EQ(Summaries(fromFile), Summaries(inMemory));
@@ -167,7 +182,7 @@ TEST_P(LocalTimeEquivalenceTest, MemoisedAgreesWithUnmemoised) {
     const std::string zoneName = GetParam();
     if (zoneName.find(',') == std::string::npos && !fs::exists("/usr/share/zoneinfo/" + zoneName))
         GTEST_SKIP() << "no tzdata for " << zoneName;
-    ScopedVariable zone("TZ", GetParam());
+    ScopedZone zone(GetParam());
     LocalTimeCache& cache = LocalTimeCache::ForThisThread();
     cache.SyncWithTimeZone();
     auto expectSame = [&](const LocalFields& f) {
@@ -196,13 +211,12 @@ TEST_P(LocalTimeEquivalenceTest, MemoisedAgreesWithUnmemoised) {
     }
 }
 
+// Sao Paulo switched at midnight, Lord Howe shifts by half an hour, Apia skipped 2011-12-30.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Zones, LocalTimeEquivalenceTest,
-                         ::testing::Values("UTC", "Europe/Berlin", "America/New_York",
-                                           "America/Sao_Paulo",    // switched at midnight
-                                           "Australia/Lord_Howe",  // half-hour shift
-                                           "Pacific/Apia",         // skipped 2011-12-30
-                                           "Asia/Kathmandu", "CET-1CEST,M3.5.0,M10.5.0/3",
-                                           "<-03>3<-02>,M10.3.0/0,M2.3.0/0"));
+    ::testing::Values("UTC", "Europe/Berlin", "America/New_York", "America/Sao_Paulo", "Australia/Lord_Howe",
+                      "Pacific/Apia", "Asia/Kathmandu", "CET-1CEST,M3.5.0,M10.5.0/3", "<-03>3<-02>,M10.3.0/0,M2.3.0/0"));
+// clang-format on
 
 }  // namespace
 }  // namespace tarnwick
