@@ -53,20 +53,13 @@ protected:
         server.Expect("pass secret").Reply("230 logged in\r\n");
     }
 
-    // A session on the scripted server (or on `port`), not connected, with a short default
-    // deadline, logging in as tester/secret.
-    CFtpSession& MakeSession(bool passive = true, uint16_t port = 0) {
-        SiteSetting site = LoopbackSite(port != 0 ? port : server.Port());
+    // The session, connected and logged in (the scripted server's script starts with the
+    // login), with a short default deadline.
+    CFtpSession& Connect(bool passive = true) {
+        SiteSetting site = LoopbackSite(server.Port());
         site.passive = passive ? 1 : 0;
         session = std::make_unique<CFtpSession>(site, settings, observer);
         session->SetDefaultTimeout(10);
-        return *session;
-    }
-
-    // The session, connected and logged in (the scripted server's script starts with the
-    // login).
-    CFtpSession& Connect(bool passive = true) {
-        MakeSession(passive);
         EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
         EXPECT_TRUE(passive || session->listenSocket.Open());
         return *session;
@@ -121,13 +114,9 @@ protected:
         EXPECT_TRUE(server.WaitDone(std::chrono::seconds(10)))
             << ::testing::PrintToString(server.Failures());
         Lines commands = Commands();
-        for (std::string& line : commands) {
-            if (line.starts_with("port ")) line = "port";
-        }
+        for (std::string& line : commands) line = line.starts_with("port ") ? "port" : line;
         EXPECT_EQ(commands, d.commands);
-        if (!d.logLine.empty()) {
-            EXPECT_TRUE(Logged(d.logLine)) << observer.FormattedLog();
-        }
+        EXPECT_TRUE(d.logLine.empty() || Logged(d.logLine)) << observer.FormattedLog();
     }
 };
 

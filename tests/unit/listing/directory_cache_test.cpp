@@ -1,10 +1,13 @@
-// The directory cache on disk: layout, reading and writing, pruning, refused names, errors.
+// The directory cache on disk: layout, reading and writing, pruning, refused names, errors;
+// and the trimming of the history files.
 #include "listing/directory_cache.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "listing/history_file.h"
 #include "listing/local_files.h"
 #include "scratch_directory.h"
 
@@ -42,9 +45,6 @@ protected:
     Strings Load(const std::string& remoteDir) {
         FileEntryList list;
         if (LoadCachedListing(home_, kSite, remoteDir, list) != 0) return {"not cached"};
-        return Summary(list);
-    }
-    static Strings Summary(const FileEntryList& list) {
         Strings lines;
         for (const FileEntry& e : list) {
             lines.push_back(e.name + " " + std::to_string(e.Size()) +
@@ -52,50 +52,40 @@ protected:
         }
         return lines;
     }
-    static Strings Names(const std::string& directory) {
-        Strings names;
-        for (const auto& item : fs::directory_iterator(directory)) {
-            names.push_back(item.path().filename().string());
-        }
-        return names;
+    // Every path under `directory` (links not followed), relative and sorted.
+    static Strings Tree(const std::string& directory) {
+        Strings paths;
+        for (const auto& item : fs::recursive_directory_iterator(directory))
+            paths.push_back(item.path().lexically_relative(directory).string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
     }
 };
 
 TEST_F(DirectoryCacheTest, CrLfListingIsStoredVerbatimAndReadsBackLikeLf) {
     std::string crlf;
-    for (char c : std::string(kListing)) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
+    for (char c : std::string(kListing)) c == '\n' ? crlf += "\r\n" : crlf += c;
     ASSERT_EQ(Update("/pub", crlf), 1);
     EXPECT_EQ(ReadFile(host_ + "/pub/files.lis"), crlf);
-    EXPECT_EQ(Names(host_ + "/pub"), Strings{"files.lis"});  // no temporary file left
-
-    FileEntryList parsed;
-    ParseListingText(parsed, kListing);
-    EXPECT_EQ(parsed.size(), 4u);
-    EXPECT_EQ(Load("/pub"), Summary(parsed));
-
+    EXPECT_EQ(Tree(host_ + "/pub"), Strings{"files.lis"});  // no temporary file left
+    ASSERT_EQ(Update("/lf"), 1);
+    const Strings lf = Load("/lf");
+    EXPECT_EQ(lf.size(), 4u);
+    EXPECT_EQ(Load("/pub"), lf);
     // A disabled cache writes nothing, but reading is not affected.
     EXPECT_EQ(UpdateDirectoryCache({home_, false}, kSite, "/pub", "x\n"), -2);
-    EXPECT_EQ(Load("/pub"), Summary(parsed));
+    EXPECT_EQ(Load("/pub"), lf);
     EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(DirectoryCacheTest, Layout) {
-    ASSERT_EQ(Update("/"), 1);
-    EXPECT_EQ(Cached("//"), host_ + "/files.lis");  // the root is the host's own directory
-    ASSERT_EQ(Update("/pub/"), 1);
-    for (const char* same : {"/pub", "/pub/", "//pub//"}) {
-        EXPECT_EQ(Cached(same), host_ + "/pub/files.lis") << same;
-    }
-    ASSERT_EQ(Update("C:/data"), 1);  // a drive prefix is dropped, reading as well
+TEST_F(DirectoryCacheTest, LayoutLookupAndDelete) {
+    // The root is the host's own directory; a drive prefix is dropped, reading as well.
+    ASSERT_EQ(Update("/") + Update("//pub//") + Update("C:/data"), 3);
+    EXPECT_EQ(Cached("//"), host_ + "/files.lis");
+    EXPECT_EQ(Cached("/pub"), host_ + "/pub/files.lis");
     EXPECT_EQ(Cached("C:/data"), host_ + "/data/files.lis");
-    EXPECT_EQ(CacheDirectoryPath(home_ + "/", kSite, "/a/b/"), host_ + "/a/b");
     EXPECT_EQ(Cached("/never/listed"), "");
-}
 
-TEST_F(DirectoryCacheTest, LookupAndDelete) {
-    ASSERT_EQ(Update("/pub"), 1);
     FileEntry entry;
     ASSERT_TRUE(LookupCachedEntry(home_, kSite, "/pub/read me.txt", entry));
     EXPECT_EQ(entry.Size(), 1234u);
@@ -103,9 +93,7 @@ TEST_F(DirectoryCacheTest, LookupAndDelete) {
     EXPECT_TRUE(entry.isDirectory);
     EXPECT_FALSE(LookupCachedEntry(home_, kSite, "/pub/a.txt", entry));  // case-sensitive
     EXPECT_FALSE(LookupCachedEntry(home_, kSite, "/other/A.txt", entry));
-
     DeleteCachedListing(home_, kSite, "/pub/");
-    EXPECT_EQ(Cached("/pub"), "");
     EXPECT_EQ(Load("/pub"), Strings{"not cached"});
 }
 
@@ -122,14 +110,11 @@ TEST_F(DirectoryCacheTest, PruningRemovesOnlyVanishedCacheTrees) {
     fs::create_directory_symlink(outside, pub + "/linked");
     fs::create_directory_symlink(outside, host_ + "/alias");
 
+    // "Docs" is listed as "docs": case is ignored; a foreign file keeps its directory; links
+    // are not followed.
     ASSERT_EQ(Update("/pub"), 1);
-    EXPECT_TRUE(FileExists(pub + "/linux/files.lis"));
-    EXPECT_TRUE(FileExists(pub + "/Docs/files.lis"));  // listed as "docs": case is ignored
-    EXPECT_FALSE(FileExists(pub + "/gone"));
-    EXPECT_TRUE(FileExists(pub + "/held/notes.txt"));  // a foreign file keeps its directory
-    EXPECT_FALSE(FileExists(pub + "/held/files.lis"));
-    EXPECT_FALSE(FileExists(pub + "/held/sub"));
-    EXPECT_TRUE(fs::is_symlink(pub + "/linked"));  // links are not followed
+    EXPECT_EQ(Tree(pub), (Strings{"Docs", "Docs/files.lis", "files.lis", "held", "held/notes.txt",
+                                  "linked", "linux", "linux/files.lis"}));
     // Nor is a listed directory that is a link: its pruning would leave the host's tree.
     ASSERT_EQ(Update("/alias"), 1);
     EXPECT_TRUE(FileExists(outside + "/unlisted/files.lis"));
@@ -156,7 +141,7 @@ TEST_F(DirectoryCacheTest, RefusesNamesThatWouldLeaveTheTree) {
 
     EXPECT_EQ(ReadFile(scratch_ / "files.lis"), "precious\n");
     EXPECT_EQ(ReadFile(home_ + "/files.lis"), "precious\n");
-    EXPECT_EQ(Names(home_), Strings{"files.lis"});
+    EXPECT_EQ(Tree(home_), Strings{"files.lis"});
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -175,6 +160,33 @@ TEST_F(DirectoryCacheTest, FailuresAreReported) {
     EXPECT_EQ(Update("/"), -1);
     EXPECT_EQ(messages_, Strings{"Error when updating directory cache!"});
     EXPECT_FALSE(FileExists(host_ + "/gone"));
+}
+
+// A history of `size` bytes in numbered lines of the given lengths, in turn; trimmed, it
+// keeps the lines that begin within its last 8,000 bytes, each whole.
+TEST(HistoryFileTest, TrimsOnlyPastTenThousandBytesToWholeLines) {
+    // 10,000 bytes are left alone; at 25,000 the cut falls on a line start; lines over 255
+    // bytes stay whole.
+    const std::pair<size_t, std::vector<size_t>> cases[] = {
+        {10000, {37, 52, 11}}, {10001, {37, 52, 11}}, {25000, {20}}, {12345, {600, 700}}};
+    for (const auto& [size, lengths] : cases) {
+        std::string text, kept;
+        for (size_t i = 0; text.size() < size; ++i) {
+            std::string line = std::to_string(i) + " ";
+            line.resize(lengths[i % lengths.size()] - 1, 'a');
+            if (text.size() >= size - 8000) kept += line + "\n";
+            text += line + "\n";
+        }
+        kept.resize(kept.size() - (text.size() - size));  // the last line is cut short
+        text.resize(size);
+        testing::ScratchDirectory scratch;
+        WriteFile(scratch / "urlhis.txt", text);
+        const auto trim = TrimHistoryFile(scratch.path() + "/", "urlhis.txt");
+        EXPECT_EQ(trim.status,
+                  size > 10000 ? HistoryTrimStatus::kTrimmed : HistoryTrimStatus::kLeftAlone);
+        EXPECT_EQ(ReadFile(scratch / "urlhis.txt"), size > 10000 ? kept : text) << size;
+        EXPECT_FALSE(FileExists(scratch / "~tmphis.txt"));
+    }
 }
 
 }  // namespace

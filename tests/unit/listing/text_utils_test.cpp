@@ -1,20 +1,14 @@
-// Password text, log indentation, number text, command-line splitting and the clipboard data
-// of URL sets.
+// Password text, URLs and the clipboard data of URL sets.
 #include "listing/text_utils.h"
-
-#include <limits>
 
 #include <gtest/gtest.h>
 
 #include "listing/clipboard_urls.h"
-#include "listing/local_files.h"
-#include "scratch_directory.h"
+#include "listing/url.h"
 
 namespace tarnwick {
 namespace {
 
-using testing::ScratchDirectory;
-using testing::WriteFile;
 using Strings = std::vector<std::string>;
 
 TEST(PasswordTest, EveryByteRoundTripsAndMalformedTextDecodesSafely) {
@@ -26,66 +20,69 @@ TEST(PasswordTest, EveryByteRoundTripsAndMalformedTextDecodesSafely) {
     EXPECT_EQ(DecodePassword(encoded), all);
     // A trailing odd character is ignored; decoding stops at the first pair that is not hex.
     const std::string malformed[] = {"EBE", "eb", "EBG1EB", "EBZZEB", std::string("EB\0\0EB", 6)};
-    for (const std::string& text : malformed) {
-        EXPECT_EQ(DecodePassword(text), "A") << text;
-    }
+    for (const std::string& text : malformed) EXPECT_EQ(DecodePassword(text), "A") << text;
 }
 
-TEST(TextTest, IndentAndIntToString) {
-    EXPECT_EQ(IndentContinuationLines("a\r\nb\nc\n"), "a\r\n\t\tb\n\t\tc\n");
-    EXPECT_EQ(IndentContinuationLines("\n\n"), "\n\t\t\n");
-    EXPECT_EQ(IntToString(35, 36) + IntToString(0, 2) + IntToString(5, 37), "z0");
-    EXPECT_EQ(IntToString(-1, 16), "ffffffffffffffff");
-    EXPECT_EQ(IntToString(std::numeric_limits<int64_t>::min(), 10), "-9223372036854775808");
+// The parts of a URL as "service server path port user password", or "refused".
+std::string Split(const char* text) {
+    UrlParts p;
+    if (!ParseUrl(text, p)) return "refused";
+    return std::to_string(p.service) + " " + p.server + " " + p.path + " " +
+           std::to_string(p.port) + " " + p.user + " " + p.password;
 }
 
-TEST(SplitProgramTest, SplitsAtTheProgramThatExists) {
-    ScratchDirectory scratch;
-    WriteFile(scratch / "my viewer", "#!/bin/sh\n");
-    ASSERT_TRUE(MakeDirectoryPath(scratch / "app"));  // a directory is not a program
-    WriteFile(scratch / "app run", "#!/bin/sh\n");
-    struct Case {
-        std::string line, program, arguments;
+TEST(UrlTest, SplitsWellFormedUrls) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ftp://host", "1 host / 21  "},
+        {"ftp://anna@host/pub", "1 host /pub 21 anna "},
+        {"ftp://anna:pw@host:2121/pub/", "1 host /pub/ 2121 anna pw"},
+        {"ftp://host:/x", "1 host /x 21  "},  // empty port: the default
+        {"ftp://a:p@ss:w@host/x", "1 host /x 21 a p@ss:w"},
+        {"ftp://u%40x:p%3aw%zz@h/a%20b", "1 h /a%20b 21 u@x p:w%zz"},
+        {"ftp://[::1]:2121/x", "1 ::1 /x 2121  "},
+        {"ftp://u@[fe80::1%eth0]", "1 fe80::1%eth0 / 21 u "},
+        {"FTP://Host/Pub", "1 Host /Pub 21  "},
+        {"  ftp://host/a b\r", "1 host /a b 21  "},
+        {"http://h/i.html", "3 h /i.html 80  "},
+        {"https://h", "4107 h / 443  "},
+        {"file:///home/u", "4097  /home/u 0  "},
+        {"sftp://h:22/x", "4351 h /x 22  "},
     };
-    const Case cases[] = {
-        {"  viewer  ", "viewer", ""},
-        {"viewer -a  -b ", "viewer", "-a  -b"},
-        {"C:\\Program Files\\v.exe -x", "C:\\Program Files\\v.exe -x", ""},
-        {"scheme:thing -x", "scheme:thing -x", ""},
-        {"/nonexistent/viewer --x", "/nonexistent/viewer", "--x"},
-        {scratch / "my viewer   --flag  x ", scratch / "my viewer", "--flag  x"},
-        {scratch / "my viewer", scratch / "my viewer", ""},
-        {scratch / "app run --x", scratch / "app run", "--x"},
-    };
-    for (const auto& c : cases) {
-        const ProgramAndArguments split = SplitProgramAndArguments(c.line);
-        EXPECT_EQ(split.program, c.program) << c.line;
-        EXPECT_EQ(split.arguments, c.arguments) << c.line;
-    }
+    for (const auto& [text, expected] : cases) EXPECT_EQ(Split(text), expected) << text;
 }
 
-TEST(ClipboardUrlsTest, BlockLayoutAndRoundTrip) {
-    const std::string block = EncodeUrlBlock(0x04030201u, {"ftp://a/x", "ftp://b/y"});
-    EXPECT_EQ(block, std::string("\x01\x02\x03\x04"
-                                 "ftp://a/x\r\nftp://b/y\0",
-                                 25));
+TEST(UrlTest, RefusesMalformedUrls) {
+    // No scheme or host; a port out of range or with more than digits; a host with a blank
+    // or backslash; a bracketed address unclosed, followed by junk, empty or no IPv6 one.
+    for (const char* text :
+         {"", "host/pub", "ftp:/host/x", "1ftp://h/x", "ftp:///x", "ftp://u:p@/x", "ftp://h:0/x",
+          "ftp://h:65536/x", "ftp://h:99999999999/x", "ftp://h:-1/x", "ftp://h:21a/x",
+          "ftp://h:21:22/x", "ftp://h st/x", "ftp://h\\x/y", "ftp://[::1/x", "ftp://[::1]x/y",
+          "ftp://[]/x", "ftp://[xyz]/x", "ftp://::1/x"}) {
+        EXPECT_EQ(Split(text), "refused");
+        EXPECT_EQ(UrlServiceType(text), kServiceUnknown) << text;
+    }
+    EXPECT_TRUE(IsFtpUrl("ftp://host/x\r"));
+    EXPECT_FALSE(IsFtpUrl("http://host/x"));
+    EXPECT_EQ(UrlServiceType("mailto://someone"), kServiceOther);
+}
+
+TEST(UrlTest, UrlPathAndIpv6HostsInMadeUrls) {
+    EXPECT_EQ(UrlPath("ftp://host") + UrlPath("") + UrlPath("ftp://host/pub/x"), "///pub/x");
+    // An IPv6 host gets brackets, so the URL parses back.
+    EXPECT_EQ(Split(MakeFtpUrl("fe80::2", "/pub").c_str()), "1 fe80::2 /pub 21  ");
+}
+
+// Clipboard data of URL sets: a 4-byte tag, then the text, which runs to the end when the
+// terminating zero is missing; a block without text is refused.
+TEST(ClipboardUrlsTest, DecodesBlocksAndSplitsTheirText) {
     uint32_t tag = 0;
     std::string text;
-    ASSERT_TRUE(DecodeUrlBlock(block, tag, text));
-    EXPECT_EQ(tag, 0x04030201u);
-    EXPECT_EQ(text, "ftp://a/x\r\nftp://b/y");
-
     EXPECT_FALSE(DecodeUrlBlock(std::string("\x09\0\0\0", 4), tag, text));
-    EXPECT_EQ(tag, 0x04030201u);  // untouched
-    ASSERT_TRUE(DecodeUrlBlock(std::string("\x05\0\0\0"
-                                           "ftp://h/",
-                                           12),
-                               tag, text));
-    EXPECT_EQ(tag, 5u);
-    EXPECT_EQ(text, "ftp://h/");  // no terminating zero: the text runs to the end
-}
-
-TEST(ClipboardUrlsTest, SplitsTextIntoFtpUrls) {
+    ASSERT_TRUE(DecodeUrlBlock(EncodeUrlBlock(5, {"ftp://a/x", "ftp://b/y"}), tag, text));
+    EXPECT_EQ(std::to_string(tag) + " " + text, "5 ftp://a/x\r\nftp://b/y");
+    ASSERT_TRUE(DecodeUrlBlock(std::string("\5\0\0\0ftp://h/", 12), tag, text));
+    EXPECT_EQ(text, "ftp://h/");
     Strings urls;
     EXPECT_TRUE(SplitClipboardUrls("ftp://a/x\r\n\n\nftp://b/y\n", urls));
     EXPECT_EQ(urls, (Strings{"ftp://a/x\r", "ftp://b/y"}));
