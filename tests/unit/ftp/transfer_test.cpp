@@ -197,6 +197,7 @@ TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
     server.Expect("pwd").Reply("257 \"/\"\r\n");
     server.Expect("pasv").Passive();
     Transfer(server, "list", kListing);
+    server.Expect("mkd a.txt").Reply("550 a file is in the way\r\n");
     server.Expect("type a").Reply("200 ascii\r\n");
     for (int i = 0; i < 2; ++i) {
         server.Expect("pasv").Passive();
@@ -210,6 +211,8 @@ TEST_F(FtpTest, ListingServesLaterMkdAndDownloads) {
     const int64_t listed = listings[1].entries[1].modified;
     EXPECT_EQ(Control().MakeDir("new", 0), kResultOk);
     EXPECT_TRUE(Logged("Directory new already exists. No need to create."));
+    // A listed file of the name is no directory: MKD goes out.
+    EXPECT_EQ(Control().MakeDir("a.txt", 0), kResultRefused);
     // Size and time of the download come from the listed entry.
     ASSERT_EQ(Control().RetrieveFile(scratch.string(), "a.txt", 0), kResultOk);
     EXPECT_EQ(session->fileSize, 3u);
