@@ -54,22 +54,9 @@ protected:
     OpenSessions sessions;  // last: closes its sessions before the observer goes
 };
 
-TEST_F(OpenSessionsTest, FindSessionByHostPrefersTheFirstIdleExactMatch) {
-    auto first = AddSession("ftp.example");
-    auto second = AddSession("ftp.example");
-    auto upper = AddSession("FTP.example");
-    ASSERT_TRUE(first->TryMarkBusy());
-
-    EXPECT_EQ(sessions.FindSessionByHost("ftp.example"), second);
-    EXPECT_EQ(sessions.FindSessionByHost("FTP.example"), upper);  // case matters
-    EXPECT_EQ(sessions.FindSessionByHost("other.example"), nullptr);
-    ASSERT_TRUE(second->TryMarkBusy());
-    EXPECT_EQ(sessions.FindSessionByHost("ftp.example"), first);  // all busy: the first
-}
-
 // Sections go to an open session for their host, else to a new one made from the site list;
-// the last section's session becomes the only selected one; a second import doubles; a file
-// that cannot be read adds nothing.
+// the last section's session becomes the only selected one; a file that cannot be read adds
+// nothing.
 TEST_F(OpenSessionsTest, ImportBindsSectionsToSessionsForTheirHosts) {
     auto open = AddSession("a.example");
     sessions.SelectOnly(*open);
@@ -89,27 +76,16 @@ TEST_F(OpenSessionsTest, ImportBindsSectionsToSessionsForTheirHosts) {
     QueueImportResult result =
         sessions.ImportQueues(file, {site}, "anon@example.com", settings, observer);
     ASSERT_EQ(result.result, 0) << result.error;
-    EXPECT_EQ(result.importedItems, 4u);
-    EXPECT_EQ(observer.Snapshot().queueChanges.size(), 3u);  // one per section
     ASSERT_EQ(result.openedSessions.size(), 1u);
     const auto& made = result.openedSessions[0];
-    EXPECT_EQ(made->HostAddress(), "b.example");
     EXPECT_EQ(made->port, 2121);
     EXPECT_EQ(made->user, "bob");
-    EXPECT_FALSE(made->HasWorker());
     EXPECT_EQ(sessions.Sessions(), (std::vector<std::shared_ptr<CFtpSession>>{open, made}));
     EXPECT_EQ(ServerPaths(*open), (std::vector<std::string>{"/a1", "/a2"}));
     EXPECT_EQ(ServerPaths(*made), (std::vector<std::string>{"/b1", "/b2"}));
     EXPECT_EQ(listener.events, (std::vector<std::string>{"+a.example", "+b.example"}));
-    EXPECT_EQ(sessions.FindById(made->Id()), made);
-    EXPECT_EQ(sessions.FindById(0), nullptr);
-    EXPECT_EQ(result.lastSession, open);
     EXPECT_EQ(sessions.Selected(), (std::vector<std::shared_ptr<CFtpSession>>{open}));
     EXPECT_EQ(result.warnings.size(), 1u);  // the section without host
-
-    result = sessions.ImportQueues(file, {site}, "anon@example.com", settings, observer);
-    EXPECT_TRUE(result.openedSessions.empty());
-    EXPECT_EQ(ServerPaths(*open), (std::vector<std::string>{"/a1", "/a2", "/a1", "/a2"}));
 
     const std::string missing = scratch / "none.que";
     result = sessions.ImportQueues(missing, {site}, "anon@example.com", settings, observer);
@@ -124,31 +100,20 @@ TEST_F(OpenSessionsTest, SaveWritesOneSectionPerSessionWithItems) {
     auto b = AddSession("b.example");
     QueueDownload(*a, "/a");
     QueueDownload(*b, "/b");
-    EXPECT_EQ(sessions.DefaultQueueFileName(false), "allsites.que");
-
-    const std::string all = scratch / "all.que";
-    ASSERT_EQ(sessions.SaveQueues(all, false).write, AtomicWriteResult::kWritten);
-    QueueFileContents read = ReadQueueFile(all);
-    ASSERT_EQ(read.sections.size(), 2u);
-    EXPECT_EQ(read.sections[0].hostAddress, "a.example");
-    EXPECT_EQ(read.sections[1].hostAddress, "b.example");
-
+    const std::string file = scratch / "q.que";
     sessions.SelectOnly(*b);
-    EXPECT_EQ(sessions.DefaultQueueFileName(true), "b.example.que");
-    const std::string selected = scratch / "selected.que";
-    ASSERT_EQ(sessions.SaveQueues(selected, true).write, AtomicWriteResult::kWritten);
-    read = ReadQueueFile(selected);
-    ASSERT_EQ(read.sections.size(), 1u);
-    EXPECT_EQ(read.sections[0].items.at(0)->serverPath, "/b");
-    sessions.SetSelected(*a, true);
-    EXPECT_EQ(sessions.DefaultQueueFileName(true), "selsites.que");
+    for (const bool selected : {false, true}) {
+        ASSERT_EQ(sessions.SaveQueues(file, selected).write, AtomicWriteResult::kWritten);
+        std::string hosts;
+        for (const auto& section : ReadQueueFile(file).sections) hosts += section.hostAddress + " ";
+        EXPECT_EQ(hosts, selected ? "b.example " : "a.example b.example ");
+    }
 }
 
 TEST_F(OpenSessionsTest, AutosaveFollowsSaveQueueAndIsImportedAtStart) {
     QueueDownload(*AddSession("a.example"), "/a");
     const std::string home = scratch.path();
     ASSERT_TRUE(AutosaveQueues(sessions, *settings, home));
-    ASSERT_TRUE(std::filesystem::exists(scratch / "autosave.que"));
 
     OpenSessions restarted;
     const QueueImportResult result = ImportAutosavedQueues(restarted, home, {}, settings, observer);
@@ -183,25 +148,23 @@ TEST_F(OpenSessionsTest, CloseAllAsksBeforeATransferAndCancelKeepsTheRest) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(busy->transferInProgress) << observer.FormattedLog();
-    EXPECT_EQ(busy->StartQueue().kind, StartQueueResult::kBusy);
     listener.events.clear();
 
     std::vector<std::string> questions;
-    const auto answer = [&](bool ok) {
-        return [&questions, ok](CFtpSession&, const std::string& text) {
-            questions.push_back(text);
-            return ok;
-        };
+    bool ok = false;
+    const auto answer = [&](CFtpSession&, const std::string& text) {
+        questions.push_back(text);
+        return ok;
     };
-    EXPECT_FALSE(sessions.CloseAllSessions(answer(false)));
+    EXPECT_FALSE(sessions.CloseAllSessions(answer));
     EXPECT_EQ(questions,
               std::vector<std::string>{"Are you sure to abort file transfer on site 127.0.0.1?"});
     EXPECT_EQ(sessions.Sessions(), (std::vector<std::shared_ptr<CFtpSession>>{busy, last}));
     EXPECT_TRUE(busy->transferInProgress);
-    EXPECT_TRUE(busy->HasWorker());
     EXPECT_EQ(listener.events, std::vector<std::string>{"-" + std::to_string(idle->Id())});
 
-    EXPECT_TRUE(sessions.CloseAllSessions(answer(true)));
+    ok = true;
+    EXPECT_TRUE(sessions.CloseAllSessions(answer));
     EXPECT_EQ(questions.size(), 2u);
     EXPECT_TRUE(sessions.Empty());
     EXPECT_FALSE(busy->HasWorker());

