@@ -236,7 +236,8 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
             ASSERT_EQ(partnerObserver.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
         }
         session = std::make_unique<CFtpSession>(SiteOn(source.Port()), settings, observer);
-        StartAndWaitConnected();
+        ASSERT_TRUE(session->StartWorker());
+        ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultOk);
         auto item = QueueSiteToSite(partner, "ftp://127.0.0.1/dest");
 
         ASSERT_EQ(RunQueue(), c.retrRefused ? kResultRefused : kResultOk) << observer.FormattedLog();
