@@ -24,8 +24,8 @@ bool MakeAddress(std::string_view host, uint16_t port, sockaddr_in& address) {
     return inet_pton(AF_INET, std::string(host).c_str(), &address.sin_addr) == 1;
 }
 
-// Milliseconds to pass to poll() for a deadline: -1 for none, rounded up so that a wait
-// never ends before its deadline.
+}  // namespace
+
 int PollTimeout(Deadline deadline) {
     if (deadline == kNoDeadline) return -1;
     const auto left = deadline - Clock::now();
@@ -34,27 +34,15 @@ int PollTimeout(Deadline deadline) {
     return static_cast<int>(std::min<int64_t>(ms, 60'000));
 }
 
-}  // namespace
-
 void UniqueFd::Reset(int fd) {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
 }
 
 const char* IoStatusName(IoStatus status) {
-    switch (status) {
-        case IoStatus::kOk:
-            return "ok";
-        case IoStatus::kClosed:
-            return "closed by the peer";
-        case IoStatus::kTimedOut:
-            return "timed out";
-        case IoStatus::kStopped:
-            return "stopped";
-        case IoStatus::kFailed:
-            return "failed";
-    }
-    return "?";
+    static const char* const kNames[] = {"ok", "closed by the peer", "timed out", "stopped",
+                                         "failed"};
+    return kNames[static_cast<int>(status)];
 }
 
 IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd) {
@@ -73,12 +61,8 @@ IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd) {
 }
 
 IoStatus SleepUntil(Deadline deadline, int wakeFd) {
-    if (wakeFd < 0) {
-        while (Clock::now() < deadline) poll(nullptr, 0, PollTimeout(deadline));
-        return IoStatus::kOk;
-    }
-    const IoStatus status = WaitFd(wakeFd, POLLIN, deadline);
-    return status == IoStatus::kOk ? IoStatus::kStopped : IoStatus::kOk;
+    // Without a wake descriptor poll() ignores the negative one and just waits.
+    return WaitFd(wakeFd, POLLIN, deadline) == IoStatus::kOk ? IoStatus::kStopped : IoStatus::kOk;
 }
 
 bool IsLoopbackAddress(std::string_view numericHost) {

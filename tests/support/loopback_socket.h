@@ -44,6 +44,10 @@ private:
     int fd_ = -1;
 };
 
+// Milliseconds to pass to poll() for a deadline: -1 for none, rounded up so that a wait never
+// ends before its deadline.
+int PollTimeout(Deadline deadline);
+
 // Outcome of one bounded socket operation.
 enum class IoStatus {
     kOk,        // done (for a wait: the descriptor is ready)

@@ -11,8 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -27,82 +26,36 @@ constexpr const char* kPython = "/usr/bin/python3";
 constexpr auto kStartLimit = 20s;  // a cold Python start on a busy machine can take seconds
 constexpr auto kStopLimit = 5s;
 
-std::filesystem::path ServerScript() {
+std::string ServerScript() {
     // Tests know the data directory; the script sits beside it, under tests/support.
     return (std::filesystem::path(TARNWICK_TEST_DATA) / ".." / "support" / "pyftpdlib_server.py")
-        .lexically_normal();
-}
-
-std::filesystem::path MakeTemporaryDirectory() {
-    const char* base = std::getenv("TARNWICK_TEST_TMP");
-    std::error_code error;
-    std::filesystem::path parent =
-        base && *base ? std::filesystem::path(base) : std::filesystem::temp_directory_path(error);
-    std::filesystem::create_directories(parent, error);
-    std::string pattern = (parent / "realftp-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return {};
-    return pattern;
-}
-
-// Waits up to `limit` for the child to end; true when it was reaped.
-bool WaitForExit(pid_t pid, std::chrono::milliseconds limit, int& status) {
-    const Deadline deadline = DeadlineAfter(limit);
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR)) return true;
-        if (Clock::now() >= deadline) return false;
-        SleepUntil(DeadlineAfter(20ms), -1);
-    }
-}
-
-// Reads what a pipe holds (sockets have ReceiveSome; pipes need read()).
-IoStatus ReadFromPipe(int fd, std::string& out, Deadline deadline) {
-    const IoStatus ready = WaitFd(fd, POLLIN, deadline);
-    if (ready != IoStatus::kOk) return ready;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
-    }
-    if (got < 0) return IoStatus::kFailed;
-    if (got == 0) return IoStatus::kClosed;
-    out.append(buffer, static_cast<size_t>(got));
-    return IoStatus::kOk;
+        .lexically_normal()
+        .string();
 }
 
 }  // namespace
 
 RealFtpServer::RealFtpServer() {
-    directory_ = MakeTemporaryDirectory();
-    if (directory_.empty()) {
-        Fail(std::string("cannot create a temporary directory: ") + std::strerror(errno));
-        return;
-    }
-    root_ = directory_ / "root";
-    logPath_ = directory_ / "server.log";
-    std::error_code error;
-    std::filesystem::create_directory(root_, error);
-    Start(0);
+    std::filesystem::create_directory(root_);
+    Start();
 }
 
 RealFtpServer::~RealFtpServer() {
     Stop();
-    std::error_code error;
-    if (!directory_.empty()) std::filesystem::remove_all(directory_, error);
-}
-
-bool RealFtpServer::Restart() {
-    Stop();
-    return Start(port_);
 }
 
 void RealFtpServer::Stop() {
     if (pid_ <= 0) return;
     int status = 0;
     kill(pid_, SIGTERM);
-    if (!WaitForExit(pid_, kStopLimit, status)) {
+    const Deadline deadline = DeadlineAfter(kStopLimit);
+    bool reaped = false;
+    while (!(reaped = waitpid(pid_, &status, WNOHANG) != 0) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    if (!reaped) {
         kill(pid_, SIGKILL);
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        waitpid(pid_, &status, 0);
     }
     pid_ = -1;
     stdinPipe_.Reset();
@@ -115,14 +68,12 @@ bool RealFtpServer::Fail(std::string reason) {
     return false;
 }
 
-bool RealFtpServer::Start(uint16_t port) {
-    error_.clear();
+bool RealFtpServer::Start() {
+    const std::string script = ServerScript();
     if (access(kPython, X_OK) != 0) {
         return Fail(std::string(kPython) + " is missing; install python3 and python3-pyftpdlib");
     }
-    const std::string script = ServerScript().string();
     if (access(script.c_str(), R_OK) != 0) return Fail("cannot read " + script);
-
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return Fail(std::string("pipe: ") + std::strerror(errno));
@@ -138,9 +89,8 @@ bool RealFtpServer::Start(uint16_t port) {
     posix_spawn_file_actions_adddup2(&actions, childStdout.Get(), STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
-    std::vector<std::string> arguments = {
-        kPython,  "-u",  script,       "--root", root_.string(), "--port", std::to_string(port),
-        "--user", kUser, "--password", kPassword};
+    std::vector<std::string> arguments = {kPython,  "-u",  script,       "--root", root_.string(),
+                                          "--user", kUser, "--password", kPassword};
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -150,13 +100,11 @@ bool RealFtpServer::Start(uint16_t port) {
         pid_ = -1;
         return Fail(std::string("cannot run ") + kPython + ": " + std::strerror(spawned));
     }
-
-    const Deadline deadline = DeadlineAfter(kStartLimit);
-    if (!ReadAnnouncedPort(deadline) || !WaitUntilServing(deadline)) {
+    // The script listens before it announces the port: from then on connections queue.
+    if (!ReadAnnouncedPort(DeadlineAfter(kStartLimit))) {
         const std::string reason = error_;
         Stop();
-        std::ifstream log(logPath_);
-        return Fail(reason + "; its log: " + std::string(std::istreambuf_iterator<char>(log), {}));
+        return Fail(reason + "; its log: " + tarnwick::testing::ReadFile(logPath_.string()));
     }
     return true;
 }
@@ -165,40 +113,24 @@ bool RealFtpServer::Start(uint16_t port) {
 bool RealFtpServer::ReadAnnouncedPort(Deadline deadline) {
     std::string output;
     while (output.find('\n') == std::string::npos) {
-        const IoStatus status = ReadFromPipe(stdoutPipe_.Get(), output, deadline);
-        if (status == IoStatus::kOk) continue;
-        error_ = status == IoStatus::kTimedOut ? "it announced no port in time" : "it ended";
-        if (!output.empty()) error_ += "; it said: " + output;
-        return false;
+        char buffer[256];
+        ssize_t got = -1;
+        if (WaitFd(stdoutPipe_.Get(), POLLIN, deadline) == IoStatus::kOk) {
+            got = read(stdoutPipe_.Get(), buffer, sizeof buffer);
+        }
+        if (got <= 0) {
+            error_ = "it announced no port in time; it said: " + output;
+            return false;
+        }
+        output.append(buffer, static_cast<size_t>(got));
     }
     output.erase(output.find('\n'));
-    if (output.rfind("PORT ", 0) == 0) {
-        const int port = std::atoi(output.c_str() + 5);
-        if (port > 0 && port < 65536 && (port_ == 0 || port == port_)) {
-            port_ = static_cast<uint16_t>(port);
-            return true;
-        }
-    }
-    error_ = "it said: " + output;
-    return false;
-}
-
-// The port is bound once announced; a greeting proves the server also answers.
-bool RealFtpServer::WaitUntilServing(Deadline deadline) {
-    UniqueFd probe;
-    if (ConnectLoopback(Host(), port_, deadline, probe) != IoStatus::kOk) {
-        error_ = "it does not accept connections on port " + std::to_string(port_);
+    const int port = output.starts_with("PORT ") ? std::atoi(output.c_str() + 5) : 0;
+    if (port <= 0 || port >= 65536) {
+        error_ = "it said: " + output;
         return false;
     }
-    std::string greeting;
-    while (greeting.find('\n') == std::string::npos) {
-        if (ReceiveSome(probe.Get(), greeting, deadline) != IoStatus::kOk) break;
-    }
-    if (greeting.rfind("220", 0) != 0) {
-        error_ = "it sent no greeting, only \"" + greeting + "\"";
-        return false;
-    }
-    SendAll(probe.Get(), "QUIT\r\n", deadline);
+    port_ = static_cast<uint16_t>(port);
     return true;
 }
 
