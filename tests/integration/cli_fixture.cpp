@@ -169,37 +169,4 @@ void CliTest::WriteSites(const std::vector<SiteSetting>& sites) const {
     ASSERT_EQ(SaveSiteFile((home / "site.dat").string(), sites), SiteFileResult::kOk);
 }
 
-std::vector<std::string> CliTest::Args(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"--home", home.string()});
-    return args;
-}
-
-std::vector<std::string> CliTest::Environment(std::vector<std::string> env) const {
-    env.push_back("XDG_CONFIG_HOME=" + config.string());
-    return env;
-}
-
-CliResult CliTest::Run(std::vector<std::string> args, const std::vector<std::string>& env) {
-    return CliProcess(Args(std::move(args)), scratch, Environment(env)).Wait();
-}
-
-fs::path CliTest::SettingsFile() const {
-    return config / "Morrowlyn" / "Tarnwick.conf";
-}
-
-std::string CliRealServerTest::Url(const std::string& path, bool anonymous) const {
-    const std::string user = anonymous ? "" : std::string(real.kUser) + ":" + real.kPassword + "@";
-    return "ftp://" + user + "127.0.0.1:" + std::to_string(real.Port()) + path;
-}
-
-CliResult CliRealServerTest::RunMode(std::vector<std::string> args) {
-    if (!GetParam()) args.insert(args.begin(), "--active");
-    return Run(std::move(args));
-}
-
-void CliTest::WriteSettings(const std::string& lines) const {
-    fs::create_directories(SettingsFile().parent_path());
-    WriteFile(SettingsFile(), "[Settings]\n" + lines);
-}
-
 }  // namespace tarnwick::test

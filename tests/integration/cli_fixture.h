@@ -70,17 +70,28 @@ SiteSetting Site(std::string name, std::string address, int port, std::string us
 class CliTest : public ::testing::Test {
 protected:
     // The client's own options for every run: the program home of the test.
-    std::vector<std::string> Args(std::vector<std::string> args) const;
+    std::vector<std::string> Args(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--home", home.string()});
+        return args;
+    }
     // The environment of every run: the settings directory of the test, plus `env`.
-    std::vector<std::string> Environment(std::vector<std::string> env = {}) const;
-    CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {});
+    std::vector<std::string> Environment(std::vector<std::string> env = {}) const {
+        env.push_back("XDG_CONFIG_HOME=" + config.string());
+        return env;
+    }
+    CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        return CliProcess(Args(std::move(args)), scratch, Environment(env)).Wait();
+    }
 
     // The settings file the client reads (what the graphical client writes).
-    std::filesystem::path SettingsFile() const;
+    std::filesystem::path SettingsFile() const { return config / "Morrowlyn" / "Tarnwick.conf"; }
     // Writes site.dat into the program home.
     void WriteSites(const std::vector<SiteSetting>& sites) const;
     // Writes the settings file: "Name=value" lines of the settings group.
-    void WriteSettings(const std::string& lines) const;
+    void WriteSettings(const std::string& lines) const {
+        std::filesystem::create_directories(SettingsFile().parent_path());
+        WriteFile(SettingsFile(), "[Settings]\n" + lines);
+    }
 
     tarnwick::testing::ScratchDirectory scratchDirectory;  // removed with the test
     std::filesystem::path scratch = scratchDirectory.path();
@@ -92,9 +103,16 @@ protected:
 class CliRealServerTest : public CliTest, public ::testing::WithParamInterface<bool> {
 protected:
     // The server's URL for `path`, with the full login or (anonymous) none.
-    std::string Url(const std::string& path, bool anonymous = false) const;
+    std::string Url(const std::string& path, bool anonymous = false) const {
+        const std::string login = std::string(real.kUser) + ":" + real.kPassword + "@";
+        return "ftp://" + (anonymous ? "" : login) + "127.0.0.1:" + std::to_string(real.Port()) +
+               path;
+    }
     // Run, in the mode of the parameter.
-    CliResult RunMode(std::vector<std::string> args);
+    CliResult RunMode(std::vector<std::string> args) {
+        if (!GetParam()) args.insert(args.begin(), "--active");
+        return Run(std::move(args));
+    }
 
     RealFtpServer real;
 };

@@ -2,29 +2,7 @@
 
 #include "session/ftp_session.h"
 
-#include <algorithm>
-
 namespace tarnwick::test {
-
-int ObserverRecord::CountLog(const std::string& text) const {
-    return static_cast<int>(
-        std::count_if(log.begin(), log.end(), [&](const LogRecord& r) { return r.text == text; }));
-}
-
-int ObserverRecord::FindLog(const std::string& text, size_t from) const {
-    for (size_t i = from; i < log.size(); ++i) {
-        if (log[i].text == text) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-std::vector<std::string> RecordingObserver::LogTexts() const {
-    std::lock_guard lock(mutex);
-    std::vector<std::string> texts;
-    texts.reserve(record.log.size());
-    for (const LogRecord& r : record.log) texts.push_back(r.text);
-    return texts;
-}
 
 std::string RecordingObserver::FormattedLog() const {
     std::lock_guard lock(mutex);
@@ -35,12 +13,6 @@ std::string RecordingObserver::FormattedLog() const {
         if (r.newline) out += "\n";
     }
     return out;
-}
-
-bool RecordingObserver::WaitUntil(const std::function<bool(const ObserverRecord&)>& condition,
-                                  Duration timeout) const {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return condition(record); });
 }
 
 std::optional<int> RecordingObserver::WaitForCommandFinished(int code, Duration timeout) {
@@ -57,22 +29,6 @@ std::optional<int> RecordingObserver::WaitForCommandFinished(int code, Duration 
         return false;
     });
     return result;
-}
-
-bool RecordingObserver::WaitForLogCount(const std::string& text, int count,
-                                        Duration timeout) const {
-    return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; }, timeout);
-}
-
-bool RecordingObserver::WaitForQuestions(size_t count, Duration timeout) const {
-    return WaitUntil([&](const ObserverRecord& r) { return r.questions.size() >= count; }, timeout);
-}
-
-void RecordingObserver::OnListing(CFtpSession&, bool done, const ListingInfo& listing) {
-    Record([&](ObserverRecord& r) {
-        r.listings.push_back(
-            {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
-    });
 }
 
 void RecordingObserver::OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) {

@@ -6,6 +6,7 @@
 // be called from any thread. All state is guarded by one mutex; accessors return copies.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -69,9 +70,17 @@ struct ObserverRecord {
     int showSession = 0;
 
     // Number of log lines whose text is exactly `text`.
-    int CountLog(const std::string& text) const;
+    int CountLog(const std::string& text) const {
+        return static_cast<int>(std::count_if(log.begin(), log.end(),
+                                              [&](const LogRecord& r) { return r.text == text; }));
+    }
     // Index of the first log line with exactly `text` at or after `from`; -1 when none.
-    int FindLog(const std::string& text, size_t from = 0) const;
+    int FindLog(const std::string& text, size_t from = 0) const {
+        for (size_t i = from; i < log.size(); ++i) {
+            if (log[i].text == text) return static_cast<int>(i);
+        }
+        return -1;
+    }
 };
 
 class RecordingObserver : public SessionObserver {
@@ -98,7 +107,11 @@ public:
     ObserverRecord Snapshot() const {
         return Locked([&] { return record; });
     }
-    std::vector<std::string> LogTexts() const;
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> texts;
+        for (const LogRecord& r : Snapshot().log) texts.push_back(r.text);
+        return texts;
+    }
     // The log as a log pane would show it (prefixes by kind); for test failure messages.
     std::string FormattedLog() const;
     void Clear() {
@@ -108,7 +121,10 @@ public:
     // ---- bounded waits; each returns false (or nullopt) when the timeout passes ----
     // Waits until `condition` holds for the record (evaluated under the lock; keep it cheap).
     bool WaitUntil(const std::function<bool(const ObserverRecord&)>& condition,
-                   Duration timeout) const;
+                   Duration timeout) const {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return condition(record); });
+    }
     // The result of the next not yet consumed OnCommandFinished with `code`; consumes it.
     std::optional<int> WaitForCommandFinished(int code, Duration timeout);
     // True once a log line with exactly `text` has been recorded (at any time).
@@ -116,16 +132,25 @@ public:
         return WaitForLogCount(text, 1, timeout);
     }
     // True once `count` log lines with exactly `text` have been recorded.
-    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const;
+    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const {
+        return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; },
+                         timeout);
+    }
     // True once `count` questions have been asked.
-    bool WaitForQuestions(size_t count, Duration timeout) const;
+    bool WaitForQuestions(size_t count, Duration timeout) const {
+        return WaitUntil([&](const ObserverRecord& r) { return r.questions.size() >= count; },
+                         timeout);
+    }
 
     // ---- SessionObserver ----
     void OnLog(CFtpSession&, const LogRecord& line) override { Push(&ObserverRecord::log, line); }
     void OnDirectoryChanged(CFtpSession&, const std::string& directory) override {
         Push(&ObserverRecord::directories, directory);
     }
-    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override {
+        Push(&ObserverRecord::listings,
+             {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
+    }
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
     void OnQueueChanged(CFtpSession&, const QueueChange& change) override {
         Push(&ObserverRecord::queueChanges, change);

@@ -116,134 +116,130 @@ struct Connection {
                    text);
     }
 
-    Flow Serve();
-    Flow RunActions(const std::vector<Action>& actions, const std::string& line);
-    Flow ReadExpected(const Step& expected, std::string& line);
-    Flow Linger(bool stalled);
-    bool TakeLine(std::string& line);
-    IoStatus OpenData(UniqueFd& data);
-};
-
-Flow Connection::Serve() {
-    DisableNagle(control.Get());
-    state.Locked([&] { state.transcripts.emplace_back(); });
-    Flow flow = Flow::kContinue;
-    bool broken = false;
-    while (flow == Flow::kContinue) {
-        const std::optional<Step> next = state.Locked([&]() -> std::optional<Step> {
-            const std::vector<Step>& steps = state.scripts[index];
-            if (step >= steps.size()) return std::nullopt;
-            return steps[step];
-        });
-        if (!next) break;
-        std::string line;
-        flow = next->matches ? ReadExpected(*next, line) : Flow::kContinue;
-        broken = flow != Flow::kContinue;
-        if (broken) break;
-        flow = RunActions(next->actions, line);
-        ++step;
-    }
-    if (flow == Flow::kStopped) return flow;
-    const size_t left = state.Locked([&] { return state.scripts[index].size(); }) - step;
-    if (!broken && left > 0) {
-        Fail(std::to_string(left) + " step(s) follow the end of the connection and can never run");
-    }
-    state.Locked([&] { state.walkedConnections = std::max(state.walkedConnections, index + 1); });
-    return flow == Flow::kEnded ? Flow::kContinue : Linger(flow == Flow::kStalled);
-}
-
-Flow Connection::RunActions(const std::vector<Action>& actions, const std::string& line) {
-    for (const Action& action : actions) {
-        const Flow flow = action(*this, line);
-        if (flow != Flow::kContinue) return flow;
-    }
-    return Flow::kContinue;
-}
-
-// Takes one whole line out of the input and records it (without CR LF); false when the input
-// holds no whole line.
-bool Connection::TakeLine(std::string& line) {
-    const size_t end = input.find('\n');
-    if (end == std::string::npos) return false;
-    line = input.substr(0, end);
-    input.erase(0, end + 1);
-    if (line.empty() || line.back() != '\r') {
-        Fail("a line not ended by CR LF: " + Quote(line));
-    } else {
-        line.pop_back();
-    }
-    state.Locked([&] { state.transcripts.back().push_back(line); });
-    return true;
-}
-
-Flow Connection::ReadExpected(const Step& expected, std::string& line) {
-    for (;;) {
-        const Deadline deadline = DeadlineAfter(kStepTimeout);
-        IoStatus status = IoStatus::kOk;
-        while (status == IoStatus::kOk && !TakeLine(line)) {
-            status = input.size() > kMaxLineLength
-                         ? IoStatus::kFailed
-                         : ReceiveSome(control.Get(), input, deadline, Wake());
+    Flow Serve() {
+        DisableNagle(control.Get());
+        state.Locked([&] { state.transcripts.emplace_back(); });
+        Flow flow = Flow::kContinue;
+        bool broken = false;
+        while (flow == Flow::kContinue) {
+            const std::optional<Step> next = state.Locked([&]() -> std::optional<Step> {
+                const std::vector<Step>& steps = state.scripts[index];
+                if (step >= steps.size()) return std::nullopt;
+                return steps[step];
+            });
+            if (!next) break;
+            std::string line;
+            flow = next->matches ? ReadExpected(*next, line) : Flow::kContinue;
+            broken = flow != Flow::kContinue;
+            if (broken) break;
+            flow = RunActions(next->actions, line);
+            ++step;
         }
-        if (status == IoStatus::kStopped) return Flow::kStopped;
-        if (status != IoStatus::kOk) {
-            Fail("expected " + expected.expected + ", but the control connection " +
-                 IoStatusName(status) + (input.empty() ? "" : " after " + Quote(input)));
-            return Flow::kEnded;
+        if (flow == Flow::kStopped) return flow;
+        const size_t left = state.Locked([&] { return state.scripts[index].size(); }) - step;
+        if (!broken && left > 0) {
+            Fail(std::to_string(left) +
+                 " step(s) follow the end of the connection and can never run");
         }
-        if (expected.matches(line)) return Flow::kContinue;
-        Fail("expected " + expected.expected + ", got " + Quote(line));
-        Send(control.Get(), "500 unexpected\r\n");
+        state.Locked(
+            [&] { state.walkedConnections = std::max(state.walkedConnections, index + 1); });
+        return flow == Flow::kEnded ? Flow::kContinue : Linger(flow == Flow::kStalled);
     }
-}
 
-// After the script: keeps the connection until the client closes it, the next scripted
-// connection arrives, or (stalled only) the step bound passes. Lines that arrive meanwhile are
-// recorded; unless stalled, each is a failure and gets "500 unexpected".
-Flow Connection::Linger(bool stalled) {
-    const Deadline deadline = stalled ? DeadlineAfter(kStepTimeout) : kNoDeadline;
-    for (;;) {
-        pollfd fds[3] = {
-            {Wake(), POLLIN, 0}, {control.Get(), POLLIN, 0}, {state.listener.Get(), POLLIN, 0}};
-        const int ready = poll(fds, 3, PollTimeout(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        if (fds[0].revents != 0) return Flow::kStopped;
-        if (ready <= 0) return Flow::kContinue;  // stall over (or poll failed): close
-        if (fds[2].revents != 0) {
-            if (state.Locked([&] { return index + 1 < state.scripts.size(); })) {
-                return Flow::kContinue;
+    Flow RunActions(const std::vector<Action>& actions, const std::string& line) {
+        for (const Action& action : actions) {
+            const Flow flow = action(*this, line);
+            if (flow != Flow::kContinue) return flow;
+        }
+        return Flow::kContinue;
+    }
+
+    // Takes one whole line out of the input and records it (without CR LF); false when the input
+    // holds no whole line.
+    bool TakeLine(std::string& line) {
+        const size_t end = input.find('\n');
+        if (end == std::string::npos) return false;
+        line = input.substr(0, end);
+        input.erase(0, end + 1);
+        if (line.empty() || line.back() != '\r') {
+            Fail("a line not ended by CR LF: " + Quote(line));
+        } else {
+            line.pop_back();
+        }
+        state.Locked([&] { state.transcripts.back().push_back(line); });
+        return true;
+    }
+
+    Flow ReadExpected(const Step& expected, std::string& line) {
+        for (;;) {
+            const Deadline deadline = DeadlineAfter(kStepTimeout);
+            IoStatus status = IoStatus::kOk;
+            while (status == IoStatus::kOk && !TakeLine(line)) {
+                status = input.size() > kMaxLineLength
+                             ? IoStatus::kFailed
+                             : ReceiveSome(control.Get(), input, deadline, Wake());
             }
-            UniqueFd extra;
-            AcceptWithin(state.listener.Get(), Clock::now(), extra);
-            Fail("an unexpected control connection while this one is open");
-        }
-        if (fds[1].revents == 0) continue;
-        const IoStatus status = ReceiveSome(control.Get(), input, Clock::now());
-        if (status == IoStatus::kClosed || status == IoStatus::kFailed) return Flow::kContinue;
-        for (std::string line; TakeLine(line);) {
-            if (stalled) continue;
-            Fail("an unexpected command after the end of the script: " + Quote(line));
+            if (status == IoStatus::kStopped) return Flow::kStopped;
+            if (status != IoStatus::kOk) {
+                Fail("expected " + expected.expected + ", but the control connection " +
+                     IoStatusName(status) + (input.empty() ? "" : " after " + Quote(input)));
+                return Flow::kEnded;
+            }
+            if (expected.matches(line)) return Flow::kContinue;
+            Fail("expected " + expected.expected + ", got " + Quote(line));
             Send(control.Get(), "500 unexpected\r\n");
         }
     }
-}
 
-IoStatus Connection::OpenData(UniqueFd& data) {
-    if (mode == DataMode::kNone || (mode == DataMode::kPassive && !dataListener)) {
-        Fail(mode == DataMode::kNone ? "a data action without PASV or PORT before it"
-                                     : "a second data connection after one PASV");
-        return IoStatus::kFailed;
+    // After the script: keeps the connection until the client closes it, the next scripted
+    // connection arrives, or (stalled only) the step bound passes. Lines that arrive meanwhile are
+    // recorded; unless stalled, each is a failure and gets "500 unexpected".
+    Flow Linger(bool stalled) {
+        const Deadline deadline = stalled ? DeadlineAfter(kStepTimeout) : kNoDeadline;
+        for (;;) {
+            pollfd fds[3] = {
+                {Wake(), POLLIN, 0}, {control.Get(), POLLIN, 0}, {state.listener.Get(), POLLIN, 0}};
+            const int ready = poll(fds, 3, PollTimeout(deadline));
+            if (ready < 0 && errno == EINTR) continue;
+            if (fds[0].revents != 0) return Flow::kStopped;
+            if (ready <= 0) return Flow::kContinue;  // stall over (or poll failed): close
+            if (fds[2].revents != 0) {
+                if (state.Locked([&] { return index + 1 < state.scripts.size(); })) {
+                    return Flow::kContinue;
+                }
+                UniqueFd extra;
+                AcceptWithin(state.listener.Get(), Clock::now(), extra);
+                Fail("an unexpected control connection while this one is open");
+            }
+            if (fds[1].revents == 0) continue;
+            const IoStatus status = ReceiveSome(control.Get(), input, Clock::now());
+            if (status == IoStatus::kClosed || status == IoStatus::kFailed) return Flow::kContinue;
+            for (std::string line; TakeLine(line);) {
+                if (stalled) continue;
+                Fail("an unexpected command after the end of the script: " + Quote(line));
+                Send(control.Get(), "500 unexpected\r\n");
+            }
+        }
     }
-    const Deadline deadline = DeadlineAfter(kStepTimeout);
-    const IoStatus status = mode == DataMode::kActive
-                                ? ConnectLoopback(activeHost, activePort, deadline, data, Wake())
-                                : AcceptWithin(dataListener.Get(), deadline, data, Wake());
-    dataListener.Reset();  // one data connection per PASV, as servers do
-    if (status != IoStatus::kOk && status != IoStatus::kStopped) {
-        Fail(std::string("no data connection: ") + IoStatusName(status));
+
+    IoStatus OpenData(UniqueFd& data) {
+        if (mode == DataMode::kNone || (mode == DataMode::kPassive && !dataListener)) {
+            Fail(mode == DataMode::kNone ? "a data action without PASV or PORT before it"
+                                         : "a second data connection after one PASV");
+            return IoStatus::kFailed;
+        }
+        const Deadline deadline = DeadlineAfter(kStepTimeout);
+        const IoStatus status =
+            mode == DataMode::kActive
+                ? ConnectLoopback(activeHost, activePort, deadline, data, Wake())
+                : AcceptWithin(dataListener.Get(), deadline, data, Wake());
+        dataListener.Reset();  // one data connection per PASV, as servers do
+        if (status != IoStatus::kOk && status != IoStatus::kStopped) {
+            Fail(std::string("no data connection: ") + IoStatusName(status));
+        }
+        return status;
     }
-    return status;
-}
+};
 
 // Accepts the control connections one after the other and serves each its script. A client
 // that never comes shows in WaitDone(); one more than scripted is a failure.
