@@ -4,6 +4,15 @@
 // No shared state: any thread may call these functions on descriptors it owns.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -19,6 +28,14 @@ constexpr Deadline kNoDeadline = Deadline::max();
 
 inline Deadline DeadlineAfter(std::chrono::milliseconds duration) {
     return Clock::now() + duration;
+}
+
+// Milliseconds to pass to poll() for a deadline: -1 for none, rounded up so that a wait never
+// ends before its deadline.
+inline int PollTimeout(Deadline deadline) {
+    if (deadline == kNoDeadline) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60'000));
 }
 
 // Owns one file descriptor and closes it on destruction.
@@ -38,7 +55,10 @@ public:
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
     explicit operator bool() const { return Valid(); }
-    void Reset(int fd = -1);
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_ = -1;
@@ -53,49 +73,160 @@ enum class IoStatus {
     kFailed,    // a socket error (reset, refused, ...)
 };
 
-const char* IoStatusName(IoStatus status);
+inline const char* IoStatusName(IoStatus status) {
+    static const char* const kNames[] = {"ok", "closed by the peer", "timed out", "stopped",
+                                         "failed"};
+    return kNames[static_cast<int>(status)];
+}
 
 // Waits until `fd` reports one of `events` (POLLIN, POLLOUT; errors and hang-ups count as
 // ready). `wakeFd` < 0 means no wake descriptor.
-IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd = -1);
+inline IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd = -1) {
+    pollfd entries[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+    for (;;) {
+        const int ready = poll(entries, 2, PollTimeout(deadline));
+        if (ready < 0 && errno != EINTR) return IoStatus::kFailed;
+        if (entries[1].revents != 0) return IoStatus::kStopped;
+        if (entries[0].revents != 0) return IoStatus::kOk;
+        if (deadline != kNoDeadline && Clock::now() >= deadline) return IoStatus::kTimedOut;
+    }
+}
 
 // Sleeps until the deadline; kStopped when the wake descriptor fired first, else kOk.
-IoStatus SleepUntil(Deadline deadline, int wakeFd);
+inline IoStatus SleepUntil(Deadline deadline, int wakeFd) {
+    return WaitFd(-1, POLLIN, deadline, wakeFd) == IoStatus::kStopped ? IoStatus::kStopped
+                                                                      : IoStatus::kOk;
+}
 
-// True for 127.0.0.0/8: the only peers tests may talk to.
-bool IsLoopbackAddress(std::string_view numericHost);
+// A numeric IPv4 address in 127.0.0.0/8, the only peers tests may talk to; false for anything
+// else.
+inline bool LoopbackAddress(std::string_view host, uint16_t port, sockaddr_in& address) {
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    return inet_pton(AF_INET, std::string(host).c_str(), &address.sin_addr) == 1 &&
+           (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+}
 
-// A listening TCP socket on `host` (numeric IPv4 loopback address), port 0 = chosen by the system.
-// Invalid on failure (errno tells why).
-UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t port = 0, int backlog = 16);
+inline bool IsLoopbackAddress(std::string_view numericHost) {
+    sockaddr_in address;
+    return LoopbackAddress(numericHost, 0, address);
+}
+
+// A listening TCP socket on `host` (numeric IPv4 loopback address), port 0 = chosen by the
+// system. Invalid on failure (errno tells why).
+inline UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t port = 0,
+                               int backlog = 16) {
+    sockaddr_in address;
+    if (!LoopbackAddress(host, port, address)) {
+        errno = EINVAL;
+        return {};
+    }
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd.Get(), backlog) != 0) {
+        return {};
+    }
+    return fd;
+}
 
 // The local port of a bound socket, 0 on failure.
-uint16_t LocalPort(int fd);
+inline uint16_t LocalPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
 
 // Connects to a numeric loopback address. A non-loopback address is refused (kFailed) without
 // any network traffic.
-IoStatus ConnectLoopback(std::string_view host, uint16_t port, Deadline deadline, UniqueFd& out,
-                         int wakeFd = -1);
+inline IoStatus ConnectLoopback(std::string_view host, uint16_t port, Deadline deadline,
+                                UniqueFd& out, int wakeFd = -1) {
+    sockaddr_in address;
+    out = UniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!LoopbackAddress(host, port, address) || !out) return IoStatus::kFailed;
+    if (connect(out.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS) return IoStatus::kFailed;
+        const IoStatus waited = WaitFd(out.Get(), POLLOUT, deadline, wakeFd);
+        if (waited != IoStatus::kOk) return waited;
+        int error = 0;
+        socklen_t length = sizeof error;
+        getsockopt(out.Get(), SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error != 0) return IoStatus::kFailed;
+    }
+    return IoStatus::kOk;
+}
 
 // Accepts one connection from a listening socket.
-IoStatus AcceptWithin(int listenFd, Deadline deadline, UniqueFd& out, int wakeFd = -1);
+inline IoStatus AcceptWithin(int listenFd, Deadline deadline, UniqueFd& out, int wakeFd = -1) {
+    for (;;) {
+        const IoStatus waited = WaitFd(listenFd, POLLIN, deadline, wakeFd);
+        if (waited != IoStatus::kOk) return waited;
+        out.Reset(accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (out) return IoStatus::kOk;
+        // A connection that was reset while queued is not an error of the listener.
+        if (errno != EAGAIN && errno != ECONNABORTED && errno != EINTR) return IoStatus::kFailed;
+    }
+}
 
 // Sends all of `bytes` (no SIGPIPE).
-IoStatus SendAll(int fd, std::string_view bytes, Deadline deadline, int wakeFd = -1);
+inline IoStatus SendAll(int fd, std::string_view bytes, Deadline deadline, int wakeFd = -1) {
+    while (!bytes.empty()) {
+        const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(static_cast<size_t>(sent));
+        } else if (errno == EPIPE) {
+            return IoStatus::kClosed;
+        } else if (errno != EAGAIN && errno != EINTR) {
+            return IoStatus::kFailed;
+        } else if (const IoStatus waited = WaitFd(fd, POLLOUT, deadline, wakeFd);
+                   waited != IoStatus::kOk) {
+            return waited;
+        }
+    }
+    return IoStatus::kOk;
+}
 
-// Waits for data and appends what one receive returns (at most `maxBytes`) to `out`.
-IoStatus ReceiveSome(int fd, std::string& out, Deadline deadline, int wakeFd = -1,
-                     size_t maxBytes = 64 * 1024);
+// Waits for data and appends what one receive returns to `out`.
+inline IoStatus ReceiveSome(int fd, std::string& out, Deadline deadline, int wakeFd = -1) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            out.append(buffer, static_cast<size_t>(got));
+            return IoStatus::kOk;
+        }
+        if (got == 0) return IoStatus::kClosed;
+        if (errno != EAGAIN && errno != EINTR) return IoStatus::kFailed;
+        const IoStatus waited = WaitFd(fd, POLLIN, deadline, wakeFd);
+        if (waited != IoStatus::kOk) return waited;
+    }
+}
 
 // Receives until the peer closes: kClosed is the normal end. `idleLimit` bounds each wait for
-// more bytes; `maxBytes` bounds the total (kFailed beyond it).
-IoStatus ReceiveUntilClosed(int fd, std::string& out, std::chrono::milliseconds idleLimit,
-                            int wakeFd = -1, size_t maxBytes = size_t{256} << 20);
+// more bytes; 256 MiB bound the total (kFailed beyond it).
+inline IoStatus ReceiveUntilClosed(int fd, std::string& out, std::chrono::milliseconds idleLimit,
+                                   int wakeFd = -1) {
+    IoStatus status = IoStatus::kOk;
+    while (status == IoStatus::kOk && out.size() <= (size_t{256} << 20)) {
+        status = ReceiveSome(fd, out, DeadlineAfter(idleLimit), wakeFd);
+    }
+    return status == IoStatus::kOk ? IoStatus::kFailed : status;
+}
 
 // Closes the socket with a reset (RST) instead of an orderly close.
-void CloseWithReset(UniqueFd& fd);
+inline void CloseWithReset(UniqueFd& fd) {
+    const linger hardClose{1, 0};
+    if (fd) setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
+    fd.Reset();
+}
 
 // TCP_NODELAY, so that separately sent chunks leave as separate segments.
-void DisableNagle(int fd);
+inline void DisableNagle(int fd) {
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 }  // namespace tarnwick::test

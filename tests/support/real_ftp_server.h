@@ -1,12 +1,12 @@
-// A real FTP server for tests: Debian's python3-pyftpdlib, run with /usr/bin/python3 on
-// 127.0.0.1 on a port the system chose. The harness makes a temporary directory holding the
-// server's data root and its log, serves the root to the user kUser/kPassword with full
-// permissions and to anonymous users read-only, and stops the server (SIGTERM, bounded wait,
-// SIGKILL) and removes the directory on destruction.
+// A real FTP server for tests: Debian's python3-pyftpdlib, run with /usr/bin/python3 on a
+// socket this harness listens on at 127.0.0.1, on a port the system chose. The harness makes a
+// scratch directory holding the server's data root and its log, serves the root to the user
+// kUser/kPassword with full permissions and to anonymous users read-only, and stops the server
+// (SIGTERM, bounded wait, SIGKILL) and removes the directory on destruction.
 //
-// A server that cannot start is a test failure, never a skip: the constructor and Restart()
-// report the reason through ADD_FAILURE() (a missing /usr/bin/python3 or pyftpdlib included)
-// and Running() is then false.
+// A server that cannot start is a test failure, never a skip: the constructor reports the
+// reason through ADD_FAILURE() (a missing /usr/bin/python3 or pyftpdlib included) and
+// Running() is then false.
 //
 // Threads: one test thread uses the object; the server is a child process that also ends by
 // itself when the test process goes away.
@@ -20,6 +20,7 @@
 #include <string>
 
 #include "loopback_socket.h"
+#include "scratch_directory.h"
 
 namespace tarnwick::test {
 
@@ -36,28 +37,22 @@ public:
     bool Running() const { return pid_ > 0; }
     const std::string& Error() const { return error_; }  // why it is not running
 
-    const char* Host() const { return "127.0.0.1"; }
     uint16_t Port() const { return port_; }
     // The directory served as "/": tests create and compare files here directly.
     const std::filesystem::path& Root() const { return root_; }
 
-    // Stops the server and starts it again on the same port; open connections are cut.
-    bool Restart();
-    // Stops the server; Restart() brings it back.
+    // Stops the server for good; open connections are cut, later ones refused.
     void Stop();
 
 private:
-    bool Start(uint16_t port);
-    bool Fail(std::string reason);
-    bool ReadAnnouncedPort(Deadline deadline);
-    bool WaitUntilServing(Deadline deadline);
+    void Start();
+    void Fail(std::string reason);
 
-    std::filesystem::path directory_;
-    std::filesystem::path root_;
-    std::filesystem::path logPath_;  // the server's stderr, quoted when it fails to start
+    tarnwick::testing::ScratchDirectory directory_;
+    std::filesystem::path root_ = directory_ / "root";
+    std::filesystem::path logPath_ = directory_ / "server.log";  // quoted when it fails
     pid_t pid_ = -1;
-    UniqueFd stdinPipe_;   // held open while the server runs; its end of file stops the server
-    UniqueFd stdoutPipe_;  // the server announces its port here
+    UniqueFd stdinPipe_;  // held open while the server runs; its end of file stops the server
     uint16_t port_ = 0;
     std::string error_;
 };

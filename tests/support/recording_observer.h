@@ -6,12 +6,14 @@
 // be called from any thread. All state is guarded by one mutex; accessors return copies.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "queue/transfer_queue.h"
@@ -65,14 +67,20 @@ struct ObserverRecord {
     std::vector<QueueChange> queueChanges;
     std::vector<Transfer> transfers;
     std::vector<std::shared_ptr<tarnwick::Question>> heldQuestions;  // asked, left unanswered
-    int queueFinished = 0;
-    int refreshes = 0;
     int showSession = 0;
 
     // Number of log lines whose text is exactly `text`.
-    int CountLog(const std::string& text) const;
+    int CountLog(const std::string& text) const {
+        return static_cast<int>(std::count_if(log.begin(), log.end(),
+                                              [&](const LogRecord& r) { return r.text == text; }));
+    }
     // Index of the first log line with exactly `text` at or after `from`; -1 when none.
-    int FindLog(const std::string& text, size_t from = 0) const;
+    int FindLog(const std::string& text, size_t from = 0) const {
+        for (size_t i = from; i < log.size(); ++i) {
+            if (log[i].text == text) return static_cast<int>(i);
+        }
+        return -1;
+    }
 };
 
 class RecordingObserver : public SessionObserver {
@@ -82,49 +90,93 @@ public:
     // ---- the script: how questions are answered ----
     // A question whose text contains `textPart` is answered `answer`, `times` times
     // (-1: always). Rules are tried in the order they were added; no match: Cancel.
-    void AnswerQuestion(const std::string& textPart, int answer, int times = -1);
+    void AnswerQuestion(const std::string& textPart, int answer, int times = -1) {
+        Locked([&] { rules.push_back({textPart, answer, times}); });
+    }
     // AskOverwrite answers `answer` (default: the question's suggested action, no "All").
-    void SetOverwriteAnswer(const OverwriteAnswer& answer);
+    void SetOverwriteAnswer(const OverwriteAnswer& answer) {
+        Locked([&] { overwriteAnswer = answer; });
+    }
     // From now on questions are recorded but left unanswered (heldQuestions), as a dialog
     // nobody has closed yet.
-    void HoldQuestions();
+    void HoldQuestions() {
+        Locked([&] { holdQuestions = true; });
+    }
 
     // ---- what was recorded ----
-    ObserverRecord Snapshot() const;
-    std::vector<std::string> LogTexts() const;
+    ObserverRecord Snapshot() const {
+        return Locked([&] { return record; });
+    }
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> texts;
+        for (const LogRecord& r : Snapshot().log) texts.push_back(r.text);
+        return texts;
+    }
     // The log as a log pane would show it (prefixes by kind); for test failure messages.
     std::string FormattedLog() const;
-    void Clear();
+    void Clear() {
+        Record([](ObserverRecord& r) { r = {}; });
+    }
 
     // ---- bounded waits; each returns false (or nullopt) when the timeout passes ----
     // Waits until `condition` holds for the record (evaluated under the lock; keep it cheap).
     bool WaitUntil(const std::function<bool(const ObserverRecord&)>& condition,
-                   Duration timeout) const;
+                   Duration timeout) const {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return condition(record); });
+    }
     // The result of the next not yet consumed OnCommandFinished with `code`; consumes it.
     std::optional<int> WaitForCommandFinished(int code, Duration timeout);
     // True once a log line with exactly `text` has been recorded (at any time).
-    bool WaitForLogLine(const std::string& text, Duration timeout) const;
+    bool WaitForLogLine(const std::string& text, Duration timeout) const {
+        return WaitForLogCount(text, 1, timeout);
+    }
     // True once `count` log lines with exactly `text` have been recorded.
-    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const;
+    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const {
+        return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; },
+                         timeout);
+    }
     // True once `count` questions have been asked.
-    bool WaitForQuestions(size_t count, Duration timeout) const;
+    bool WaitForQuestions(size_t count, Duration timeout) const {
+        return WaitUntil([&](const ObserverRecord& r) { return r.questions.size() >= count; },
+                         timeout);
+    }
 
     // ---- SessionObserver ----
-    void OnLog(CFtpSession&, const LogRecord& record) override;
-    void OnDirectoryChanged(CFtpSession&, const std::string& directory) override;
-    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override;
+    void OnLog(CFtpSession&, const LogRecord& line) override { Push(&ObserverRecord::log, line); }
+    void OnDirectoryChanged(CFtpSession&, const std::string& directory) override {
+        Push(&ObserverRecord::directories, directory);
+    }
+    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override {
+        Push(&ObserverRecord::listings,
+             {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
+    }
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
-    void OnQueueChanged(CFtpSession&, const QueueChange& change) override;
-    void OnTransferStarted(CFtpSession&, const TransferInfo& info) override;
+    void OnQueueChanged(CFtpSession&, const QueueChange& change) override {
+        Push(&ObserverRecord::queueChanges, change);
+    }
+    void OnTransferStarted(CFtpSession&, const TransferInfo& info) override {
+        Push(&ObserverRecord::transfers, {false, info, 0, 0});
+    }
     void OnTransferFinished(CFtpSession&, const TransferInfo& info, int result,
-                            uint64_t bytesMoved) override;
-    void OnQueueFinished(CFtpSession&) override;
-    void OnRefresh(CFtpSession&) override;
-    void OnLoginMessage(CFtpSession&, const std::string& text) override;
-    void OnShowSession(CFtpSession&) override;
-    void OnNotice(CFtpSession&, const std::string& text) override;
-    void OnConnectionStateChanged(CFtpSession&, bool connected) override;
-    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override;
+                            uint64_t bytesMoved) override {
+        Push(&ObserverRecord::transfers, {true, info, result, bytesMoved});
+    }
+    void OnLoginMessage(CFtpSession&, const std::string& text) override {
+        Push(&ObserverRecord::loginMessages, text);
+    }
+    void OnShowSession(CFtpSession&) override {
+        Record([](ObserverRecord& r) { ++r.showSession; });
+    }
+    void OnNotice(CFtpSession&, const std::string& text) override {
+        Push(&ObserverRecord::notices, text);
+    }
+    void OnConnectionStateChanged(CFtpSession&, bool connected) override {
+        Push(&ObserverRecord::connectionStates, connected);
+    }
+    void OnCommandFinished(CFtpSession&, RequestId request, int commandCode, int result) override {
+        Push(&ObserverRecord::commandsFinished, {request, commandCode, result});
+    }
     void OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) override;
 
 private:
@@ -134,8 +186,25 @@ private:
         int times = -1;
     };
 
+    template <typename Use>
+    std::invoke_result_t<Use> Locked(Use use) const {
+        std::lock_guard lock(mutex);
+        return use();
+    }
+    // Applies `change` to the record under the lock and wakes the waiters.
     template <typename Change>
-    void Record(Change change);
+    void Record(Change change) {
+        {
+            std::lock_guard lock(mutex);
+            change(record);
+            consumedFinishes.resize(record.commandsFinished.size(), false);
+        }
+        changed.notify_all();
+    }
+    template <typename T>
+    void Push(std::vector<T> ObserverRecord::*list, T value) {
+        Record([&](ObserverRecord& r) { (r.*list).push_back(std::move(value)); });
+    }
     int ScriptedAnswer(const std::string& text);  // under the lock
 
     mutable std::mutex mutex;

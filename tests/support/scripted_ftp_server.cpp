@@ -13,7 +13,6 @@
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <variant>
 
 #include "loopback_socket.h"
 
@@ -27,43 +26,19 @@ constexpr milliseconds kStepTimeout{10'000};  // bounds every wait of the server
 constexpr size_t kMaxLineLength = 64 * 1024;
 constexpr size_t kFloodLimit = size_t{64} << 20;
 
-// The actions a step can carry; see ScriptStep for their meaning.
-struct SendReply {
-    std::vector<std::string> chunks;
-    milliseconds gap{0};
-};
-struct Pause {
-    milliseconds duration;
-};
-struct OpenPassive {
-    PassiveOptions options;
-};
-struct UseActive {};
-struct SendDataAction {
-    std::string bytes;
-    DataOptions options;
-};
-struct ReceiveDataAction {};
-struct CloseControl {
-    bool reset = false;
-};
-struct StallControl {};
-struct FloodControl {
-    std::string line;
-};
+// What an action tells the connection it runs on: go on, the connection ended, the server
+// stalls (hears but never answers), or the server is being destroyed.
+enum class Flow { kContinue, kEnded, kStalled, kStopped };
+enum class DataMode { kNone, kPassive, kActive };
 
-using Action = std::variant<SendReply, Pause, OpenPassive, UseActive, SendDataAction,
-                            ReceiveDataAction, CloseControl, StallControl, FloodControl>;
+struct Connection;
+// One action of a step; gets the command line the step matched ("" when connecting).
+using Action = std::function<Flow(Connection&, const std::string& line)>;
 
 struct Step {
     std::string expected;  // how failure messages name what the step expects
     std::function<bool(std::string_view)> matches;
     std::vector<Action> actions;
-};
-
-struct ConnectionScript {
-    std::vector<Action> onConnect;
-    std::vector<Step> steps;
 };
 
 // A line as failure messages show it: quoted, line ends escaped, long lines cut.
@@ -76,574 +51,393 @@ std::string Quote(std::string_view text) {
     return quoted + (text.size() > kShown ? "\"..." : "\"");
 }
 
-std::string Milliseconds(milliseconds duration) {
-    return std::to_string(duration.count()) + " ms";
-}
-
-struct DataAddress {
-    std::string host;
-    uint16_t port = 0;
-};
-
-// "port h1,h2,h3,h4,p1,p2" (either case).
-std::optional<DataAddress> ParseDataAddress(const std::string& line) {
-    unsigned n[6];
-    char end = 0;
-    if (strncasecmp(line.c_str(), "port ", 5) != 0 ||
-        std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u%c", &n[0], &n[1], &n[2], &n[3], &n[4],
-                    &n[5], &end) != 6 ||
-        std::any_of(n, n + 6, [](unsigned v) { return v > 255; })) {
-        return std::nullopt;
-    }
-    return DataAddress{std::to_string(n[0]) + "." + std::to_string(n[1]) + "." +
-                           std::to_string(n[2]) + "." + std::to_string(n[3]),
-                       static_cast<uint16_t>(n[4] * 256 + n[5])};
-}
-
-std::string PassiveReply(std::string host, uint16_t port) {
-    std::replace(host.begin(), host.end(), '.', ',');
-    return "227 Entering Passive Mode (" + host + "," + std::to_string(port / 256) + "," +
-           std::to_string(port % 256) + ")\r\n";
+Flow Stopped(IoStatus status) {
+    return status == IoStatus::kStopped ? Flow::kStopped : Flow::kContinue;
 }
 
 }  // namespace
 
-// State shared by the test's threads and the server thread; every member after `mutex` is
-// guarded by it. The descriptors are set before the thread starts and never change.
-struct ScriptedFtpServer::Shared {
+// State shared by the test's threads and the server thread. The descriptors are set before
+// the thread starts and never change; every member after `mutex` is guarded by it.
+struct ScriptedServerState {
     UniqueFd listener;
-    uint16_t port = 0;
     UniqueFd wakeRead;  // readable once the server is being destroyed
     UniqueFd wakeWrite;
+    uint16_t port = 0;
     std::thread thread;
 
-    mutable std::mutex mutex;
+    std::mutex mutex;
     std::condition_variable changed;
-    std::vector<ConnectionScript> scripts = std::vector<ConnectionScript>(1);
+    // Per connection its steps; the first, which matches no line, runs when the client connects.
+    std::vector<std::vector<Step>> scripts = {{Step{}}};
     size_t walkedConnections = 0;  // connections whose script has run to its end
     std::vector<std::vector<std::string>> transcripts;
     std::vector<std::string> received;
     std::vector<std::string> failures;
 
+    // Runs `use` under the lock and wakes the waiters; returns what `use` returns.
+    template <typename Use>
+    auto Locked(Use use) {
+        std::lock_guard lock(mutex);
+        changed.notify_all();
+        return use();
+    }
     void Fail(std::string text) {
-        std::lock_guard lock(mutex);
-        failures.push_back(std::move(text));
-        changed.notify_all();
-    }
-    bool HasScript(size_t connection) const {
-        std::lock_guard lock(mutex);
-        return connection < scripts.size();
-    }
-    size_t StepCount(size_t connection) const {
-        std::lock_guard lock(mutex);
-        return scripts[connection].steps.size();
-    }
-    // Copies, so that the server thread never reads a step while a test thread extends it.
-    std::optional<Step> StepAt(size_t connection, size_t index) const {
-        std::lock_guard lock(mutex);
-        const auto& steps = scripts[connection].steps;
-        if (index >= steps.size()) return std::nullopt;
-        return steps[index];
-    }
-    std::vector<Action> OnConnectActions(size_t connection) const {
-        std::lock_guard lock(mutex);
-        return scripts[connection].onConnect;
-    }
-    void BeginConnection() {
-        std::lock_guard lock(mutex);
-        transcripts.emplace_back();
-    }
-    void Record(std::string line) {
-        std::lock_guard lock(mutex);
-        transcripts.back().push_back(std::move(line));
-    }
-    void AddReceived(std::string data) {
-        std::lock_guard lock(mutex);
-        received.push_back(std::move(data));
-    }
-    void MarkWalked(size_t connection) {
-        std::lock_guard lock(mutex);
-        walkedConnections = std::max(walkedConnections, connection + 1);
-        changed.notify_all();
+        Locked([&] { failures.push_back(std::move(text)); });
     }
 };
 
-// Serves the scripts; lives on the server thread and touches Shared only through its locked
-// functions (and the descriptors, which are constant while it runs).
-class ScriptedFtpServer::Runner {
-public:
-    explicit Runner(Shared& shared) : shared_(shared), wake_(shared.wakeRead.Get()) {}
+namespace {
 
-    void Run();
+// One accepted control connection and its data side, served on the server thread; its
+// sockets close with it. Steps are copied out of the shared script one by one, so that a
+// test thread may extend the script meanwhile.
+struct Connection {
+    ScriptedServerState& state;
+    size_t index;
+    UniqueFd control;
+    size_t step = 0;      // the step being served, for failure messages
+    std::string input{};  // received bytes not yet split into lines
+    DataMode mode = DataMode::kNone;
+    UniqueFd dataListener{};
+    std::string activeHost{};
+    uint16_t activePort = 0;
+    std::vector<UniqueFd> stalledData{};
 
-private:
-    enum class Flow { kContinue, kEnded, kStalled, kStopped };
-    enum class DataMode { kNone, kPassive, kActive };
-
-    // One accepted control connection and its data side; closing happens on destruction.
-    struct Connection {
-        size_t index = 0;
-        size_t step = 0;  // the step being served, for failure messages
-        UniqueFd control;
-        std::string input;  // received bytes not yet split into lines
-        DataMode mode = DataMode::kNone;
-        UniqueFd dataListener;
-        DataAddress activeAddress;
-        std::vector<UniqueFd> stalledData;
-    };
-
-    Flow Serve(size_t index, UniqueFd control);
-    Flow Linger(Connection& connection, Flow flow);
-    void HandleLingeringLine(Connection& connection, const std::string& line, bool stalled);
-    IoStatus ReadLine(Connection& connection, Deadline deadline, std::string& line);
-    Flow ReadExpected(Connection& connection, const Step& step, std::string& line);
-    Flow RunActions(Connection& connection, const std::vector<Action>& actions,
-                    const std::string& line);
-
-    Flow Do(Connection& connection, const SendReply& action, const std::string& line);
-    Flow Do(Connection& connection, const Pause& action, const std::string& line);
-    Flow Do(Connection& connection, const OpenPassive& action, const std::string& line);
-    Flow Do(Connection& connection, const UseActive& action, const std::string& line);
-    Flow Do(Connection& connection, const SendDataAction& action, const std::string& line);
-    Flow Do(Connection& connection, const ReceiveDataAction& action, const std::string& line);
-    Flow Do(Connection& connection, const CloseControl& action, const std::string& line);
-    Flow Do(Connection& connection, const StallControl& action, const std::string& line);
-    Flow Do(Connection& connection, const FloodControl& action, const std::string& line);
-
-    IoStatus OpenData(Connection& connection, UniqueFd& data);
+    int Wake() const { return state.wakeRead.Get(); }
     IoStatus Send(int fd, std::string_view bytes) {
-        return SendAll(fd, bytes, DeadlineAfter(timeout_), wake_);
+        return SendAll(fd, bytes, DeadlineAfter(kStepTimeout), Wake());
     }
     bool Sleep(milliseconds duration) {
-        return SleepUntil(DeadlineAfter(duration), wake_) != IoStatus::kStopped;
+        return SleepUntil(DeadlineAfter(duration), Wake()) != IoStatus::kStopped;
     }
-    void Fail(const Connection& connection, const std::string& text) {
-        shared_.Fail("connection " + std::to_string(connection.index) + ", step " +
-                     std::to_string(connection.step) + ": " + text);
+    void Fail(const std::string& text) {
+        state.Fail("connection " + std::to_string(index) + ", step " + std::to_string(step) + ": " +
+                   text);
     }
 
-    Shared& shared_;
-    const int wake_;
-    const milliseconds timeout_ = kStepTimeout;
-};
-
-void ScriptedFtpServer::Runner::Run() {
-    size_t next = 0;
-    bool missingReported = false;
-    for (;;) {
-        const bool bounded = shared_.HasScript(next) && !missingReported;
-        UniqueFd control;
-        const IoStatus status =
-            AcceptWithin(shared_.listener.Get(), bounded ? DeadlineAfter(timeout_) : kNoDeadline,
-                         control, wake_);
-        if (status == IoStatus::kStopped) return;
-        if (status == IoStatus::kTimedOut) {
-            shared_.Fail("connection " + std::to_string(next) + ": no client connected within " +
-                         Milliseconds(timeout_));
-            missingReported = true;
-            continue;
+    Flow Serve() {
+        DisableNagle(control.Get());
+        state.Locked([&] { state.transcripts.emplace_back(); });
+        Flow flow = Flow::kContinue;
+        bool broken = false;
+        while (flow == Flow::kContinue) {
+            const std::optional<Step> next = state.Locked([&]() -> std::optional<Step> {
+                const std::vector<Step>& steps = state.scripts[index];
+                if (step >= steps.size()) return std::nullopt;
+                return steps[step];
+            });
+            if (!next) break;
+            std::string line;
+            flow = next->matches ? ReadExpected(*next, line) : Flow::kContinue;
+            broken = flow != Flow::kContinue;
+            if (broken) break;
+            flow = RunActions(next->actions, line);
+            ++step;
         }
-        if (status != IoStatus::kOk) {
-            shared_.Fail(std::string("accepting a control connection failed: ") +
-                         std::strerror(errno));
-            return;
+        if (flow == Flow::kStopped) return flow;
+        const size_t left = state.Locked([&] { return state.scripts[index].size(); }) - step;
+        if (!broken && left > 0) {
+            Fail(std::to_string(left) +
+                 " step(s) follow the end of the connection and can never run");
         }
-        if (!shared_.HasScript(next)) {
-            shared_.Fail("an unexpected control connection: the script has " +
-                         std::to_string(next) + " connection(s)");
-            continue;
+        state.Locked(
+            [&] { state.walkedConnections = std::max(state.walkedConnections, index + 1); });
+        return flow == Flow::kEnded ? Flow::kContinue : Linger(flow == Flow::kStalled);
+    }
+
+    Flow RunActions(const std::vector<Action>& actions, const std::string& line) {
+        for (const Action& action : actions) {
+            const Flow flow = action(*this, line);
+            if (flow != Flow::kContinue) return flow;
         }
-        missingReported = false;
-        if (Serve(next, std::move(control)) == Flow::kStopped) return;
-        ++next;
-    }
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Serve(size_t index, UniqueFd control) {
-    Connection connection;
-    connection.index = index;
-    connection.control = std::move(control);
-    DisableNagle(connection.control.Get());
-    shared_.BeginConnection();
-
-    Flow flow = RunActions(connection, shared_.OnConnectActions(index), "");
-    bool scriptBroken = false;
-    while (flow == Flow::kContinue) {
-        const std::optional<Step> step = shared_.StepAt(index, connection.step);
-        if (!step) break;
-        std::string line;
-        flow = ReadExpected(connection, *step, line);
-        if (flow != Flow::kContinue) {
-            scriptBroken = true;
-            break;
-        }
-        flow = RunActions(connection, step->actions, line);
-        ++connection.step;
-    }
-    if (flow == Flow::kStopped) return flow;
-    const size_t left = shared_.StepCount(index) - connection.step;
-    if (!scriptBroken && left > 0) {
-        Fail(connection,
-             std::to_string(left) + " step(s) follow the end of the connection and can never run");
-    }
-    shared_.MarkWalked(index);
-    return Linger(connection, flow);
-}
-
-// After the script: keeps the connection until the client closes it, the next scripted
-// connection arrives, or (stalled only) the step timeout passes.
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Linger(Connection& connection,
-                                                                  Flow flow) {
-    if (flow == Flow::kEnded) return Flow::kContinue;
-    const bool stalled = flow == Flow::kStalled;
-    const Deadline deadline = stalled ? DeadlineAfter(timeout_) : kNoDeadline;
-    for (;;) {
-        pollfd fds[3] = {{wake_, POLLIN, 0},
-                         {connection.control.Get(), POLLIN, 0},
-                         {shared_.listener.Get(), POLLIN, 0}};
-        const int timeout =
-            stalled ? static_cast<int>(std::max<int64_t>(
-                          0, std::chrono::ceil<milliseconds>(deadline - Clock::now()).count()))
-                    : -1;
-        const int ready = poll(fds, 3, timeout);
-        if (ready < 0 && errno == EINTR) continue;
-        if (fds[0].revents != 0) return Flow::kStopped;
-        if (ready <= 0) return Flow::kContinue;  // stall over (or poll failed): close
-        if (fds[2].revents != 0) {
-            if (shared_.HasScript(connection.index + 1)) return Flow::kContinue;
-            UniqueFd extra;
-            AcceptWithin(shared_.listener.Get(), Clock::now(), extra);
-            shared_.Fail("an unexpected control connection while connection " +
-                         std::to_string(connection.index) + " is open");
-        }
-        if (fds[1].revents != 0) {
-            const IoStatus status =
-                ReceiveSome(connection.control.Get(), connection.input, Clock::now());
-            if (status == IoStatus::kClosed || status == IoStatus::kFailed) {
-                return Flow::kContinue;
-            }
-            for (size_t end; (end = connection.input.find('\n')) != std::string::npos;) {
-                std::string line = connection.input.substr(0, end);
-                connection.input.erase(0, end + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                HandleLingeringLine(connection, line, stalled);
-                if (!connection.control) return Flow::kContinue;
-            }
-        }
-    }
-}
-
-void ScriptedFtpServer::Runner::HandleLingeringLine(Connection& connection, const std::string& line,
-                                                    bool stalled) {
-    shared_.Record(line);
-    if (stalled) return;  // a stalled server hears but never answers
-    Fail(connection, "an unexpected command after the end of the script: " + Quote(line));
-    Send(connection.control.Get(), "500 unexpected\r\n");
-}
-
-IoStatus ScriptedFtpServer::Runner::ReadLine(Connection& connection, Deadline deadline,
-                                             std::string& line) {
-    for (;;) {
-        const size_t end = connection.input.find('\n');
-        if (end != std::string::npos) {
-            line = connection.input.substr(0, end);
-            connection.input.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            } else {
-                Fail(connection, "a line not ended by CR LF: " + Quote(line));
-            }
-            return IoStatus::kOk;
-        }
-        if (connection.input.size() > kMaxLineLength) {
-            Fail(connection,
-                 "a command line longer than " + std::to_string(kMaxLineLength) + " bytes");
-            return IoStatus::kFailed;
-        }
-        const IoStatus status =
-            ReceiveSome(connection.control.Get(), connection.input, deadline, wake_);
-        if (status != IoStatus::kOk) return status;
-    }
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::ReadExpected(Connection& connection,
-                                                                        const Step& step,
-                                                                        std::string& line) {
-    for (;;) {
-        const IoStatus status = ReadLine(connection, DeadlineAfter(timeout_), line);
-        if (status == IoStatus::kStopped) return Flow::kStopped;
-        if (status != IoStatus::kOk) {
-            std::string what = status == IoStatus::kTimedOut
-                                   ? "no command within " + Milliseconds(timeout_)
-                                   : std::string("the control connection ") + IoStatusName(status);
-            if (!connection.input.empty()) what += " after " + Quote(connection.input);
-            Fail(connection, "expected " + step.expected + ", but " + what);
-            return Flow::kEnded;
-        }
-        shared_.Record(line);
-        if (step.matches(line)) return Flow::kContinue;
-        Fail(connection, "expected " + step.expected + ", got " + Quote(line));
-        Send(connection.control.Get(), "500 unexpected\r\n");
-    }
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::RunActions(
-    Connection& connection, const std::vector<Action>& actions, const std::string& line) {
-    for (const Action& action : actions) {
-        const Flow flow =
-            std::visit([&](const auto& each) { return Do(connection, each, line); }, action);
-        if (flow != Flow::kContinue) return flow;
-    }
-    return Flow::kContinue;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const SendReply& action,
-                                                              const std::string&) {
-    for (size_t i = 0; i < action.chunks.size(); ++i) {
-        if (i > 0 && !Sleep(action.gap)) return Flow::kStopped;
-        const IoStatus status = Send(connection.control.Get(), action.chunks[i]);
-        if (status == IoStatus::kStopped) return Flow::kStopped;
-        // A client that went away shows up at the next read, where it is judged.
-        if (status != IoStatus::kOk) break;
-    }
-    return Flow::kContinue;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection&, const Pause& action,
-                                                              const std::string&) {
-    return Sleep(action.duration) ? Flow::kContinue : Flow::kStopped;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const OpenPassive& action,
-                                                              const std::string&) {
-    connection.dataListener = ListenLoopback("127.0.0.1", 0, 1);
-    if (!connection.dataListener) {
-        Fail(connection,
-             std::string("cannot open a passive data listener: ") + std::strerror(errno));
         return Flow::kContinue;
     }
-    connection.mode = DataMode::kPassive;
-    const std::string& announced = action.options.announcedAddress;
-    const std::string reply = PassiveReply(announced.empty() ? "127.0.0.1" : announced,
-                                           LocalPort(connection.dataListener.Get()));
-    return Send(connection.control.Get(), reply) == IoStatus::kStopped ? Flow::kStopped
-                                                                       : Flow::kContinue;
-}
 
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const UseActive&,
-                                                              const std::string& line) {
-    const std::optional<DataAddress> address = ParseDataAddress(line);
-    if (!address) {
-        Fail(connection, "no data address in " + Quote(line));
-    } else if (!IsLoopbackAddress(address->host)) {
-        Fail(connection, "refusing to connect to a non-loopback address " + Quote(address->host));
-    } else {
-        connection.mode = DataMode::kActive;
-        connection.activeAddress = *address;
-        connection.dataListener.Reset();
-    }
-    return Flow::kContinue;
-}
-
-IoStatus ScriptedFtpServer::Runner::OpenData(Connection& connection, UniqueFd& data) {
-    IoStatus status = IoStatus::kFailed;
-    switch (connection.mode) {
-        case DataMode::kPassive:
-            if (!connection.dataListener) {
-                Fail(connection, "a second data connection after one PASV");
-                return IoStatus::kFailed;
-            }
-            status =
-                AcceptWithin(connection.dataListener.Get(), DeadlineAfter(timeout_), data, wake_);
-            connection.dataListener.Reset();  // one data connection per PASV, as servers do
-            break;
-        case DataMode::kActive:
-            status = ConnectLoopback(connection.activeAddress.host, connection.activeAddress.port,
-                                     DeadlineAfter(timeout_), data, wake_);
-            break;
-        case DataMode::kNone:
-            Fail(connection, "a data action without PASV or PORT before it");
-            return IoStatus::kFailed;
-    }
-    if (status != IoStatus::kOk && status != IoStatus::kStopped) {
-        Fail(connection, std::string("no data connection: ") + IoStatusName(status));
-    }
-    return status;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const SendDataAction& action,
-                                                              const std::string&) {
-    UniqueFd data;
-    const IoStatus opened = OpenData(connection, data);
-    if (opened == IoStatus::kStopped) return Flow::kStopped;
-    if (opened != IoStatus::kOk) return Flow::kContinue;
-    DisableNagle(data.Get());
-
-    const DataOptions& options = action.options;
-    std::string_view rest = action.bytes;
-    if (options.resetAfter) rest = rest.substr(0, *options.resetAfter);
-    const size_t piece = options.chunkSize ? options.chunkSize : std::max<size_t>(rest.size(), 1);
-    for (bool first = true; !rest.empty(); first = false) {
-        if (!first && !Sleep(options.gap)) return Flow::kStopped;
-        const size_t count = std::min(piece, rest.size());
-        const IoStatus status = Send(data.Get(), rest.substr(0, count));
-        if (status == IoStatus::kStopped) return Flow::kStopped;
-        if (status == IoStatus::kTimedOut) {
-            Fail(connection, "the client read no data for " + Milliseconds(timeout_));
+    // Takes one whole line out of the input and records it (without CR LF); false when the input
+    // holds no whole line.
+    bool TakeLine(std::string& line) {
+        const size_t end = input.find('\n');
+        if (end == std::string::npos) return false;
+        line = input.substr(0, end);
+        input.erase(0, end + 1);
+        if (line.empty() || line.back() != '\r') {
+            Fail("a line not ended by CR LF: " + Quote(line));
+        } else {
+            line.pop_back();
         }
-        // A closed or reset data connection is the client's choice (an abort, say).
-        if (status != IoStatus::kOk) break;
-        rest.remove_prefix(count);
+        state.Locked([&] { state.transcripts.back().push_back(line); });
+        return true;
     }
-    if (options.resetAfter) {
-        CloseWithReset(data);
-    } else if (options.stall) {
-        connection.stalledData.push_back(std::move(data));
+
+    Flow ReadExpected(const Step& expected, std::string& line) {
+        for (;;) {
+            const Deadline deadline = DeadlineAfter(kStepTimeout);
+            IoStatus status = IoStatus::kOk;
+            while (status == IoStatus::kOk && !TakeLine(line)) {
+                status = input.size() > kMaxLineLength
+                             ? IoStatus::kFailed
+                             : ReceiveSome(control.Get(), input, deadline, Wake());
+            }
+            if (status == IoStatus::kStopped) return Flow::kStopped;
+            if (status != IoStatus::kOk) {
+                Fail("expected " + expected.expected + ", but the control connection " +
+                     IoStatusName(status) + (input.empty() ? "" : " after " + Quote(input)));
+                return Flow::kEnded;
+            }
+            if (expected.matches(line)) return Flow::kContinue;
+            Fail("expected " + expected.expected + ", got " + Quote(line));
+            Send(control.Get(), "500 unexpected\r\n");
+        }
     }
-    return Flow::kContinue;
+
+    // After the script: keeps the connection until the client closes it, the next scripted
+    // connection arrives, or (stalled only) the step bound passes. Lines that arrive meanwhile are
+    // recorded; unless stalled, each is a failure and gets "500 unexpected".
+    Flow Linger(bool stalled) {
+        const Deadline deadline = stalled ? DeadlineAfter(kStepTimeout) : kNoDeadline;
+        for (;;) {
+            pollfd fds[3] = {
+                {Wake(), POLLIN, 0}, {control.Get(), POLLIN, 0}, {state.listener.Get(), POLLIN, 0}};
+            const int ready = poll(fds, 3, PollTimeout(deadline));
+            if (ready < 0 && errno == EINTR) continue;
+            if (fds[0].revents != 0) return Flow::kStopped;
+            if (ready <= 0) return Flow::kContinue;  // stall over (or poll failed): close
+            if (fds[2].revents != 0) {
+                if (state.Locked([&] { return index + 1 < state.scripts.size(); })) {
+                    return Flow::kContinue;
+                }
+                UniqueFd extra;
+                AcceptWithin(state.listener.Get(), Clock::now(), extra);
+                Fail("an unexpected control connection while this one is open");
+            }
+            if (fds[1].revents == 0) continue;
+            const IoStatus status = ReceiveSome(control.Get(), input, Clock::now());
+            if (status == IoStatus::kClosed || status == IoStatus::kFailed) return Flow::kContinue;
+            for (std::string line; TakeLine(line);) {
+                if (stalled) continue;
+                Fail("an unexpected command after the end of the script: " + Quote(line));
+                Send(control.Get(), "500 unexpected\r\n");
+            }
+        }
+    }
+
+    IoStatus OpenData(UniqueFd& data) {
+        if (mode == DataMode::kNone || (mode == DataMode::kPassive && !dataListener)) {
+            Fail(mode == DataMode::kNone ? "a data action without PASV or PORT before it"
+                                         : "a second data connection after one PASV");
+            return IoStatus::kFailed;
+        }
+        const Deadline deadline = DeadlineAfter(kStepTimeout);
+        const IoStatus status =
+            mode == DataMode::kActive
+                ? ConnectLoopback(activeHost, activePort, deadline, data, Wake())
+                : AcceptWithin(dataListener.Get(), deadline, data, Wake());
+        dataListener.Reset();  // one data connection per PASV, as servers do
+        if (status != IoStatus::kOk && status != IoStatus::kStopped) {
+            Fail(std::string("no data connection: ") + IoStatusName(status));
+        }
+        return status;
+    }
+};
+
+// Accepts the control connections one after the other and serves each its script. A client
+// that never comes shows in WaitDone(); one more than scripted is a failure.
+void Run(ScriptedServerState& state) {
+    for (size_t next = 0;;) {
+        UniqueFd control;
+        const IoStatus status =
+            AcceptWithin(state.listener.Get(), kNoDeadline, control, state.wakeRead.Get());
+        if (status == IoStatus::kStopped) return;
+        if (status != IoStatus::kOk) {
+            state.Fail(std::string("accepting a control connection failed: ") +
+                       std::strerror(errno));
+            return;
+        }
+        if (!state.Locked([&] { return next < state.scripts.size(); })) {
+            state.Fail("an unexpected control connection: the script has " + std::to_string(next) +
+                       " connection(s)");
+            continue;
+        }
+        Connection connection{state, next++, std::move(control)};
+        if (connection.Serve() == Flow::kStopped) return;
+    }
 }
 
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const ReceiveDataAction&,
-                                                              const std::string&) {
-    UniqueFd data;
-    const IoStatus opened = OpenData(connection, data);
-    if (opened == IoStatus::kStopped) return Flow::kStopped;
-    if (opened != IoStatus::kOk) return Flow::kContinue;
-    std::string received;
-    const IoStatus status = ReceiveUntilClosed(data.Get(), received, timeout_, wake_);
-    if (status == IoStatus::kStopped) return Flow::kStopped;
-    if (status == IoStatus::kTimedOut) {
-        Fail(connection, "the client neither sent data nor closed the data connection for " +
-                             Milliseconds(timeout_));
-    }
-    // A reset keeps what arrived before it: the test judges the bytes.
-    shared_.AddReceived(std::move(received));
-    return Flow::kContinue;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const CloseControl& action,
-                                                              const std::string&) {
-    if (action.reset) {
-        CloseWithReset(connection.control);
-    } else {
-        connection.control.Reset();
-    }
-    return Flow::kEnded;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection&, const StallControl&,
-                                                              const std::string&) {
-    return Flow::kStalled;
-}
-
-ScriptedFtpServer::Runner::Flow ScriptedFtpServer::Runner::Do(Connection& connection,
-                                                              const FloodControl& action,
-                                                              const std::string&) {
-    for (size_t sent = 0; sent < kFloodLimit && !action.line.empty(); sent += action.line.size()) {
-        const IoStatus status = Send(connection.control.Get(), action.line);
-        if (status == IoStatus::kStopped) return Flow::kStopped;
-        if (status != IoStatus::kOk) break;  // the client gave up: closed, reset or stopped reading
-    }
-    connection.control.Reset();
-    return Flow::kEnded;
-}
+}  // namespace
 
 template <typename ActionType>
 ScriptStep& ScriptStep::Add(ActionType action) {
-    ScriptedFtpServer::Shared& shared = *server_->shared_;
-    std::lock_guard lock(shared.mutex);
-    ConnectionScript& script = shared.scripts[connection_];
-    std::vector<Action>& actions = step_ ? script.steps[*step_].actions : script.onConnect;
-    actions.emplace_back(std::move(action));
+    state_->Locked(
+        [&] { state_->scripts[connection_][step_].actions.emplace_back(std::move(action)); });
     return *this;
 }
 
+// A client that went away shows up at the next read, where it is judged.
 ScriptStep& ScriptStep::Reply(std::string bytes) {
-    return Add(SendReply{{std::move(bytes)}, milliseconds{0}});
+    return Add([bytes = std::move(bytes)](Connection& c, const std::string&) {
+        return Stopped(c.Send(c.control.Get(), bytes));
+    });
 }
 
 ScriptStep& ScriptStep::ReplyInChunks(std::vector<std::string> chunks, milliseconds gap) {
-    return Add(SendReply{std::move(chunks), gap});
+    for (size_t i = 0; i < chunks.size(); ++i) (i > 0 ? Delay(gap) : *this).Reply(chunks[i]);
+    return *this;
 }
 
 ScriptStep& ScriptStep::Delay(milliseconds duration) {
-    return Add(Pause{duration});
+    return Add([duration](Connection& c, const std::string&) {
+        return c.Sleep(duration) ? Flow::kContinue : Flow::kStopped;
+    });
 }
 
 ScriptStep& ScriptStep::Passive(PassiveOptions options) {
-    return Add(OpenPassive{std::move(options)});
+    return Add([options = std::move(options)](Connection& c, const std::string&) {
+        c.dataListener = ListenLoopback("127.0.0.1", 0, 1);
+        if (!c.dataListener) {
+            c.Fail(std::string("cannot open a passive data listener: ") + std::strerror(errno));
+            return Flow::kContinue;
+        }
+        c.mode = DataMode::kPassive;
+        std::string host =
+            options.announcedAddress.empty() ? "127.0.0.1" : options.announcedAddress;
+        std::replace(host.begin(), host.end(), '.', ',');
+        const uint16_t port = LocalPort(c.dataListener.Get());
+        return Stopped(c.Send(c.control.Get(), "227 Entering Passive Mode (" + host + "," +
+                                                   std::to_string(port / 256) + "," +
+                                                   std::to_string(port % 256) + ")\r\n"));
+    });
 }
 
+// "port h1,h2,h3,h4,p1,p2" (either case) names the address to connect to.
 ScriptStep& ScriptStep::Active() {
-    return Add(UseActive{});
+    return Add([](Connection& c, const std::string& line) {
+        unsigned n[6];
+        char end = 0;
+        const bool parsed = strncasecmp(line.c_str(), "port ", 5) == 0 &&
+                            std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u%c", &n[0], &n[1],
+                                        &n[2], &n[3], &n[4], &n[5], &end) == 6 &&
+                            std::all_of(n, n + 6, [](unsigned v) { return v <= 255; });
+        const std::string host = parsed ? std::to_string(n[0]) + "." + std::to_string(n[1]) + "." +
+                                              std::to_string(n[2]) + "." + std::to_string(n[3])
+                                        : "";
+        if (!parsed) {
+            c.Fail("no data address in " + Quote(line));
+        } else if (!IsLoopbackAddress(host)) {
+            c.Fail("refusing to connect to a non-loopback address " + Quote(host));
+        } else {
+            c.mode = DataMode::kActive;
+            c.activeHost = host;
+            c.activePort = static_cast<uint16_t>(n[4] * 256 + n[5]);
+            c.dataListener.Reset();
+        }
+        return Flow::kContinue;
+    });
 }
 
 ScriptStep& ScriptStep::SendData(std::string bytes, DataOptions options) {
-    return Add(SendDataAction{std::move(bytes), options});
+    return Add([bytes = std::move(bytes), options](Connection& c, const std::string&) {
+        UniqueFd data;
+        const IoStatus opened = c.OpenData(data);
+        if (opened != IoStatus::kOk) return Stopped(opened);
+        DisableNagle(data.Get());
+        std::string_view rest = bytes;
+        if (options.resetAfter) rest = rest.substr(0, *options.resetAfter);
+        const size_t piece = options.chunkSize ? options.chunkSize : rest.size();
+        for (bool first = true; !rest.empty(); first = false) {
+            if (!first && !c.Sleep(options.gap)) return Flow::kStopped;
+            const size_t count = std::min(piece, rest.size());
+            const IoStatus status = c.Send(data.Get(), rest.substr(0, count));
+            if (status == IoStatus::kTimedOut) c.Fail("the client read no data in time");
+            // A closed or reset data connection is the client's choice (an abort, say).
+            if (status != IoStatus::kOk) return Stopped(status);
+            rest.remove_prefix(count);
+        }
+        if (options.resetAfter) {
+            CloseWithReset(data);
+        } else if (options.stall) {
+            c.stalledData.push_back(std::move(data));
+        }
+        return Flow::kContinue;
+    });
 }
 
 ScriptStep& ScriptStep::ReceiveData() {
-    return Add(ReceiveDataAction{});
+    return Add([](Connection& c, const std::string&) {
+        UniqueFd data;
+        const IoStatus opened = c.OpenData(data);
+        if (opened != IoStatus::kOk) return Stopped(opened);
+        std::string received;
+        const IoStatus status = ReceiveUntilClosed(data.Get(), received, kStepTimeout, c.Wake());
+        if (status == IoStatus::kStopped) return Flow::kStopped;
+        if (status == IoStatus::kTimedOut) {
+            c.Fail("the client neither sent data nor closed the data connection in time");
+        }
+        // A reset keeps what arrived before it: the test judges the bytes.
+        c.state.Locked([&] { c.state.received.push_back(std::move(received)); });
+        return Flow::kContinue;
+    });
 }
 
 ScriptStep& ScriptStep::Drop() {
-    return Add(CloseControl{false});
+    return Add([](Connection& c, const std::string&) {
+        c.control.Reset();
+        return Flow::kEnded;
+    });
 }
 
 ScriptStep& ScriptStep::Reset() {
-    return Add(CloseControl{true});
+    return Add([](Connection& c, const std::string&) {
+        CloseWithReset(c.control);
+        return Flow::kEnded;
+    });
 }
 
 ScriptStep& ScriptStep::Stall() {
-    return Add(StallControl{});
+    return Add([](Connection&, const std::string&) { return Flow::kStalled; });
 }
 
 ScriptStep& ScriptStep::Flood(std::string line) {
-    return Add(FloodControl{std::move(line)});
+    return Add([line = std::move(line)](Connection& c, const std::string&) {
+        for (size_t sent = 0; sent < kFloodLimit && !line.empty(); sent += line.size()) {
+            const IoStatus status = c.Send(c.control.Get(), line);
+            if (status == IoStatus::kStopped) return Flow::kStopped;
+            if (status != IoStatus::kOk) break;  // the client closed, reset or stopped reading
+        }
+        c.control.Reset();
+        return Flow::kEnded;
+    });
 }
 
-ScriptedFtpServer::ScriptedFtpServer() : shared_(std::make_unique<Shared>()) {
+ScriptedFtpServer::ScriptedFtpServer() : state_(std::make_unique<ScriptedServerState>()) {
     int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        shared_->failures.push_back(std::string("cannot create a pipe: ") + std::strerror(errno));
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+        state_->wakeRead.Reset(wake[0]);
+        state_->wakeWrite.Reset(wake[1]);
+        state_->listener = ListenLoopback();
+    }
+    if (!state_->listener) {
+        state_->failures.push_back(std::string("cannot start: ") + std::strerror(errno));
         return;
     }
-    shared_->wakeRead.Reset(wake[0]);
-    shared_->wakeWrite.Reset(wake[1]);
-    shared_->listener = ListenLoopback();
-    if (!shared_->listener) {
-        shared_->failures.push_back(std::string("cannot listen on 127.0.0.1: ") +
-                                    std::strerror(errno));
-        return;
-    }
-    shared_->port = LocalPort(shared_->listener.Get());
-    shared_->thread = std::thread([shared = shared_.get()] { Runner(*shared).Run(); });
+    state_->port = LocalPort(state_->listener.Get());
+    state_->thread = std::thread([state = state_.get()] { Run(*state); });
 }
 
 ScriptedFtpServer::~ScriptedFtpServer() {
-    if (!shared_->thread.joinable()) return;
+    if (!state_->thread.joinable()) return;
     const char stop = 1;
-    [[maybe_unused]] const ssize_t written = write(shared_->wakeWrite.Get(), &stop, 1);
-    shared_->thread.join();
+    [[maybe_unused]] const ssize_t written = write(state_->wakeWrite.Get(), &stop, 1);
+    state_->thread.join();
 }
 
 uint16_t ScriptedFtpServer::Port() const {
-    return shared_->port;
-}
-
-ScriptStep ScriptedFtpServer::OnConnect() {
-    std::lock_guard lock(shared_->mutex);
-    return ScriptStep(*this, shared_->scripts.size() - 1, std::nullopt);
+    return state_->port;
 }
 
 ScriptStep ScriptedFtpServer::Greeting(std::string bytes) {
-    return OnConnect().Reply(std::move(bytes));
+    const size_t connection = state_->Locked([&] { return state_->scripts.size() - 1; });
+    return ScriptStep(*state_, connection, 0).Reply(std::move(bytes));
 }
 
 ScriptStep ScriptedFtpServer::Expect(std::string line) {
@@ -655,60 +449,57 @@ ScriptStep ScriptedFtpServer::Expect(std::string line) {
 ScriptStep ScriptedFtpServer::ExpectPrefix(std::string prefix) {
     std::string expected = "a line starting with " + Quote(prefix);
     return AddStep(std::move(expected), [prefix = std::move(prefix)](std::string_view got) {
-        return got.substr(0, prefix.size()) == prefix;
+        return got.starts_with(prefix);
     });
 }
 
 ScriptStep ScriptedFtpServer::AddStep(std::string description,
                                       std::function<bool(std::string_view)> match) {
-    std::lock_guard lock(shared_->mutex);
-    auto& steps = shared_->scripts.back().steps;
-    steps.push_back(Step{std::move(description), std::move(match), {}});
-    return ScriptStep(*this, shared_->scripts.size() - 1, steps.size() - 1);
+    return state_->Locked([&] {
+        auto& steps = state_->scripts.back();
+        steps.push_back(Step{std::move(description), std::move(match), {}});
+        return ScriptStep(*state_, state_->scripts.size() - 1, steps.size() - 1);
+    });
 }
 
 void ScriptedFtpServer::NextConnection() {
-    std::lock_guard lock(shared_->mutex);
-    shared_->scripts.emplace_back();
-    shared_->changed.notify_all();
+    state_->Locked([&] { state_->scripts.push_back({Step{}}); });
 }
 
 bool ScriptedFtpServer::WaitDone(std::optional<milliseconds> timeout) {
-    std::unique_lock lock(shared_->mutex);
-    const auto finished = [this] {
-        return !shared_->failures.empty() || shared_->walkedConnections >= shared_->scripts.size();
-    };
-    shared_->changed.wait_for(lock, timeout.value_or(kStepTimeout), finished);
-    return shared_->failures.empty() && shared_->walkedConnections >= shared_->scripts.size();
+    std::unique_lock lock(state_->mutex);
+    const auto walked = [&] { return state_->walkedConnections >= state_->scripts.size(); };
+    state_->changed.wait_for(lock, timeout.value_or(kStepTimeout),
+                             [&] { return !state_->failures.empty() || walked(); });
+    return state_->failures.empty() && walked();
 }
 
 std::vector<std::string> ScriptedFtpServer::Transcript() const {
-    std::lock_guard lock(shared_->mutex);
-    std::vector<std::string> all;
-    for (const auto& lines : shared_->transcripts)
-        all.insert(all.end(), lines.begin(), lines.end());
-    return all;
+    return state_->Locked([&] {
+        std::vector<std::string> all;
+        for (const auto& lines : state_->transcripts)
+            all.insert(all.end(), lines.begin(), lines.end());
+        return all;
+    });
 }
 
 std::vector<std::string> ScriptedFtpServer::Transcript(size_t connection) const {
-    std::lock_guard lock(shared_->mutex);
-    if (connection >= shared_->transcripts.size()) return {};
-    return shared_->transcripts[connection];
+    return state_->Locked([&] {
+        return connection < state_->transcripts.size() ? state_->transcripts[connection]
+                                                       : std::vector<std::string>{};
+    });
 }
 
 std::vector<std::string> ScriptedFtpServer::ReceivedData() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->received;
+    return state_->Locked([&] { return state_->received; });
 }
 
 std::vector<std::string> ScriptedFtpServer::Failures() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->failures;
+    return state_->Locked([&] { return state_->failures; });
 }
 
 size_t ScriptedFtpServer::AcceptedConnections() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->transcripts.size();
+    return state_->Locked([&] { return state_->transcripts.size(); });
 }
 
 }  // namespace tarnwick::test

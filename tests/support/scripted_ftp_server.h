@@ -53,7 +53,7 @@ struct DataOptions {
     bool stall = false;
 };
 
-class ScriptedFtpServer;
+struct ScriptedServerState;
 
 // Adds actions to one step of a script; returned by ScriptedFtpServer's Expect... methods.
 // Actions run in the order they were added. A handle stays usable as long as its server lives.
@@ -94,14 +94,14 @@ public:
 
 private:
     friend class ScriptedFtpServer;
-    ScriptStep(ScriptedFtpServer& server, size_t connection, std::optional<size_t> step)
-        : server_(&server), connection_(connection), step_(step) {}
+    ScriptStep(ScriptedServerState& state, size_t connection, size_t step)
+        : state_(&state), connection_(connection), step_(step) {}
     template <typename Action>
     ScriptStep& Add(Action action);
 
-    ScriptedFtpServer* server_;
+    ScriptedServerState* state_;
     size_t connection_;
-    std::optional<size_t> step_;  // empty: the actions run when the client connects
+    size_t step_;  // 0: the actions run when the client connects
 };
 
 class ScriptedFtpServer {
@@ -115,8 +115,7 @@ public:
 
     // Script building; each call applies to the connection opened last by NextConnection()
     // (the first connection at the start).
-    ScriptStep OnConnect();                  // actions when the client connects
-    ScriptStep Greeting(std::string bytes);  // OnConnect().Reply(bytes)
+    ScriptStep Greeting(std::string bytes);  // sent when the client connects
     ScriptStep Expect(std::string line);     // the exact line, without CR LF
     ScriptStep ExpectPrefix(std::string prefix);
     // Starts the script of the next control connection (a reconnect). The server accepts it
@@ -134,18 +133,16 @@ public:
     // What each ReceiveData action received, in order.
     std::vector<std::string> ReceivedData() const;
     // Descriptions of everything that went against the script, each starting with
-    // "connection C, step S" (both counted from 0); empty when all went to plan.
+    // "connection C, step S" (both counted from 0; step 0 is the connecting); empty when all
+    // went to plan.
     std::vector<std::string> Failures() const;
     // Scripted control connections accepted so far.
     size_t AcceptedConnections() const;
 
 private:
-    friend class ScriptStep;
-    struct Shared;
-    class Runner;
     ScriptStep AddStep(std::string description, std::function<bool(std::string_view)> match);
 
-    std::unique_ptr<Shared> shared_;
+    std::unique_ptr<ScriptedServerState> state_;
 };
 
 }  // namespace tarnwick::test
