@@ -22,9 +22,10 @@ constexpr auto kLookInterval = std::chrono::seconds(1);
 }  // namespace
 
 CliSession::CliSession(const SiteSetting& site, AppSettingsSnapshot settings, CliObserver& observer,
-                       std::optional<int> timeout)
+                       std::optional<int> timeout, bool listAtStart)
     : observer_(observer), session_(site, std::move(settings), observer) {
     if (timeout) session_.SetDefaultTimeout(*timeout);
+    session_.SetListAtStart(listAtStart);
 }
 
 CliSession::~CliSession() {

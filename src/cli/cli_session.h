@@ -21,9 +21,9 @@ namespace tarnwick::cli {
 class CliSession {
 public:
     // `timeout`: the deadline of the session's waits in seconds (the engine's default if
-    // none).
+    // none). `listAtStart`: whether the start-up lists the start directory.
     CliSession(const SiteSetting& site, AppSettingsSnapshot settings, CliObserver& observer,
-               std::optional<int> timeout);
+               std::optional<int> timeout, bool listAtStart);
     ~CliSession();  // Close()
     CliSession(const CliSession&) = delete;
     CliSession& operator=(const CliSession&) = delete;

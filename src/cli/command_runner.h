@@ -65,9 +65,12 @@ private:
     void ForgetCachedTree(const std::string& remoteDir) const;
 
     // Opens a session with `site` (closing the one before), starting in `startDirectory`
-    // ("/" when empty), and connects.
-    int Open(SiteSetting site, const std::string& startDirectory);
-    int Open(const std::string& startDirectory) { return Open(target_.site, startDirectory); }
+    // ("/" when empty), and connects. A download of one file lists its directory only when
+    // a local file is in the way: it passes listAtStart false and saves the start-up's LIST.
+    int Open(SiteSetting site, const std::string& startDirectory, bool listAtStart = true);
+    int Open(const std::string& startDirectory, bool listAtStart = true) {
+        return Open(target_.site, startDirectory, listAtStart);
+    }
     void CloseSession();
     int Execute(const SessionCommand& command);
     // Prints why `what` failed (unless --quiet) and passes the result on.

@@ -142,15 +142,16 @@ int CommandRunner::Rename() {
     return result == kResultOk ? result : Failed(result, "rename " + from);
 }
 
-int CommandRunner::Open(SiteSetting site, const std::string& startDirectory) {
+int CommandRunner::Open(SiteSetting site, const std::string& startDirectory, bool listAtStart) {
     CloseSession();
     site.defremotedir = startDirectory.empty() ? "/" : startDirectory;
     // Before the first session's threads exist: they inherit the blocked SIGINT.
     if (!watcher_) {
         watcher_ = std::make_unique<InterruptWatcher>([this] { observer_.RequestInterrupt(); });
     }
-    session_ = std::make_unique<CliSession>(
-        site, std::make_shared<const AppSettings>(context_.settings), observer_, options_.timeout);
+    session_ =
+        std::make_unique<CliSession>(site, std::make_shared<const AppSettings>(context_.settings),
+                                     observer_, options_.timeout, listAtStart);
     if (!options_.quiet && ::isatty(STDERR_FILENO) == 1) {
         meter_ = std::make_unique<ProgressMeter>(session_->Session(), observer_, console_);
     }

@@ -91,7 +91,7 @@ std::string ItemName(const QueueItem& item) {
 int CommandRunner::GetFile(const fs::path& localDir) {
     const std::string& path = target_.path;
     if (!NamesEntry(path)) return Usage("get: the URL names no file");
-    if (int result = Open(ParentPath(path)); result != kResultOk) return result;
+    if (int result = Open(ParentPath(path), false); result != kResultOk) return result;
     const ItemList items{MakeQueueItem(QueueOperation::kDownload, localDir.string(), path)};
     return RunItems(items, 1, "get " + path);
 }

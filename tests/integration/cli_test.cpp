@@ -57,18 +57,14 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
 
 // ---- scripted dialogues ----
 
-// Log-in into `dir`, whose listing holds f.bin of `size` bytes, up to the server's 150 for
-// RETR f.bin; the caller scripts how the data comes.
+// Log-in into `dir` and, with no local file in the way, straight to RETR f.bin (no listing)
+// up to the server's 150, which announces `size`; the caller scripts how the data comes.
 ScriptStep ScriptDownloadOfOneFile(ScriptedFtpServer& server, const std::string& dir, size_t size) {
     ScriptLogin(server, dir);
-    server.Expect("pasv").Passive();
-    server.Expect("list")
-        .Reply("150 here\r\n")
-        .SendData("-rw-r--r-- 1 ftp ftp " + std::to_string(size) + " Jan 02 2020 f.bin\r\n")
-        .Reply("226 done\r\n");
     server.Expect("type i").Reply("200 binary\r\n");
     server.Expect("pasv").Passive();
-    return server.Expect("retr f.bin").Reply("150 sending\r\n");
+    return server.Expect("retr f.bin")
+        .Reply("150 sending f.bin (" + std::to_string(size) + " bytes)\r\n");
 }
 
 TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
@@ -166,6 +162,7 @@ TEST_F(CliTest, ABrokenDownloadIsRetried) {
     ScriptDownloadOfOneFile(server, "/pub", data.size())
         .SendData(data.substr(0, 40'000))
         .Reply("426 broken\r\n");
+    // The size the first answer announced settles the resume: no listing.
     server.Expect("pasv").Passive();
     server.Expect("rest 40000").Reply("350 restarting\r\n");
     server.Expect("retr f.bin")
