@@ -208,14 +208,7 @@ int CFtpSession::ConnectForBorrower() {
 }
 
 void CFtpSession::ReturnToOwner() {
-    if (!RunsItsOwnWork()) {
-        controlSocket.Close();
-        dataSocket.CloseFile();
-        dataSocket.Close();
-        listenSocket.Close();
-        loggedIn = false;
-        connectionClosedEvent.Reset();
-    }
+    if (!RunsItsOwnWork()) CloseConnections();
     siteToSiteActive = false;
     busy = false;
     // Notified under the lock: the owner waiting in its destructor may destroy the session

@@ -365,6 +365,7 @@ private:
     bool EnterOnlineState();  // false when the server closed the connection meanwhile
     void CommandLoop();
     void EndSession();
+    void CloseConnections();  // [thread of the sockets]
     void AdoptShownDirectory();
     WorkerStep NextAfterSessionEnd() const;
     int ListStartDirectory();  // PWD, CWD and LIST after login: the first failure

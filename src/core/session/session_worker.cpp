@@ -234,9 +234,8 @@ int CFtpSession::ExecuteCommand(const SessionCommand& cmd) {
     }
 }
 
-// Step 6: the connection is gone (or never came): close every socket of the session.
-void CFtpSession::EndSession() {
-    AcceptPartnerTasks(false);
+// Every socket of the session closed, the login gone.
+void CFtpSession::CloseConnections() {
     controlSocket.Close();
     dataSocket.CloseFile();
     dataSocket.Close();
@@ -244,6 +243,12 @@ void CFtpSession::EndSession() {
     loggedIn = false;
     // A close notice still pending belongs to the connection just closed.
     connectionClosedEvent.Reset();
+}
+
+// Step 6: the connection is gone (or never came): close every socket of the session.
+void CFtpSession::EndSession() {
+    AcceptPartnerTasks(false);
+    CloseConnections();
     SetConnected(false);
     Log("Session Closed.", LOG_STATE);
 }
