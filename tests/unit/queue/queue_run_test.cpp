@@ -192,13 +192,22 @@ TEST_F(QueueRunTest, LostConnectionMidFileResumesAfterTheReconnect) {
     server.Expect("rest 5").Reply("350 restarting\r\n");
     server.Expect("retr f.bin").Reply("150 go\r\n").SendData("world").Reply("226 done\r\n");
     OpenAndStart();
-    Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 10);
+    auto item = Queue(QueueOperation::kDownload, scratch.path(), "/f.bin", QueueItemKind::kFile, 10);
     ASSERT_TRUE(session->PostCommand(Command(CmdRunQueue)));
 
     ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
         << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
     EXPECT_EQ(ReadFile(scratch / "f.bin"), "helloworld");
+    // Each run names the item by id, and the item is the session's current one meanwhile.
+    const auto started = observer.Snapshot().itemsStarted;
+    ASSERT_FALSE(started.empty());
+    for (const auto& call : started) {
+        EXPECT_EQ(call.itemId, item->id);
+        EXPECT_EQ(call.currentItemId, item->id);
+    }
+    EXPECT_TRUE(started.back().done);
+    EXPECT_EQ(session->currentItemId, 0u);
 }
 
 // A site-to-site item with a partner that runs a worker of its own (each session's sockets
