@@ -116,7 +116,8 @@ int CQueueRun::ListRemoteDirectory(QueueItem& item, const std::string& dir, File
         if (result == kResultOk) result = session.controlSocket.ListDir("", "", 0);
         if (result == kResultOk) {
             item.visitedDirectories.insert(VisitedPath(session.currentDirectory));
-            ParseListingText(entries, session.listingText);
+            // The listing was parsed once when it completed.
+            if (session.listingEntries) entries = *session.listingEntries;
             return kResultOk;
         }
         if (IsResultToReturnAtOnce(result) || result == kResultRefused) return result;
