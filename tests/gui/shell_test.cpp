@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <thread>
 
+#include "gui_test_support.h"
 #include "app/history.h"
 #include "app/main_window.h"
 #include "app/memory_settings_store.h"
@@ -30,39 +31,8 @@
 
 using namespace tarnwick;
 using namespace tarnwick::gui;
+using namespace tarnwick::gui::test;
 
-namespace {
-
-SiteSetting LoopbackSite() {
-    SiteSetting site;
-    site.address = "127.0.0.1";
-    site.port = 1;
-    return site;
-}
-
-// The line edit a label of the sheet names.
-QLineEdit* EditFor(QWidget& sheet, const QString& labelText) {
-    for (QLabel* label : sheet.findChildren<QLabel*>()) {
-        if (label->text() != labelText || label->buddy() == nullptr) continue;
-        QWidget* field = label->buddy();  // an edit, or a row with a browse button
-        return qobject_cast<QLineEdit*>(field->focusProxy() ? field->focusProxy() : field);
-    }
-    return nullptr;
-}
-
-// Presses `button` of the next message box once it is shown (for at most two seconds).
-void AnswerNextMessageBox(QMessageBox::StandardButton button) {
-    auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, tries, button] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box != nullptr) box->button(button)->click();
-        if (box != nullptr || ++*tries == 40) poll->deleteLater();
-    });
-    poll->start(50);
-}
-
-}  // namespace
 
 class GuiTest : public QObject {
     Q_OBJECT
@@ -354,4 +324,4 @@ private slots:
 };
 
 QTEST_MAIN(GuiTest)
-#include "gui_test.moc"
+#include "shell_test.moc"
