@@ -30,6 +30,10 @@
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
+#include "panes/file_pane_view.h"
+#include "panes/pane_rules.h"
+#include "panes/site_view.h"
+#include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -345,8 +349,14 @@ void MainWindow::CreatePanes() {
     topSplitter = new QSplitter(Qt::Vertical, this);
     logPane = new LogPane(topSplitter);
     siteSplitter = new QSplitter(Qt::Horizontal, topSplitter);
-    siteSplitter->addWidget(TitledPane(tr("Local"), siteSplitter));
-    siteSplitter->addWidget(TitledPane(tr("Remote"), siteSplitter));
+    const std::string pathHistory = programHome + std::string(kPathHistoryFileName);
+    leftSites = new SiteView(pathHistory, siteSplitter);
+    rightSites = new SiteView(pathHistory, siteSplitter);
+    siteSplitter->addWidget(leftSites);
+    siteSplitter->addWidget(rightSites);
+    leftSites->OpenLocalPath(QString::fromStdString(settings.defaultLocalDirectory));
+    for (SiteView* view : {leftSites, rightSites}) ConnectSiteView(view);
+    ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
     bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
     bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
@@ -354,6 +364,107 @@ void MainWindow::CreatePanes() {
         splitter->setChildrenCollapsible(false);
     setCentralWidget(topSplitter);
     panesCreated = true;
+}
+
+void MainWindow::ConnectSiteView(SiteView* view) {
+    SiteView* peer = view == leftSites ? rightSites : leftSites;
+    connect(view, &SiteView::connectUrlRequested, this, [this](const QString& url) {
+        ConnectUrlWithLogin(url, QStringLiteral("anonymous"),
+                            QString::fromStdString(settings.anonymousPass), 21);
+    });
+    connect(view, &SiteView::closeSessionRequested, this, &MainWindow::CloseSessionTab);
+    connect(view, &SiteView::moveToPeerRequested, this, [view, peer](FilePaneView* pane) {
+        view->TakePane(pane);
+        peer->AddPane(pane);
+    });
+    connect(view, &SiteView::transferRequested, this, &MainWindow::TransferFromPane);
+    connect(view, &SiteView::currentPaneChanged, this, [this](FilePaneView* pane) {
+        if (!pane->IsRemote()) return;
+        if (auto session = sessions.FindById(pane->Session())) {
+            sessions.SetActive(session.get());
+            UpdateActions();
+        }
+    });
+}
+
+FilePaneView* MainWindow::RemotePaneOf(SessionId id) const {
+    for (SiteView* view : {leftSites, rightSites})
+        if (FilePaneView* pane = view->PaneOf(id)) return pane;
+    return nullptr;
+}
+
+void MainWindow::ConnectPanesToBridge() {
+    connect(&bridge, &SessionBridge::listing, this,
+            [this](SessionId id, bool done, const ListingInfo& listing) {
+                FilePaneView* pane = RemotePaneOf(id);
+                if (pane == nullptr || !done || !listing.entries) return;
+                pane->ShowListing(QString::fromStdString(listing.directory), *listing.entries);
+            });
+    connect(&bridge, &SessionBridge::directoryChanged, this,
+            [this](SessionId id, const QString& directory) {
+                if (FilePaneView* pane = RemotePaneOf(id)) pane->SetRemoteDirectory(directory);
+            });
+    connect(&bridge, &SessionBridge::refresh, this, [this](SessionId id) {
+        if (FilePaneView* pane = RemotePaneOf(id)) pane->Refresh();
+    });
+    connect(actions.refresh, &QAction::triggered, this, [this] {
+        for (SiteView* view : {leftSites, rightSites})
+            if (view->isAncestorOf(QApplication::focusWidget())) view->Refresh();
+    });
+    const std::pair<QAction*, PaneViewMode> modes[] = {{actions.largeIcons, PaneViewMode::kLargeIcons},
+                                                      {actions.smallIcons, PaneViewMode::kSmallIcons},
+                                                      {actions.list, PaneViewMode::kList},
+                                                      {actions.details, PaneViewMode::kDetails}};
+    for (const auto& [action, mode] : modes)
+        connect(action, &QAction::triggered, this, [this, mode = mode] {
+            for (SiteView* view : {leftSites, rightSites})
+                if (FilePaneView* pane = view->CurrentPane()) pane->SetViewMode(mode);
+        });
+}
+
+// Download / Upload between the visible panes of the two site views.
+void MainWindow::TransferFromPane(FilePaneView* source) {
+    SiteView* peerView = leftSites->isAncestorOf(source) ? rightSites : leftSites;
+    FilePaneView* target = peerView->CurrentPane();
+    if (target == nullptr || target->IsRemote() == source->IsRemote()) return;
+    FilePaneView* remote = source->IsRemote() ? source : target;
+    auto session = sessions.FindById(remote->Session());
+    if (!session) return;
+    bool queueOnly = false;
+    if (settings.pTransfer) {
+        ConfirmDialog confirm(ConfirmDialog::Kind::kTransfer, this);
+        if (confirm.exec() != QDialog::Accepted) return;
+        queueOnly = confirm.QueueOnly();
+    }
+    session->queue.AppendAll(MakeTransferItems(source->IsRemote(), source->SelectedSources(),
+                                               target->Directory().toStdString()));
+    if (!queueOnly) session->StartQueue();
+    UpdateActions();
+}
+
+void MainWindow::CloseSessionTab(SessionId id) {
+    auto session = sessions.FindById(id);
+    FilePaneView* pane = RemotePaneOf(id);
+    const QString host = pane != nullptr ? pane->Host() : QString();
+    if (session && session->Progress().transferring &&
+        QMessageBox::question(this, host,
+                              tr("Are you sure to abort file transfer on site %1?").arg(host),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    if (session && !session->queue.Empty()) {
+        const auto answer = QMessageBox::question(
+            this, host, tr("Do you want to preserve the queued files?"),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel) return;
+        if (answer == QMessageBox::No) session->queue.Clear();
+    }
+    for (SiteView* view : {leftSites, rightSites})
+        if (pane != nullptr && view->isAncestorOf(pane)) view->ClosePane(pane);
+    if (session && session->queue.Empty()) {
+        sessions.Remove(*session);
+        ForgetClosedSessions();
+    }
+    UpdateActions();
 }
 
 void MainWindow::RestorePlacement() {
@@ -442,6 +553,14 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
     settings.lastPort = last.port;
     settings.lastUser = last.user;
     settings.lastPassword = last.password;
+    auto* pane = new FilePaneView(
+        session->Id(), QString::fromStdString(site.address),
+        QString::fromStdString(site.defremotedir),
+        [this](SessionId id, const SessionCommand& command) {
+            if (auto target = sessions.FindById(id)) target->PostCommand(command);
+        });
+    pane->SetConfirmDelete(settings.pDelete);
+    rightSites->AddPane(pane);
     UpdateActions();
     return session;
 }

@@ -38,6 +38,9 @@ class QToolBar;
 
 namespace tarnwick::gui {
 
+class FilePaneView;
+class SiteView;
+
 class LogPane;
 class LoginMessageWindow;
 class NoticeWindow;
@@ -90,6 +93,12 @@ private:
     void CreateQuickConnectBar();
     void CreateStatusBar();
     void CreatePanes();
+    // The two site views: their requests, the sessions' listings, the pane-to-pane transfers.
+    void ConnectSiteView(SiteView* view);
+    void ConnectPanesToBridge();
+    FilePaneView* RemotePaneOf(SessionId id) const;
+    void TransferFromPane(FilePaneView* source);
+    void CloseSessionTab(SessionId id);
     void ConnectBridge();
     void RestorePlacement();
     void LayOutPanes();
@@ -134,6 +143,8 @@ private:
 
     // The bridge is declared before the sessions: the sessions report to it until the last
     // one is closed.
+    SiteView* leftSites = nullptr;   // the local side at start-up
+    SiteView* rightSites = nullptr;  // sessions open here
     SessionBridge bridge;
     OpenSessions sessions;
     std::set<SessionId> adopted;  // tracked by the bridge, with a log view

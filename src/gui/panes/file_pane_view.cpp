@@ -1,0 +1,353 @@
+#include "panes/file_pane_view.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <set>
+
+#include "listing/local_files.h"
+#include "listing/paths.h"
+#include "prompts/confirm_dialog.h"
+
+namespace tarnwick::gui {
+
+namespace {
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
+}  // namespace
+
+FilePaneView::FilePaneView(QWidget* parent) : QWidget(parent) {
+    model = new LocalFileModel(this);
+    Build();
+}
+
+FilePaneView::FilePaneView(SessionId session, QString host, QString directory,
+                           CommandPoster poster, QWidget* parent)
+    : QWidget(parent),
+      remote(true),
+      session(session),
+      host(std::move(host)),
+      directory(std::move(directory)),
+      poster(std::move(poster)) {
+    model = new RemoteFileModel(this);
+    Build();
+}
+
+void FilePaneView::Build() {
+    stack = new QStackedWidget(this);
+    tree = new QTreeView(stack);
+    tree->setRootIsDecorated(false);
+    tree->setUniformRowHeights(true);
+    tree->setSortingEnabled(false);
+    tree->header()->setSectionsClickable(true);
+    tree->header()->setSortIndicatorShown(true);
+    icons = new QListView(stack);
+    icons->setResizeMode(QListView::Adjust);
+    icons->setUniformItemSizes(true);
+    const int widths[] = {150, 100, 50, remote ? 120 : 150, 80, 150};
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(tree),
+                                    static_cast<QAbstractItemView*>(icons)}) {
+        view->setModel(model);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setEditTriggers(QAbstractItemView::EditKeyPressed);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        view->setDragEnabled(true);
+        view->setAccessibleName(remote ? tr("Remote files") : tr("Local files"));
+        view->installEventFilter(this);
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                [this](const QModelIndex&) { ActivateCurrent(); });
+        connect(view, &QWidget::customContextMenuRequested, this, &FilePaneView::ShowPopup);
+    }
+    icons->setSelectionModel(tree->selectionModel());
+    for (int column = 0; column < model->columnCount(); ++column)
+        tree->setColumnWidth(column, widths[column]);
+    connect(tree->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        model->ToggleSort(column);
+        tree->header()->setSortIndicator(
+            column, model->SortDirection(column) > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    });
+    connect(model, &FileModel::renameRequested, this, [this](int row, const QString& name) {
+        if (!remote) {
+            RenameLocal(row, name);
+            return;
+        }
+        SessionCommand cmd;
+        cmd.code = CmdRename;
+        cmd.firstArg = model->Entry(row).name;
+        cmd.secondName = Utf8(name);
+        if (poster) poster(session, cmd);
+    });
+    stack->addWidget(icons);
+    stack->addWidget(tree);
+    stack->setCurrentWidget(tree);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(stack);
+    setFocusProxy(tree);
+}
+
+QAbstractItemView* FilePaneView::CurrentView() const {
+    return mode == PaneViewMode::kDetails ? static_cast<QAbstractItemView*>(tree) : icons;
+}
+
+void FilePaneView::SetViewMode(PaneViewMode newMode) {
+    mode = newMode;
+    if (mode == PaneViewMode::kDetails) {
+        stack->setCurrentWidget(tree);
+    } else {
+        const bool large = mode == PaneViewMode::kLargeIcons;
+        icons->setViewMode(mode == PaneViewMode::kList ? QListView::ListMode
+                                                       : QListView::IconMode);
+        icons->setFlow(mode == PaneViewMode::kList ? QListView::TopToBottom
+                                                   : QListView::LeftToRight);
+        icons->setWrapping(true);
+        icons->setIconSize(large ? QSize(32, 32) : QSize(16, 16));
+        icons->setGridSize(large ? QSize(96, 64) : QSize());
+        stack->setCurrentWidget(icons);
+    }
+    setFocusProxy(CurrentView());
+}
+
+void FilePaneView::Message(const QString& text) {
+    QMessageBox::warning(this, tr("Tarnwick"), text);
+}
+
+// ---- local pane ----
+
+bool FilePaneView::FillLocal(const QString& dir, const QString& newPattern) {
+    if (dir.isEmpty()) return false;
+    const std::string path = StripTrailingSeparator(Utf8(dir));
+    if (!FileExists(path) || IsDirectoryPath(path) != 1) {
+        Message(tr("Invalid Path!"));
+        return false;
+    }
+    FileEntryList entries;
+    ListLocalDirectory(path, Utf8(newPattern), entries);
+    const QString previous = directory;
+    directory = QString::fromStdString(path);
+    pattern = newPattern;
+    model->SetEntries(std::move(entries));
+    // Coming up from a child: the directory just left becomes the selected item.
+    if (!previous.isEmpty() && ParentPath(Utf8(previous)) == path) {
+        const int row = model->RowOfName(QString::fromStdString(LastComponent(Utf8(previous))));
+        if (row >= 0) {
+            const QModelIndex index = model->index(row, 0);
+            tree->selectionModel()->setCurrentIndex(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            CurrentView()->scrollTo(index);
+        }
+    }
+    emit directoryShown(directory);
+    return true;
+}
+
+void FilePaneView::ChangeLocalDirectory(const QString& text) {
+    const LocalPathSplit split = SplitLocalPath(Utf8(text));
+    if (split.directory.empty() || IsDirectoryPath(split.directory) != 1) {
+        Message(tr("Invalid Path!"));
+        return;
+    }
+    FillLocal(QString::fromStdString(split.directory), QString::fromStdString(split.pattern));
+}
+
+bool FilePaneView::RenameLocal(int row, const QString& newName) {
+    const std::string from = JoinPath(Utf8(directory), model->Entry(row).name, '/');
+    const std::string to = JoinPath(Utf8(directory), Utf8(newName.trimmed()), '/');
+    const bool renamed = std::rename(from.c_str(), to.c_str()) == 0;
+    Refresh();
+    return renamed;
+}
+
+void FilePaneView::DeleteLocal(bool permanent) {
+    for (int row : SelectedRows()) {
+        const QString path =
+            QString::fromStdString(JoinPath(Utf8(directory), model->Entry(row).name, '/'));
+        if (permanent) {
+            if (model->Entry(row).isDirectory)
+                QDir(path).removeRecursively();
+            else
+                QFile::remove(path);
+        } else {
+            QFile::moveToTrash(path);
+        }
+    }
+    Refresh();
+}
+
+// ---- remote pane ----
+
+void FilePaneView::ShowListing(const QString& listedDirectory, const FileEntryList& entries) {
+    if (!listedDirectory.isEmpty()) directory = listedDirectory;
+    const QString previous = shownDirectory;
+    model->SetEntries(entries);
+    shownDirectory = directory;
+    if (!previous.isEmpty() && ParentPath(Utf8(previous)) == Utf8(directory)) {
+        const int row = model->RowOfName(QString::fromStdString(LastComponent(Utf8(previous))));
+        if (row >= 0)
+            tree->selectionModel()->setCurrentIndex(
+                model->index(row, 0),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    emit directoryShown(directory);
+}
+
+void FilePaneView::SetRemoteDirectory(const QString& remoteDirectory) {
+    directory = remoteDirectory;
+    emit directoryShown(directory);
+}
+
+void FilePaneView::GoToRemotePath(const QString& path) {
+    Post(CmdChangeDir, Utf8(path));
+}
+
+void FilePaneView::Post(int code, const std::string& first, const std::string& second) {
+    if (!poster) return;
+    SessionCommand cmd;
+    cmd.code = code;
+    cmd.firstArg = first;
+    cmd.secondArg = second;
+    poster(session, cmd);
+}
+
+// ---- both ----
+
+void FilePaneView::UpDirectory() {
+    const std::string parent = ParentPath(Utf8(directory));
+    if (parent.empty()) {
+        Message(remote ? tr("Root Directory! Can't Change to Parent Directory.")
+                       : tr("Root encountered!"));
+        return;
+    }
+    if (remote)
+        Post(CmdParentDir, {});
+    else
+        FillLocal(QString::fromStdString(parent), QStringLiteral("*"));
+}
+
+void FilePaneView::Refresh() {
+    if (remote)
+        Post(CmdList, Utf8(directory));
+    else
+        FillLocal(directory, pattern);
+}
+
+void FilePaneView::ActivateCurrent() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1 || !model->Entry(rows[0]).isDirectory) return;
+    const std::string child = JoinPath(Utf8(directory), model->Entry(rows[0]).name, '/');
+    if (remote)
+        Post(CmdChangeDir, model->Entry(rows[0]).name);
+    else
+        FillLocal(QString::fromStdString(child), QStringLiteral("*"));
+}
+
+void FilePaneView::DeleteSelected(bool permanent) {
+    if (SelectedRows().empty()) return;
+    if (confirmDelete) {
+        ConfirmDialog confirm(ConfirmDialog::Kind::kDelete, this);
+        if (confirm.exec() != QDialog::Accepted) return;
+    }
+    if (!remote) {
+        DeleteLocal(permanent);
+        return;
+    }
+    for (int row : SelectedRows())
+        Post(model->Entry(row).isDirectory ? CmdRemoveDir : CmdDeleteFile,
+             JoinPath(Utf8(directory), model->Entry(row).name, '/'));
+    Refresh();
+}
+
+void FilePaneView::NewDirectory() {
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, tr("New Directory"), tr("Name:"),
+                                               QLineEdit::Normal, {}, &ok)
+                             .trimmed();
+    if (!ok || name.isEmpty()) return;
+    const std::string path = JoinPath(Utf8(directory), Utf8(name), '/');
+    if (remote) {
+        Post(CmdMakeDir, path);
+    } else {
+        QDir().mkdir(QString::fromStdString(path));
+        Refresh();
+    }
+}
+
+void FilePaneView::SelectAll() {
+    CurrentView()->selectAll();
+}
+
+std::vector<int> FilePaneView::SelectedRows() const {
+    std::set<int> rows;
+    for (const QModelIndex& index : tree->selectionModel()->selectedIndexes())
+        rows.insert(index.row());
+    return {rows.begin(), rows.end()};
+}
+
+std::vector<TransferSource> FilePaneView::SelectedSources() const {
+    std::vector<TransferSource> sources;
+    for (int row : SelectedRows()) {
+        const FileEntry& entry = model->Entry(row);
+        sources.push_back({JoinPath(Utf8(directory), entry.name, '/'),
+                           static_cast<int64_t>(entry.Size()), entry.isDirectory});
+    }
+    return sources;
+}
+
+bool FilePaneView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == CurrentView()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+            case Qt::Key_Backspace:
+                UpDirectory();
+                return true;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                ActivateCurrent();
+                return true;
+            case Qt::Key_Delete:
+                DeleteSelected(key->modifiers() & Qt::ShiftModifier);
+                return true;
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FilePaneView::ShowPopup(const QPoint& position) {
+    QAbstractItemView* view = CurrentView();
+    const bool hit = view->indexAt(position).isValid();
+    const bool one = SelectedRows().size() == 1;
+    QMenu menu(this);
+    QAction* transfer = menu.addAction(remote ? tr("Download") : tr("Upload"), this,
+                                       &FilePaneView::transferRequested);
+    transfer->setEnabled(hit);
+    QAction* rename = menu.addAction(tr("Rename"), this, [this, view] {
+        view->edit(view->currentIndex().siblingAtColumn(0));
+    });
+    rename->setEnabled(hit && one);
+    QAction* remove = menu.addAction(tr("Delete"), this, [this] {
+        DeleteSelected(QApplication::keyboardModifiers() & Qt::ShiftModifier);
+    });
+    remove->setEnabled(hit);
+    menu.addAction(tr("New Directory..."), this, &FilePaneView::NewDirectory);
+    menu.addSeparator();
+    menu.addAction(tr("Refresh"), this, &FilePaneView::Refresh);
+    menu.addAction(tr("Select All"), this, &FilePaneView::SelectAll);
+    menu.exec(view->viewport()->mapToGlobal(position));
+}
+
+}  // namespace tarnwick::gui
