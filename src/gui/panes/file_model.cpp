@@ -77,9 +77,8 @@ void FileModel::sort(int column, Qt::SortOrder sortOrder) {
     directions[column] = sortOrder == Qt::AscendingOrder ? 1 : -1;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
-    std::vector<int> oldRowOf(rows.size());
-    for (size_t i = 0; i < order.size(); ++i) oldRowOf[order[i]] = static_cast<int>(i);
     std::vector<int> previous = order;
+    std::iota(order.begin(), order.end(), 0);  // equal keys keep their listing order
     Resort();
     std::vector<int> newRowOf(rows.size());
     for (size_t i = 0; i < order.size(); ++i) newRowOf[order[i]] = static_cast<int>(i);
@@ -137,9 +136,8 @@ QVariant FileModel::data(const QModelIndex& index, int role) const {
         case Qt::EditRole:
             return row.texts[index.column()];
         case Qt::TextAlignmentRole:
-            return index.column() == kColumnSize
-                       ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                       : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+            return index.column() == kColumnSize ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
         case Qt::DecorationRole:
             if (index.column() != kColumnName) return {};
             return QApplication::style()->standardIcon(row.entry.isDirectory ? QStyle::SP_DirIcon

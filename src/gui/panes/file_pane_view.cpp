@@ -33,8 +33,8 @@ FilePaneView::FilePaneView(QWidget* parent) : QWidget(parent) {
     Build();
 }
 
-FilePaneView::FilePaneView(SessionId session, QString host, QString directory,
-                           CommandPoster poster, QWidget* parent)
+FilePaneView::FilePaneView(SessionId session, QString host, QString directory, CommandPoster poster,
+                           QWidget* parent)
     : QWidget(parent),
       remote(true),
       session(session),
@@ -57,8 +57,8 @@ void FilePaneView::Build() {
     icons->setResizeMode(QListView::Adjust);
     icons->setUniformItemSizes(true);
     const int widths[] = {150, 100, 50, remote ? 120 : 150, 80, 150};
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(tree),
-                                    static_cast<QAbstractItemView*>(icons)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(tree), static_cast<QAbstractItemView*>(icons)}) {
         view->setModel(model);
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -109,8 +109,7 @@ void FilePaneView::SetViewMode(PaneViewMode newMode) {
         stack->setCurrentWidget(tree);
     } else {
         const bool large = mode == PaneViewMode::kLargeIcons;
-        icons->setViewMode(mode == PaneViewMode::kList ? QListView::ListMode
-                                                       : QListView::IconMode);
+        icons->setViewMode(mode == PaneViewMode::kList ? QListView::ListMode : QListView::IconMode);
         icons->setFlow(mode == PaneViewMode::kList ? QListView::TopToBottom
                                                    : QListView::LeftToRight);
         icons->setWrapping(true);
@@ -272,9 +271,9 @@ void FilePaneView::DeleteSelected(bool permanent) {
 
 void FilePaneView::NewDirectory() {
     bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("New Directory"), tr("Name:"),
-                                               QLineEdit::Normal, {}, &ok)
-                             .trimmed();
+    const QString name =
+        QInputDialog::getText(this, tr("New Directory"), tr("Name:"), QLineEdit::Normal, {}, &ok)
+            .trimmed();
     if (!ok || name.isEmpty()) return;
     const std::string path = JoinPath(Utf8(directory), Utf8(name), '/');
     if (remote) {
@@ -335,9 +334,8 @@ void FilePaneView::ShowPopup(const QPoint& position) {
     QAction* transfer = menu.addAction(remote ? tr("Download") : tr("Upload"), this,
                                        &FilePaneView::transferRequested);
     transfer->setEnabled(hit);
-    QAction* rename = menu.addAction(tr("Rename"), this, [this, view] {
-        view->edit(view->currentIndex().siblingAtColumn(0));
-    });
+    QAction* rename = menu.addAction(
+        tr("Rename"), this, [this, view] { view->edit(view->currentIndex().siblingAtColumn(0)); });
     rename->setEnabled(hit && one);
     QAction* remove = menu.addAction(tr("Delete"), this, [this] {
         DeleteSelected(QApplication::keyboardModifiers() & Qt::ShiftModifier);

@@ -76,10 +76,9 @@ AddressAction ClassifyAddress(const std::string& text) {
     }
 }
 
-std::vector<std::shared_ptr<QueueItem>> MakeTransferItems(bool download,
-                                                          const std::vector<TransferSource>& sources,
-                                                          const std::string& destination,
-                                                          const std::string& dropDirectory) {
+std::vector<std::shared_ptr<QueueItem>> MakeTransferItems(
+    bool download, const std::vector<TransferSource>& sources, const std::string& destination,
+    const std::string& dropDirectory) {
     const std::string& target = dropDirectory.empty() ? destination : dropDirectory;
     std::vector<std::shared_ptr<QueueItem>> items;
     items.reserve(sources.size());
@@ -87,9 +86,9 @@ std::vector<std::shared_ptr<QueueItem>> MakeTransferItems(bool download,
         const QueueItemKind kind =
             source.isDirectory ? QueueItemKind::kDirectory : QueueItemKind::kFile;
         const int64_t size = source.isDirectory ? kUnknownSize : source.size;
-        items.push_back(download
-                            ? MakeQueueItem(QueueOperation::kDownload, target, source.path, size, kind)
-                            : MakeQueueItem(QueueOperation::kUpload, source.path, target, size, kind));
+        items.push_back(
+            download ? MakeQueueItem(QueueOperation::kDownload, target, source.path, size, kind)
+                     : MakeQueueItem(QueueOperation::kUpload, source.path, target, size, kind));
     }
     return items;
 }

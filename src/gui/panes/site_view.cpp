@@ -116,7 +116,8 @@ void SiteView::ShowDirectory(FilePaneView* pane, const QString& directory) {
         tabs->setTabText(index, QString::fromStdString(IsRootPath(dir) ? dir : LastComponent(dir)));
     }
     if (pane == CurrentPane() && !address->hasFocus())
-        address->setEditText(QString::fromStdString(StripTrailingSeparator(directory.toStdString())));
+        address->setEditText(
+            QString::fromStdString(StripTrailingSeparator(directory.toStdString())));
 }
 
 void SiteView::CurrentChanged(int index) {
@@ -124,7 +125,8 @@ void SiteView::CurrentChanged(int index) {
     auto* pane = qobject_cast<FilePaneView*>(tabs->tabData(index).value<QObject*>());
     if (pane == nullptr) return;
     stack->setCurrentWidget(pane);
-    address->setEditText(QString::fromStdString(StripTrailingSeparator(pane->Directory().toStdString())));
+    address->setEditText(
+        QString::fromStdString(StripTrailingSeparator(pane->Directory().toStdString())));
     pane->setFocus();
     emit currentPaneChanged(pane);
 }

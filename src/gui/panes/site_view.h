@@ -43,11 +43,11 @@ public:
     void SelectAll();
 
 signals:
-    void connectUrlRequested(const QString& url);     // ConnectUrl
-    void closeSessionRequested(SessionId session);    // CloseTab of a session tab
-    void moveToPeerRequested(FilePaneView* pane);     // Move To Peer Pane
-    void currentPaneChanged(FilePaneView* pane);      // a session tab makes it active
-    void transferRequested(FilePaneView* source);     // Download / Upload to the peer pane
+    void connectUrlRequested(const QString& url);   // ConnectUrl
+    void closeSessionRequested(SessionId session);  // CloseTab of a session tab
+    void moveToPeerRequested(FilePaneView* pane);   // Move To Peer Pane
+    void currentPaneChanged(FilePaneView* pane);    // a session tab makes it active
+    void transferRequested(FilePaneView* source);   // Download / Upload to the peer pane
 
 private:
     void ShowDirectory(FilePaneView* pane, const QString& directory);

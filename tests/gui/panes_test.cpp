@@ -1,0 +1,248 @@
+// The file panes: the models' rows, texts and sort rules, the local pane's moves on disk, the
+// address box's rules and the queue items of transfers between panes.
+#include <QAbstractItemModelTester>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include "panes/file_model.h"
+#include "panes/file_pane_view.h"
+#include "panes/pane_rules.h"
+
+namespace tarnwick::gui {
+namespace {
+
+FileEntry Entry(const char* name, uint64_t size, int64_t modified, bool directory = false) {
+    FileEntry entry;
+    entry.name = name;
+    entry.SetSize(size);
+    entry.modified = modified;
+    entry.isDirectory = directory;
+    return entry;
+}
+
+// Two directories, and files whose sizes need more than 32 bits or differ only in case.
+FileEntryList Listing() {
+    return {Entry("B", 0, 300, true), Entry("c.txt", 5, 100), Entry("D.bin", 1ULL << 33, 400),
+            Entry("a", 0, 200, true), Entry("e", 10, 50),     Entry(".", 0, 0, true),
+            Entry("..", 0, 0, true)};
+}
+
+QStringList Names(const FileModel& model) {
+    QStringList names;
+    for (int row = 0; row < model.rowCount(); ++row)
+        names << model.data(model.index(row, kColumnName), Qt::DisplayRole).toString();
+    return names;
+}
+
+void Touch(const QString& path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+}  // namespace
+
+class PanesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void modelsAreConsistent() {
+        for (bool remote : {false, true}) {
+            std::unique_ptr<FileModel> model;
+            if (remote)
+                model = std::make_unique<RemoteFileModel>();
+            else
+                model = std::make_unique<LocalFileModel>();
+            QAbstractItemModelTester tester(model.get(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            model->SetEntries(Listing());
+            QCOMPARE(model->rowCount(), 5);  // "." and ".." are not shown
+            QCOMPARE(model->columnCount(), remote ? 6 : 4);
+            for (int column = 0; column < model->columnCount(); ++column) model->ToggleSort(column);
+            model->SetEntries({});
+            QCOMPARE(model->rowCount(), 0);
+        }
+    }
+
+    void sortRules_data() {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("name: directories first, case ignored")
+            << QList<int>{} << QStringList{"a", "B", "c.txt", "D.bin", "e"};
+        QTest::newRow("name twice: descending, directories last")
+            << QList<int>{kColumnName} << QStringList{"e", "D.bin", "c.txt", "B", "a"};
+        QTest::newRow("size: unsigned 64-bit, ties keep listing order")
+            << QList<int>{kColumnSize} << QStringList{"B", "a", "c.txt", "e", "D.bin"};
+        QTest::newRow("size twice")
+            << QList<int>{kColumnSize, kColumnSize} << QStringList{"D.bin", "e", "c.txt", "B", "a"};
+        QTest::newRow("type, lower case")
+            << QList<int>{kColumnType} << QStringList{"e", "B", "a", "D.bin", "c.txt"};
+        QTest::newRow("modified") << QList<int>{kColumnModified}
+                                  << QStringList{"e", "c.txt", "a", "B", "D.bin"};
+        QTest::newRow("another column starts ascending")
+            << QList<int>{kColumnSize, kColumnSize, kColumnModified}
+            << QStringList{"e", "c.txt", "a", "B", "D.bin"};
+    }
+    void sortRules() {
+        QFETCH(QList<int>, clicks);
+        QFETCH(QStringList, names);
+        RemoteFileModel model;
+        model.SetEntries(Listing());
+        for (int column : clicks) model.ToggleSort(column);
+        QCOMPARE(Names(model), names);
+        model.SetEntries(Listing());  // a new listing keeps the sort
+        QCOMPARE(Names(model), names);
+    }
+
+    void texts() {
+        const int64_t time = QDateTime(QDate(2024, 3, 9), QTime(7, 5, 4)).toSecsSinceEpoch();
+        FileEntryList entries{Entry("big.iso", 1ULL << 33, time), Entry("n.tar.gz", 1234567, time),
+                              Entry("dir", 0, time, true)};
+        LocalFileModel local;
+        RemoteFileModel remote;
+        local.SetEntries(entries);
+        remote.SetEntries(entries);
+        auto text = [](FileModel& model, const char* name, int column) {
+            return model.data(model.index(model.RowOfName(name), column), Qt::DisplayRole)
+                .toString();
+        };
+        QCOMPARE(text(remote, "big.iso", kColumnSize), QString(">4GB"));
+        QCOMPARE(text(remote, "n.tar.gz", kColumnSize), QString("1,234,567"));
+        QCOMPARE(text(remote, "n.tar.gz", kColumnType), QString("gz"));
+        QCOMPARE(text(remote, "dir", kColumnType), QString("<DIR>"));
+        QCOMPARE(text(local, "dir", kColumnModified), QString("03/09/24 07:05:04"));
+        QCOMPARE(text(remote, "dir", kColumnModified), QString("03/09/24 07:05"));
+        const QModelIndex size = remote.index(0, kColumnSize);
+        QVERIFY(remote.data(size, Qt::TextAlignmentRole).toInt() & Qt::AlignRight);
+    }
+
+    void reselectAfterUp_data() {
+        QTest::addColumn<QString>("child");
+        QTest::newRow("first") << "alpha";
+        QTest::newRow("last, upper case") << "Zeta";
+        QTest::newRow("with a space") << "m i d";
+    }
+    void reselectAfterUp() {
+        QFETCH(QString, child);
+        QTemporaryDir dir;
+        for (const char* name : {"alpha", "Zeta", "m i d"}) QVERIFY(QDir(dir.path()).mkdir(name));
+        Touch(dir.filePath("file"));
+        FilePaneView pane;
+        QVERIFY(pane.FillLocal(dir.filePath(child), "*"));
+        pane.UpDirectory();
+        QCOMPARE(pane.Directory(), dir.path());
+        const std::vector<int> rows = pane.SelectedRows();
+        QCOMPARE(rows.size(), size_t{1});
+        QCOMPARE(QString::fromStdString(pane.Model().Entry(rows[0]).name), child);
+    }
+
+    void localPattern_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("plain") << "/tmp/x"
+                               << "/tmp/x"
+                               << "*";
+        QTest::newRow("star in last") << "/tmp/x/*.txt"
+                                      << "/tmp/x"
+                                      << "*.txt";
+        QTest::newRow("question mark") << "/tmp/a?c"
+                                       << "/tmp"
+                                       << "a?c";
+        QTest::newRow("at the root") << "/*.c"
+                                     << "/"
+                                     << "*.c";
+    }
+    void localPattern() {
+        QFETCH(QString, typed);
+        QFETCH(QString, directory);
+        QFETCH(QString, pattern);
+        const LocalPathSplit split = SplitLocalPath(typed.toStdString());
+        QCOMPARE(QString::fromStdString(split.directory), directory);
+        QCOMPARE(QString::fromStdString(split.pattern), pattern);
+    }
+
+    void localRenameAndDelete() {
+        QTemporaryDir dir;
+        Touch(dir.filePath("a.txt"));
+        Touch(dir.filePath("taken"));
+        FilePaneView pane;
+        pane.SetConfirmDelete(false);
+        QVERIFY(pane.FillLocal(dir.path(), "*.txt"));
+        QCOMPARE(pane.Model().rowCount(), 1);
+        QVERIFY(pane.RenameLocal(0, "  b.txt "));
+        QVERIFY(QFile::exists(dir.filePath("b.txt")));
+        QCOMPARE(pane.Model().rowCount(), 1);
+        pane.SelectAll();
+        pane.DeleteLocal(true);
+        QVERIFY(!QFile::exists(dir.filePath("b.txt")));
+        QVERIFY(QFile::exists(dir.filePath("taken")));
+        QCOMPARE(pane.Model().rowCount(), 0);
+    }
+
+    void addressRules_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("target");
+        const int path = int(AddressKind::kPath), ftp = int(AddressKind::kFtpUrl);
+        QTest::newRow("absolute path") << "/pub" << path << "/pub";
+        QTest::newRow("ftp url") << "ftp://h/x" << ftp << "ftp://h/x";
+        QTest::newRow("host without scheme")
+            << "ftp.example.org/pub" << ftp << "ftp://ftp.example.org/pub";
+        QTest::newRow("file url") << "file:///tmp/x" << int(AddressKind::kLocalUrl) << "/tmp/x";
+        QTest::newRow("other service")
+            << "http://h/" << int(AddressKind::kUnsupported) << "http://h/";
+        QTest::newRow("relative local path") << "./docs" << path << "./docs";
+    }
+    void addressRules() {
+        QFETCH(QString, text);
+        QFETCH(int, kind);
+        QFETCH(QString, target);
+        const AddressAction action = ClassifyAddress(text.toStdString());
+        QCOMPARE(int(action.kind), kind);
+        QCOMPARE(QString::fromStdString(action.target), target);
+    }
+
+    void transferItems_data() {
+        QTest::addColumn<bool>("download");
+        QTest::addColumn<QString>("drop");
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<QString>("server");
+        QTest::newRow("download") << true << ""
+                                  << "/home/u"
+                                  << "/pub/f";
+        QTest::newRow("upload") << false << ""
+                                << "/pub/f"
+                                << "/home/u";
+        QTest::newRow("download dropped on a directory") << true << "/home/u/in"
+                                                         << "/home/u/in"
+                                                         << "/pub/f";
+        QTest::newRow("upload dropped on a directory") << false << "/home/u/in"
+                                                       << "/pub/f"
+                                                       << "/home/u/in";
+    }
+    void transferItems() {
+        QFETCH(bool, download);
+        QFETCH(QString, drop);
+        QFETCH(QString, client);
+        QFETCH(QString, server);
+        const std::vector<TransferSource> sources{{"/pub/f", 42, false}, {"/pub/d", 0, true}};
+        const auto items = MakeTransferItems(download, sources, "/home/u", drop.toStdString());
+        QCOMPARE(items.size(), size_t{2});
+        const QueueItem& file = *items[0];
+        QCOMPARE(file.operation, download ? QueueOperation::kDownload : QueueOperation::kUpload);
+        QCOMPARE(QString::fromStdString(file.clientPath), client);
+        QCOMPARE(QString::fromStdString(file.serverPath), server);
+        QCOMPARE(file.Size(), int64_t{42});
+        QCOMPARE(items[1]->kind, QueueItemKind::kDirectory);
+        QCOMPARE(items[1]->Size(), kUnknownSize);
+    }
+};
+
+}  // namespace tarnwick::gui
+
+QTEST_MAIN(tarnwick::gui::PanesTest)
+#include "panes_test.moc"
