@@ -15,6 +15,7 @@
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
+#include "panes/site_view.h"
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
@@ -71,6 +72,34 @@ void SaveConnected(MainWindow& window, const QString& url) {
     Save(window, QStringLiteral("main_window_connected"));
 }
 
+// Both site views: a local tab and a remote tab with a sample listing, in Details and in
+// Large Icons.
+void SaveSiteViews() {
+    const std::string history = QDir::tempPath().toStdString() + "/pathhis.txt";
+    SiteView local(history);
+    local.resize(480, 320);
+    local.OpenLocalPath(QStringLiteral(TARNWICK_GUI_RES_DIR "/.."));
+    SiteView remote(history);
+    remote.resize(480, 320);
+    auto* pane = new FilePaneView(1, QStringLiteral("ftp.example.org"), QStringLiteral("/pub"),
+                                  nullptr);
+    remote.AddPane(pane);
+    FileEntryList entries;
+    ParseListingText(entries,
+                     "drwxr-xr-x 2 ftp ftp 4096 Jan 10 2024 docs\n"
+                     "drwxr-xr-x 2 ftp ftp 4096 Mar 02 2024 releases\n"
+                     "-rw-r--r-- 1 ftp ftp 1234567 Feb 11 2024 tarnwick-0.1.tar.gz\n"
+                     "-rw-r--r-- 1 ftp ftp 812 Feb 12 2024 README\n"
+                     "-rw-r--r-- 1 ftp ftp 5000000000 Feb 13 2024 image.iso\n");
+    pane->ShowListing(QStringLiteral("/pub"), entries);
+    Save(local, QStringLiteral("site_view_local"));
+    Save(remote, QStringLiteral("site_view_remote"));
+    pane->SetViewMode(PaneViewMode::kLargeIcons);
+    local.CurrentPane()->SetViewMode(PaneViewMode::kLargeIcons);
+    Save(remote, QStringLiteral("site_view_remote_icons"));
+    Save(local, QStringLiteral("site_view_local_icons"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,5 +148,6 @@ int main(int argc, char** argv) {
     shell.ShowFiles({QStringLiteral("/home/user/report.pdf"), QStringLiteral("/home/user/data")});
     Save(shell, QStringLiteral("shell_transfer"));
     SaveLog();
+    SaveSiteViews();
     return 0;
 }
