@@ -135,7 +135,8 @@ QVariant FileModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::EditRole:
             return row.texts[index.column()];
-        case Qt::TextAlignmentRole:
+        case Qt::TextAlignmentRole:  // the name keeps the view's own (centred under icons)
+            if (index.column() == kColumnName) return {};
             return index.column() == kColumnSize ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
         case Qt::DecorationRole:

@@ -128,7 +128,7 @@ void FilePaneView::Message(const QString& text) {
 
 bool FilePaneView::FillLocal(const QString& dir, const QString& newPattern) {
     if (dir.isEmpty()) return false;
-    const std::string path = StripTrailingSeparator(Utf8(dir));
+    const std::string path = StripTrailingSeparator(Utf8(QDir::cleanPath(dir)));
     if (!FileExists(path) || IsDirectoryPath(path) != 1) {
         Message(tr("Invalid Path!"));
         return false;
