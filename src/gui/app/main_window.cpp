@@ -378,6 +378,15 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         peer->AddPane(pane);
     });
     connect(view, &SiteView::transferRequested, this, &MainWindow::TransferFromPane);
+    connect(view, &SiteView::paneDropped, this,
+            [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory) {
+                TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory);
+            });
+    connect(view, &SiteView::filesDropped, this,
+            [this](FilePaneView* target, const std::vector<TransferSource>& files,
+                   const QString& dropDirectory) {
+                TransferBetweenPanes(nullptr, target, files, dropDirectory);
+            });
     connect(view, &SiteView::currentPaneChanged, this, [this](FilePaneView* pane) {
         if (!pane->IsRemote()) return;
         if (auto session = sessions.FindById(pane->Session())) {
@@ -425,9 +434,19 @@ void MainWindow::ConnectPanesToBridge() {
 // Download / Upload between the visible panes of the two site views.
 void MainWindow::TransferFromPane(FilePaneView* source) {
     SiteView* peerView = leftSites->isAncestorOf(source) ? rightSites : leftSites;
-    FilePaneView* target = peerView->CurrentPane();
-    if (target == nullptr || target->IsRemote() == source->IsRemote()) return;
-    FilePaneView* remote = source->IsRemote() ? source : target;
+    if (FilePaneView* target = peerView->CurrentPane())
+        TransferBetweenPanes(source, target, source->SelectedSources(), {});
+}
+
+// Queues the files of a local pane for the session of a remote pane or the other way round
+// (dropDirectory: the directory item a drop landed on), after the Confirm Transfer prompt.
+void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
+                                      const std::vector<TransferSource>& files,
+                                      const QString& dropDirectory) {
+    const bool download = source != nullptr && source->IsRemote();
+    if (files.empty() || (source != nullptr && source->IsRemote() == target->IsRemote())) return;
+    FilePaneView* remote = download ? source : target;
+    if (!remote->IsRemote()) return;
     auto session = sessions.FindById(remote->Session());
     if (!session) return;
     bool queueOnly = false;
@@ -436,8 +455,8 @@ void MainWindow::TransferFromPane(FilePaneView* source) {
         if (confirm.exec() != QDialog::Accepted) return;
         queueOnly = confirm.QueueOnly();
     }
-    session->queue.AppendAll(MakeTransferItems(source->IsRemote(), source->SelectedSources(),
-                                               target->Directory().toStdString()));
+    session->queue.AppendAll(MakeTransferItems(download, files, target->Directory().toStdString(),
+                                               dropDirectory.toStdString()));
     if (!queueOnly) session->StartQueue();
     UpdateActions();
 }

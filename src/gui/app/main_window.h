@@ -40,6 +40,7 @@ namespace tarnwick::gui {
 
 class FilePaneView;
 class SiteView;
+struct TransferSource;
 
 class LogPane;
 class LoginMessageWindow;
@@ -98,6 +99,8 @@ private:
     void ConnectPanesToBridge();
     FilePaneView* RemotePaneOf(SessionId id) const;
     void TransferFromPane(FilePaneView* source);
+    void TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
+                              const std::vector<TransferSource>& files, const QString& dropDirectory);
     void CloseSessionTab(SessionId id);
     void ConnectBridge();
     void RestorePlacement();

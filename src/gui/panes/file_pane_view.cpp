@@ -1,23 +1,30 @@
 #include "panes/file_pane_view.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <set>
 
+#include "listing/clipboard_urls.h"
 #include "listing/local_files.h"
 #include "listing/paths.h"
+#include "listing/url.h"
 #include "prompts/confirm_dialog.h"
 
 namespace tarnwick::gui {
@@ -67,6 +74,10 @@ void FilePaneView::Build() {
         view->setDragEnabled(true);
         view->setAccessibleName(remote ? tr("Remote files") : tr("Local files"));
         view->installEventFilter(this);
+        view->viewport()->installEventFilter(this);
+        view->setAcceptDrops(true);
+        view->viewport()->setAcceptDrops(true);
+        view->setDragDropMode(QAbstractItemView::DragDrop);
         connect(view, &QAbstractItemView::doubleClicked, this,
                 [this](const QModelIndex&) { ActivateCurrent(); });
         connect(view, &QWidget::customContextMenuRequested, this, &FilePaneView::ShowPopup);
@@ -305,7 +316,76 @@ std::vector<TransferSource> FilePaneView::SelectedSources() const {
     return sources;
 }
 
+void FilePaneView::CopySelected() {
+    std::vector<std::string> texts;
+    for (const TransferSource& source : SelectedSources())
+        texts.push_back(remote ? MakeFtpUrl(Utf8(host), source.path) : source.path);
+    if (texts.empty()) return;
+    auto* data = new QMimeData;
+    data->setText(QString::fromStdString(JoinClipboardText(texts)));
+    const std::string block =
+        EncodeUrlBlock(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this)), texts);
+    data->setData(QString::fromLatin1(kUrlClipboardMimeType.data(), kUrlClipboardMimeType.size()),
+                  QByteArray(block.data(), static_cast<qsizetype>(block.size())));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+QString FilePaneView::DirectoryAt(QAbstractItemView* view, const QPoint& position) const {
+    const QModelIndex index = view->indexAt(position);
+    if (!index.isValid() || !model->Entry(index.row()).isDirectory) return {};
+    return QString::fromStdString(JoinPath(Utf8(directory), model->Entry(index.row()).name, '/'));
+}
+
+// Drops: another pane's items, or local files from a file manager onto a remote pane. The
+// directory item under the mouse is the current item while the drag moves over it.
+bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    FilePaneView* source = nullptr;
+    for (QObject* object = drop->source(); object != nullptr; object = object->parent())
+        if ((source = qobject_cast<FilePaneView*>(object)) != nullptr) break;
+    const bool fromPeer = source != nullptr && source != this && source->IsRemote() != remote;
+    const bool fromFiles = source == nullptr && remote && drop->mimeData()->hasUrls();
+    if (!fromPeer && !fromFiles) {
+        event->ignore();
+        return true;
+    }
+    const QString target = DirectoryAt(view, drop->position().toPoint());
+    if (event->type() != QEvent::Drop) {
+        const QModelIndex index = view->indexAt(drop->position().toPoint());
+        if (!target.isEmpty())
+            view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        drop->acceptProposedAction();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (fromPeer) {
+        emit dropped(source, target);
+        return true;
+    }
+    std::vector<TransferSource> files;
+    for (const QUrl& url : drop->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QFileInfo info(url.toLocalFile());
+        files.push_back({Utf8(info.absoluteFilePath()), info.isDir() ? kUnknownSize : info.size(),
+                         info.isDir()});
+    }
+    if (!files.empty()) emit filesDropped(files, target);
+    return true;
+}
+
 bool FilePaneView::eventFilter(QObject* watched, QEvent* event) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(tree), static_cast<QAbstractItemView*>(icons)}) {
+        if (watched != view->viewport()) continue;
+        const QEvent::Type type = event->type();
+        if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)
+            return HandleDrag(view, event);
+    }
+    if (event->type() == QEvent::KeyPress && watched == CurrentView() &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        CopySelected();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && watched == CurrentView()) {
         auto* key = static_cast<QKeyEvent*>(event);
         switch (key->key()) {
@@ -344,6 +424,8 @@ void FilePaneView::ShowPopup(const QPoint& position) {
     menu.addAction(tr("New Directory..."), this, &FilePaneView::NewDirectory);
     menu.addSeparator();
     menu.addAction(tr("Refresh"), this, &FilePaneView::Refresh);
+    menu.addAction(tr("Copy"), this, &FilePaneView::CopySelected)
+        ->setEnabled(!SelectedRows().empty());
     menu.addAction(tr("Select All"), this, &FilePaneView::SelectAll);
     menu.exec(view->viewport()->mapToGlobal(position));
 }

@@ -67,10 +67,18 @@ public:
     void SelectAll();
     std::vector<int> SelectedRows() const;
     std::vector<TransferSource> SelectedSources() const;
+    // Copy: the selected items' full paths (local) or ftp URLs (remote) as plain text and as
+    // the program's URL set.
+    void CopySelected();
 
 signals:
     void directoryShown(const QString& directory);
     void transferRequested();  // Download / Upload to the peer pane
+    // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
+    // the directory item they were dropped on (empty: this pane's directory).
+    void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory);
+    void filesDropped(const std::vector<tarnwick::gui::TransferSource>& files,
+                      const QString& dropDirectory);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +88,8 @@ private:
     void ShowPopup(const QPoint& position);
     void Post(int code, const std::string& first, const std::string& second = {});
     void Message(const QString& text);
+    bool HandleDrag(QAbstractItemView* view, QEvent* event);
+    QString DirectoryAt(QAbstractItemView* view, const QPoint& position) const;
 
     bool remote = false;
     SessionId session = 0;
