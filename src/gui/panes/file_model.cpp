@@ -1,9 +1,9 @@
 #include "panes/file_model.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QStyle>
 #include <algorithm>
+#include <ctime>
 #include <numeric>
 
 #include "listing/paths.h"
@@ -18,19 +18,21 @@ QString SizeText(const FileEntry& entry) {
     return QString::fromStdString(FormatFileSize(entry.sizeHigh, entry.sizeLow));
 }
 
-QString TimeText(int64_t modified, const QString& format) {
-    if (modified < 0) return {};
-    return QDateTime::fromSecsSinceEpoch(modified).toLocalTime().toString(format);
+QString TimeText(int64_t modified, const char* format) {
+    const time_t seconds = static_cast<time_t>(modified);
+    std::tm local{};
+    char text[64];
+    if (modified < 0 || localtime_r(&seconds, &local) == nullptr) return {};
+    const size_t length = std::strftime(text, sizeof text, format, &local);
+    return QString::fromLatin1(text, static_cast<qsizetype>(length));
 }
 
-FileModel::FileModel(int columns, QString dateFormat, QObject* parent)
-    : QAbstractTableModel(parent), columns(columns), dateFormat(std::move(dateFormat)) {}
+FileModel::FileModel(int columns, const char* dateFormat, QObject* parent)
+    : QAbstractTableModel(parent), columns(columns), dateFormat(dateFormat) {}
 
-LocalFileModel::LocalFileModel(QObject* parent)
-    : FileModel(4, QStringLiteral("MM/dd/yy HH:mm:ss"), parent) {}
+LocalFileModel::LocalFileModel(QObject* parent) : FileModel(4, "%m/%d/%y %H:%M:%S", parent) {}
 
-RemoteFileModel::RemoteFileModel(QObject* parent)
-    : FileModel(6, QStringLiteral("MM/dd/yy HH:mm"), parent) {}
+RemoteFileModel::RemoteFileModel(QObject* parent) : FileModel(6, "%m/%d/%y %H:%M", parent) {}
 
 void FileModel::SetEntries(FileEntryList entries) {
     beginResetModel();

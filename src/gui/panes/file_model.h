@@ -52,7 +52,7 @@ signals:
     void renameRequested(int row, const QString& newName);
 
 protected:
-    FileModel(int columns, QString dateFormat, QObject* parent);
+    FileModel(int columns, const char* dateFormat, QObject* parent);
 
 private:
     struct Row {
@@ -64,7 +64,7 @@ private:
     void Resort();
 
     int columns;
-    QString dateFormat;
+    const char* dateFormat;  // strftime format
     std::vector<Row> rows;
     std::vector<int> order;  // display row -> index into rows
     int sortColumn = kColumnName;
@@ -85,6 +85,6 @@ public:
 
 // The display texts of an entry's size and time, as the panes show them.
 QString SizeText(const FileEntry& entry);
-QString TimeText(int64_t modified, const QString& format);
+QString TimeText(int64_t modified, const char* format);  // local time, strftime format
 
 }  // namespace tarnwick::gui
