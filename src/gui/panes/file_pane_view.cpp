@@ -99,6 +99,7 @@ void FilePaneView::Build() {
         cmd.code = CmdRename;
         cmd.firstArg = model->Entry(row).name;
         cmd.secondName = Utf8(name);
+        cmd.commandOption = kOptListAfter;
         if (poster) poster(session, cmd);
     });
     stack->addWidget(icons);
@@ -229,6 +230,11 @@ void FilePaneView::Post(int code, const std::string& first, const std::string& s
     cmd.code = code;
     cmd.firstArg = first;
     cmd.secondArg = second;
+    // Whatever changes the directory shown is followed by a listing of it.
+    if (code == CmdChangeDir || code == CmdParentDir)
+        cmd.commandOption = kOptListAfter | kOptPrintDir;
+    else if (code == CmdMakeDir || code == CmdDeleteFile || code == CmdRemoveDir)
+        cmd.commandOption = kOptListAfter;
     poster(session, cmd);
 }
 
@@ -277,7 +283,6 @@ void FilePaneView::DeleteSelected(bool permanent) {
     for (int row : SelectedRows())
         Post(model->Entry(row).isDirectory ? CmdRemoveDir : CmdDeleteFile,
              JoinPath(Utf8(directory), model->Entry(row).name, '/'));
-    Refresh();
 }
 
 void FilePaneView::NewDirectory() {
