@@ -26,6 +26,7 @@
 #include "app/help.h"
 #include "app/history.h"
 #include "app/settings_io.h"
+#include "listing/directory_cache.h"
 #include "listing/url.h"
 #include "log/log_view.h"
 #include "log/login_message_window.h"
@@ -579,6 +580,15 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
             if (auto target = sessions.FindById(id)) target->PostCommand(command);
         });
     pane->SetConfirmDelete(settings.pDelete);
+    pane->SetCacheLoader([this, id = session->Id(), host = site.address](
+                             const std::string& directory, FileEntryList& entries) {
+        if (settings.alwaysRefresh || !settings.enableCache ||
+            LoadCachedListing(settings.cacheHomeDirectory, host, directory, entries) != 0)
+            return false;
+        if (LogView* view = logPane->View(id))
+            view->AddRecord({tr("Load file list from cache.").toStdString(), LOG_STATE, true, true});
+        return true;
+    });
     rightSites->AddPane(pane);
     UpdateActions();
     return session;

@@ -201,7 +201,12 @@ void FilePaneView::DeleteLocal(bool permanent) {
 // ---- remote pane ----
 
 void FilePaneView::ShowListing(const QString& listedDirectory, const FileEntryList& entries) {
-    if (!listedDirectory.isEmpty()) directory = listedDirectory;
+    ShowEntries(listedDirectory.isEmpty() ? directory : listedDirectory, entries);
+}
+
+// Shows a listing of newDirectory; coming up from a child, the child becomes the selection.
+void FilePaneView::ShowEntries(const QString& newDirectory, const FileEntryList& entries) {
+    directory = newDirectory;
     const QString previous = shownDirectory;
     model->SetEntries(entries);
     shownDirectory = directory;
@@ -216,12 +221,32 @@ void FilePaneView::ShowListing(const QString& listedDirectory, const FileEntryLi
 }
 
 void FilePaneView::SetRemoteDirectory(const QString& remoteDirectory) {
+    sessionDirectory = remoteDirectory;
     directory = remoteDirectory;
     emit directoryShown(directory);
 }
 
 void FilePaneView::GoToRemotePath(const QString& path) {
-    Post(CmdChangeDir, Utf8(path));
+    ChangeRemoteDirectory(Utf8(path));
+}
+
+// A cached directory is shown without a word to the server; otherwise the session changes
+// to it (by its last name when it is a child of the session's directory) and lists it.
+void FilePaneView::ChangeRemoteDirectory(const std::string& target) {
+    if (PathsEqual(Utf8(directory), target)) return;
+    FileEntryList cached;
+    if (cacheLoader && cacheLoader(target, cached)) {
+        ShowEntries(QString::fromStdString(target), cached);
+        return;
+    }
+    const std::string current = Utf8(sessionDirectory);
+    if (!current.empty() && PathsEqual(current, target)) {
+        directory = QString::fromStdString(target);
+        Post(CmdList, target);
+        return;
+    }
+    const bool child = !current.empty() && PathsEqual(ParentPath(target), current);
+    Post(CmdChangeDir, child ? LastComponent(target) : target);
 }
 
 void FilePaneView::Post(int code, const std::string& first, const std::string& second) {
@@ -230,11 +255,8 @@ void FilePaneView::Post(int code, const std::string& first, const std::string& s
     cmd.code = code;
     cmd.firstArg = first;
     cmd.secondArg = second;
-    // Whatever changes the directory shown is followed by a listing of it.
-    if (code == CmdChangeDir || code == CmdParentDir)
-        cmd.commandOption = kOptListAfter | kOptPrintDir;
-    else if (code == CmdMakeDir || code == CmdDeleteFile || code == CmdRemoveDir)
-        cmd.commandOption = kOptListAfter;
+    // Every request but a listing is followed by a listing of the directory.
+    cmd.commandOption = code == CmdList ? kOptPrintDir : kOptListAfter;
     poster(session, cmd);
 }
 
@@ -247,10 +269,17 @@ void FilePaneView::UpDirectory() {
                        : tr("Root encountered!"));
         return;
     }
-    if (remote)
+    if (!remote) {
+        FillLocal(QString::fromStdString(parent), QStringLiteral("*"));
+        return;
+    }
+    FileEntryList cached;
+    if (cacheLoader && cacheLoader(parent, cached))
+        ShowEntries(QString::fromStdString(parent), cached);
+    else if (PathsEqual(Utf8(directory), Utf8(sessionDirectory)))
         Post(CmdParentDir, {});
     else
-        FillLocal(QString::fromStdString(parent), QStringLiteral("*"));
+        ChangeRemoteDirectory(parent);
 }
 
 void FilePaneView::Refresh() {
@@ -265,7 +294,7 @@ void FilePaneView::ActivateCurrent() {
     if (rows.size() != 1 || !model->Entry(rows[0]).isDirectory) return;
     const std::string child = JoinPath(Utf8(directory), model->Entry(rows[0]).name, '/');
     if (remote)
-        Post(CmdChangeDir, model->Entry(rows[0]).name);
+        ChangeRemoteDirectory(child);
     else
         FillLocal(QString::fromStdString(child), QStringLiteral("*"));
 }

@@ -31,6 +31,9 @@ class FilePaneView : public QWidget {
 
 public:
     using CommandPoster = std::function<void(SessionId, const SessionCommand&)>;
+    // Fills `entries` from the directory cache; false when the directory is not taken from
+    // there (not cached, or "Always Online").
+    using CacheLoader = std::function<bool(const std::string& directory, FileEntryList& entries)>;
 
     // A local pane.
     explicit FilePaneView(QWidget* parent = nullptr);
@@ -57,6 +60,8 @@ public:
     void ShowListing(const QString& listedDirectory, const FileEntryList& entries);
     void SetRemoteDirectory(const QString& remoteDirectory);
     void GoToRemotePath(const QString& path);
+    void ChangeRemoteDirectory(const std::string& target);
+    void SetCacheLoader(CacheLoader loader) { cacheLoader = std::move(loader); }
 
     // Both.
     void UpDirectory();
@@ -86,6 +91,7 @@ protected:
 private:
     void Build();
     void ShowPopup(const QPoint& position);
+    void ShowEntries(const QString& newDirectory, const FileEntryList& entries);
     void Post(int code, const std::string& first, const std::string& second = {});
     void Message(const QString& text);
     bool HandleDrag(QAbstractItemView* view, QEvent* event);
@@ -98,6 +104,8 @@ private:
     QString shownDirectory;  // of the last listing, to re-select the directory left
     QString pattern = QStringLiteral("*");
     CommandPoster poster;
+    CacheLoader cacheLoader;
+    QString sessionDirectory;  // the session's current directory, as it last reported it
     FileModel* model = nullptr;
     QStackedWidget* stack = nullptr;
     QTreeView* tree = nullptr;
