@@ -357,6 +357,19 @@ void MainWindow::CreatePanes() {
     siteSplitter->addWidget(rightSites);
     leftSites->OpenLocalPath(QString::fromStdString(settings.defaultLocalDirectory));
     for (SiteView* view : {leftSites, rightSites}) ConnectSiteView(view);
+    // F6 and Shift+F6: the focus goes to the visible pane of the other site view.
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_F6), QKeySequence(Qt::SHIFT | Qt::Key_F6)}) {
+        auto* action = new QAction(tr("Next Pane"), this);
+        action->setShortcut(key);
+        action->setToolTip(tr("Move the focus to the other file pane"));
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this] {
+            SiteView* target =
+                leftSites->isAncestorOf(QApplication::focusWidget()) ? rightSites : leftSites;
+            if (FilePaneView* pane = target->CurrentPane()) pane->setFocus();
+        });
+    }
     ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
     bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
@@ -421,10 +434,11 @@ void MainWindow::ConnectPanesToBridge() {
         for (SiteView* view : {leftSites, rightSites})
             if (view->isAncestorOf(QApplication::focusWidget())) view->Refresh();
     });
-    const std::pair<QAction*, PaneViewMode> modes[] = {{actions.largeIcons, PaneViewMode::kLargeIcons},
-                                                      {actions.smallIcons, PaneViewMode::kSmallIcons},
-                                                      {actions.list, PaneViewMode::kList},
-                                                      {actions.details, PaneViewMode::kDetails}};
+    const std::pair<QAction*, PaneViewMode> modes[] = {
+        {actions.largeIcons, PaneViewMode::kLargeIcons},
+        {actions.smallIcons, PaneViewMode::kSmallIcons},
+        {actions.list, PaneViewMode::kList},
+        {actions.details, PaneViewMode::kDetails}};
     for (const auto& [action, mode] : modes)
         connect(action, &QAction::triggered, this, [this, mode = mode] {
             for (SiteView* view : {leftSites, rightSites})
@@ -472,9 +486,9 @@ void MainWindow::CloseSessionTab(SessionId id) {
                               QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
     if (session && !session->queue.Empty()) {
-        const auto answer = QMessageBox::question(
-            this, host, tr("Do you want to preserve the queued files?"),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        const auto answer =
+            QMessageBox::question(this, host, tr("Do you want to preserve the queued files?"),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         if (answer == QMessageBox::Cancel) return;
         if (answer == QMessageBox::No) session->queue.Clear();
     }
@@ -573,12 +587,12 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
     settings.lastPort = last.port;
     settings.lastUser = last.user;
     settings.lastPassword = last.password;
-    auto* pane = new FilePaneView(
-        session->Id(), QString::fromStdString(site.address),
-        QString::fromStdString(site.defremotedir),
-        [this](SessionId id, const SessionCommand& command) {
-            if (auto target = sessions.FindById(id)) target->PostCommand(command);
-        });
+    auto* pane = new FilePaneView(session->Id(), QString::fromStdString(site.address),
+                                  QString::fromStdString(site.defremotedir),
+                                  [this](SessionId id, const SessionCommand& command) {
+                                      if (auto target = sessions.FindById(id))
+                                          target->PostCommand(command);
+                                  });
     pane->SetConfirmDelete(settings.pDelete);
     pane->SetCacheLoader([this, id = session->Id(), host = site.address](
                              const std::string& directory, FileEntryList& entries) {
@@ -586,7 +600,8 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
             LoadCachedListing(settings.cacheHomeDirectory, host, directory, entries) != 0)
             return false;
         if (LogView* view = logPane->View(id))
-            view->AddRecord({tr("Load file list from cache.").toStdString(), LOG_STATE, true, true});
+            view->AddRecord(
+                {tr("Load file list from cache.").toStdString(), LOG_STATE, true, true});
         return true;
     });
     rightSites->AddPane(pane);

@@ -100,7 +100,8 @@ private:
     FilePaneView* RemotePaneOf(SessionId id) const;
     void TransferFromPane(FilePaneView* source);
     void TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
-                              const std::vector<TransferSource>& files, const QString& dropDirectory);
+                              const std::vector<TransferSource>& files,
+                              const QString& dropDirectory);
     void CloseSessionTab(SessionId id);
     void ConnectBridge();
     void RestorePlacement();

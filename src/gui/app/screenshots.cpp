@@ -81,8 +81,8 @@ void SaveSiteViews() {
     local.OpenLocalPath(QStringLiteral(TARNWICK_GUI_RES_DIR "/.."));
     SiteView remote(history);
     remote.resize(480, 320);
-    auto* pane = new FilePaneView(1, QStringLiteral("ftp.example.org"), QStringLiteral("/pub"),
-                                  nullptr);
+    auto* pane =
+        new FilePaneView(1, QStringLiteral("ftp.example.org"), QStringLiteral("/pub"), nullptr);
     remote.AddPane(pane);
     FileEntryList entries;
     ParseListingText(entries,
