@@ -604,6 +604,17 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
                 {tr("Load file list from cache.").toStdString(), LOG_STATE, true, true});
         return true;
     });
+    connect(pane, &FilePaneView::deleteRequested, this,
+            [this, id = session->Id()](const std::vector<TransferSource>& entries, bool queueOnly) {
+                auto target = sessions.FindById(id);
+                if (!target) return;
+                for (const TransferSource& entry : entries)
+                    target->queue.Append(MakeQueueItem(
+                        QueueOperation::kDelete, {}, entry.path, entry.size,
+                        entry.isDirectory ? QueueItemKind::kDirectory : QueueItemKind::kFile));
+                if (!queueOnly) target->StartQueue();
+                UpdateActions();
+            });
     rightSites->AddPane(pane);
     UpdateActions();
     return session;

@@ -299,19 +299,20 @@ void FilePaneView::ActivateCurrent() {
         FillLocal(QString::fromStdString(child), QStringLiteral("*"));
 }
 
+// Local entries are deleted here; remote ones become Delete items of the session's queue,
+// which also removes directories with their contents.
 void FilePaneView::DeleteSelected(bool permanent) {
     if (SelectedRows().empty()) return;
+    bool queueOnly = false;
     if (confirmDelete) {
         ConfirmDialog confirm(ConfirmDialog::Kind::kDelete, this);
         if (confirm.exec() != QDialog::Accepted) return;
+        queueOnly = remote && confirm.QueueOnly();
     }
-    if (!remote) {
+    if (remote)
+        emit deleteRequested(SelectedSources(), queueOnly);
+    else
         DeleteLocal(permanent);
-        return;
-    }
-    for (int row : SelectedRows())
-        Post(model->Entry(row).isDirectory ? CmdRemoveDir : CmdDeleteFile,
-             JoinPath(Utf8(directory), model->Entry(row).name, '/'));
 }
 
 void FilePaneView::NewDirectory() {

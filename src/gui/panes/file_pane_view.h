@@ -82,6 +82,8 @@ signals:
     // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
     // the directory item they were dropped on (empty: this pane's directory).
     void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory);
+    // Delete of remote entries: the session's queue gets a Delete item for each.
+    void deleteRequested(const std::vector<tarnwick::gui::TransferSource>& entries, bool queueOnly);
     void filesDropped(const std::vector<tarnwick::gui::TransferSource>& files,
                       const QString& dropDirectory);
 
