@@ -353,6 +353,7 @@ void MainWindow::CreatePanes() {
     const std::string pathHistory = programHome + std::string(kPathHistoryFileName);
     leftSites = new SiteView(pathHistory, siteSplitter);
     rightSites = new SiteView(pathHistory, siteSplitter);
+    sessionSites = rightSites;
     siteSplitter->addWidget(leftSites);
     siteSplitter->addWidget(rightSites);
     leftSites->OpenLocalPath(QString::fromStdString(settings.defaultLocalDirectory));
@@ -382,9 +383,11 @@ void MainWindow::CreatePanes() {
 
 void MainWindow::ConnectSiteView(SiteView* view) {
     SiteView* peer = view == leftSites ? rightSites : leftSites;
-    connect(view, &SiteView::connectUrlRequested, this, [this](const QString& url) {
+    connect(view, &SiteView::connectUrlRequested, this, [this, view](const QString& url) {
+        sessionSites = view;  // the session's tab replaces the tab the URL was typed in
         ConnectUrlWithLogin(url, QStringLiteral("anonymous"),
                             QString::fromStdString(settings.anonymousPass), 21);
+        sessionSites = rightSites;
     });
     connect(view, &SiteView::closeSessionRequested, this, &MainWindow::CloseSessionTab);
     connect(view, &SiteView::moveToPeerRequested, this, [view, peer](FilePaneView* pane) {
@@ -615,7 +618,7 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
                 if (!queueOnly) target->StartQueue();
                 UpdateActions();
             });
-    rightSites->AddPane(pane);
+    sessionSites->AddPane(pane);
     UpdateActions();
     return session;
 }

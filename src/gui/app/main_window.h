@@ -149,6 +149,7 @@ private:
     // one is closed.
     SiteView* leftSites = nullptr;   // the local side at start-up
     SiteView* rightSites = nullptr;  // sessions open here
+    SiteView* sessionSites = nullptr;  // where the next session's tab goes
     SessionBridge bridge;
     OpenSessions sessions;
     std::set<SessionId> adopted;  // tracked by the bridge, with a log view
