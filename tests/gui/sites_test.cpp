@@ -100,8 +100,8 @@ private slots:
                                      << "/up";
         QTest::newRow("without prefix") << "h.example/up" << true << "h.example"
                                         << "/up";
-        QTest::newRow("upper prefix kept") << "FTP://h.example/" << true << ""
-                                           << "";
+        QTest::newRow("upper prefix kept") << "FTP://h.example/" << true << "FTP"
+                                           << "//h.example/";
         QTest::newRow("paste needs scheme") << "h.example/up" << false << ""
                                             << "";
         QTest::newRow("paste http refused") << "http://h.example/x" << false << ""
