@@ -69,10 +69,13 @@ SiteManagerDialog::SiteManagerDialog(std::vector<SiteSetting> sitesIn, std::stri
     auto* browse = new QPushButton(QStringLiteral("..."), this);
     browse->setAccessibleName(tr("Browse for the default local directory"));
     browse->setToolTip(tr("Choose the default local directory"));
+    browse->setFixedWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
     auto* localRow = new QHBoxLayout;
     localRow->addWidget(localDirEdit);
     localRow->addWidget(browse);
-    form->addRow(tr("Default &Local Directory:"), localRow);
+    auto* localLabel = new QLabel(tr("Default &Local Directory:"), this);
+    localLabel->setBuddy(localDirEdit);
+    form->addRow(localLabel, localRow);
     form->addRow(tr("Default R&emote Directory:"), remoteDirEdit);
     form->addRow(passiveBox);
 
