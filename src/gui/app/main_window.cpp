@@ -38,6 +38,8 @@
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
 #include "sites/shell_transfer_dialog.h"
+#include "sites/site_file.h"
+#include "sites/site_manager_dialog.h"
 #include "sites/site_list.h"
 
 namespace tarnwick::gui {
@@ -108,6 +110,13 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
     ConnectBridge();
     notice = new NoticeWindow(this);
     shellTransfer = new ShellTransferDialog(this);
+    shellTransfer->SetSessionForHost(
+        [this](const std::string& host, bool forceNew) -> std::shared_ptr<CFtpSession> {
+            if (!forceNew) {
+                if (auto open = sessions.FindSessionByHost(host)) return open;
+            }
+            return OpenSession(SiteForHost(sites, host, settings.anonymousPass));
+        });
     RestorePlacement();
     connect(timer, &QTimer::timeout, this, &MainWindow::TimerTick);
     timer->start(kTimerMs);
@@ -136,6 +145,14 @@ void MainWindow::CreateActions() {
                   tr("Quit the program"), nullptr);
     a.exit->setShortcut(QKeySequence::Quit);
     connect(a.exit, &QAction::triggered, this, &QWidget::close);
+    connect(a.siteManager, &QAction::triggered, this, [this] {
+        SiteManagerDialog dialog(sites, programHome + std::string(kSiteFileName),
+                                 settings.anonymousPass, this);
+        const int result = dialog.exec();
+        if (result == QDialog::Rejected) return;  // Escape: the list stays as it was
+        sites = dialog.Sites();
+        if (result == SiteManagerDialog::kConnect) OpenSession(dialog.ChosenSite());
+    });
     a.reconnect = make(tr("Reconnect"), "network-connect", QStyle::SP_BrowserReload,
                        tr("Reconnect"), &MainWindow::Reconnect);
     a.disconnect = make(tr("Disconnect"), "network-disconnect", QStyle::SP_DialogNoButton,

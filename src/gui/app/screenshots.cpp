@@ -19,7 +19,10 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
+#include "sites/site_file.h"
+#include "sites/site_manager_dialog.h"
 
 namespace {
 
@@ -147,6 +150,19 @@ int main(int argc, char** argv) {
     ShellTransferDialog shell;
     shell.ShowFiles({QStringLiteral("/home/user/report.pdf"), QStringLiteral("/home/user/data")});
     Save(shell, QStringLiteral("shell_transfer"));
+    SiteSetting archive = NewSiteSetting("guest@example.org");
+    archive.name = "Example archive";
+    archive.address = "ftp.example.org";
+    archive.defremotedir = "/pub";
+    SiteSetting work = archive;
+    work.name = "Work";
+    work.address = "files.example.com";
+    work.username = "jane";
+    work.logintype = kLoginNormal;
+    SiteManagerDialog siteManager({archive, work}, "/nonexistent/site.dat", "guest@example.org");
+    Save(siteManager, QStringLiteral("site_manager"));
+    PasteUrlDialog paste(QStringLiteral("ftp://ftp.example.org/pub/releases/notes.txt"));
+    Save(paste, QStringLiteral("paste_url"));
     SaveLog();
     SaveSiteViews();
     return 0;
