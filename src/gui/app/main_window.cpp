@@ -37,6 +37,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
 #include "sites/site_manager_dialog.h"
@@ -110,13 +111,7 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
     ConnectBridge();
     notice = new NoticeWindow(this);
     shellTransfer = new ShellTransferDialog(this);
-    shellTransfer->SetSessionForHost(
-        [this](const std::string& host, bool forceNew) -> std::shared_ptr<CFtpSession> {
-            if (!forceNew) {
-                if (auto open = sessions.FindSessionByHost(host)) return open;
-            }
-            return OpenSession(SiteForHost(sites, host, settings.anonymousPass));
-        });
+    shellTransfer->SetSessionForHost(SessionProvider());
     RestorePlacement();
     connect(timer, &QTimer::timeout, this, &MainWindow::TimerTick);
     timer->start(kTimerMs);
@@ -412,6 +407,9 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         peer->AddPane(pane);
     });
     connect(view, &SiteView::transferRequested, this, &MainWindow::TransferFromPane);
+    connect(view, &SiteView::pasteUrlRequested, this, [this](FilePaneView* target) {
+        PasteUrl(this, target->Directory().toStdString(), SessionProvider());
+    });
     connect(view, &SiteView::paneDropped, this,
             [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory) {
                 TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory);
@@ -591,6 +589,15 @@ void MainWindow::AdoptSession(const std::shared_ptr<CFtpSession>& session) {
     adopted.insert(session->Id());
     bridge.Track(session->Id());
     logPane->AddSession(session->Id());
+}
+
+SessionForHost MainWindow::SessionProvider() {
+    return [this](const std::string& host, bool forceNew) -> std::shared_ptr<CFtpSession> {
+        if (!forceNew) {
+            if (auto open = sessions.FindSessionByHost(host)) return open;
+        }
+        return OpenSession(SiteForHost(sites, host, settings.anonymousPass));
+    };
 }
 
 std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {

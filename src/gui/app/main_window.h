@@ -24,6 +24,7 @@
 #include "app/open_sessions.h"
 #include "app/session_bridge.h"
 #include "app/speed_window.h"
+#include "sites/transfer_url.h"
 #include "sites/site_setting.h"
 
 class QAction;
@@ -109,6 +110,9 @@ private:
 
     // Sessions.
     std::shared_ptr<CFtpSession> OpenSession(const SiteSetting& site);
+    // The URL dialogs' rule: an open session of the host unless a new one is forced, else a
+    // new session for the host's site record.
+    SessionForHost SessionProvider();
     void AdoptSession(const std::shared_ptr<CFtpSession>& session);
     void ForgetClosedSessions();
     std::shared_ptr<CFtpSession> Active() const { return sessions.Active(); }

@@ -462,6 +462,7 @@ void FilePaneView::ShowPopup(const QPoint& position) {
     menu.addAction(tr("Copy"), this, &FilePaneView::CopySelected)
         ->setEnabled(!SelectedRows().empty());
     menu.addAction(tr("Select All"), this, &FilePaneView::SelectAll);
+    if (!remote) menu.addAction(tr("Paste URL"), this, &FilePaneView::pasteUrlRequested);
     menu.exec(view->viewport()->mapToGlobal(position));
 }
 

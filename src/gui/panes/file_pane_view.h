@@ -79,6 +79,7 @@ public:
 signals:
     void directoryShown(const QString& directory);
     void transferRequested();  // Download / Upload to the peer pane
+    void pasteUrlRequested();  // a local pane's Paste URL
     // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
     // the directory item they were dropped on (empty: this pane's directory).
     void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory);

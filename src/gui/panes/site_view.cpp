@@ -89,6 +89,8 @@ void SiteView::AddPane(FilePaneView* pane) {
             [this, pane](const QString& directory) { ShowDirectory(pane, directory); });
     connect(pane, &FilePaneView::transferRequested, this,
             [this, pane] { emit transferRequested(pane); });
+    connect(pane, &FilePaneView::pasteUrlRequested, this,
+            [this, pane] { emit pasteUrlRequested(pane); });
     connect(pane, &FilePaneView::dropped, this,
             [this, pane](FilePaneView* source, const QString& dropDirectory) {
                 emit paneDropped(source, pane, dropDirectory);

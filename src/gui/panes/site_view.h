@@ -48,6 +48,7 @@ signals:
     void moveToPeerRequested(FilePaneView* pane);   // Move To Peer Pane
     void currentPaneChanged(FilePaneView* pane);    // a session tab makes it active
     void transferRequested(FilePaneView* source);   // Download / Upload to the peer pane
+    void pasteUrlRequested(FilePaneView* target);   // Paste URL into a local pane
     // A drop on one of this view's panes (dropDirectory empty: the pane's directory).
     void paneDropped(FilePaneView* source, FilePaneView* target, const QString& dropDirectory);
     void filesDropped(FilePaneView* target, const std::vector<TransferSource>& files,
