@@ -30,6 +30,7 @@
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
+#include "res/icons.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -117,8 +118,9 @@ MainWindow::~MainWindow() = default;
 void MainWindow::CreateActions() {
     auto make = [this](const QString& text, const QString& theme, QStyle::StandardPixmap fallback,
                        const QString& tip, void (MainWindow::*slot)()) {
-        auto* action =
-            new QAction(QIcon::fromTheme(theme, style()->standardIcon(fallback)), text, this);
+        QIcon icon = ActionIcon(theme.toLatin1().constData());
+        if (icon.isNull()) icon = style()->standardIcon(fallback);
+        auto* action = new QAction(icon, text, this);
         action->setToolTip(tip);
         action->setStatusTip(tip);
         if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
