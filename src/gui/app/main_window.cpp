@@ -30,9 +30,9 @@
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
-#include "res/icons.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "res/icons.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_list.h"
 
@@ -752,6 +752,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         timer->start(kTimerMs);
         return;
     }
+    for (const PendingQuestion& pending : pendingQuestions) {
+        pending.question->Cancel();  // a worker still waiting gets the safe default
+        if (!pending.dialog.isNull()) pending.dialog->close();
+    }
+    pendingQuestions.clear();
     const QRect normal = normalGeometry();
     settings.wpLeft = normal.x();
     settings.wpTop = normal.y();
