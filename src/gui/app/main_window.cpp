@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -272,6 +273,8 @@ void MainWindow::CreateQuickConnectBar() {
     urlBox->setInsertPolicy(QComboBox::NoInsert);
     urlBox->setMinimumWidth(220);
     urlBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    urlBox->lineEdit()->setAccessibleName(tr("URL"));  // the box's own edit and list
+    urlBox->view()->setAccessibleName(tr("Recent URLs"));
     userEdit = new QLineEdit(row);
     passwordEdit = new QLineEdit(row);
     passwordEdit->setEchoMode(QLineEdit::Password);
