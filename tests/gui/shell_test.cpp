@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -15,9 +16,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <atomic>
 #include <thread>
 
-#include "gui_test_support.h"
 #include "app/history.h"
 #include "app/main_window.h"
 #include "app/memory_settings_store.h"
@@ -25,6 +26,7 @@
 #include "app/settings_io.h"
 #include "app/single_instance.h"
 #include "app/speed_window.h"
+#include "gui_test_support.h"
 #include "log/log_view.h"
 #include "options/options_sheet.h"
 #include "prompts/overwrite_dialog.h"
@@ -32,7 +34,6 @@
 using namespace tarnwick;
 using namespace tarnwick::gui;
 using namespace tarnwick::gui::test;
-
 
 class GuiTest : public QObject {
     Q_OBJECT
@@ -307,6 +308,33 @@ private slots:
         context.settings.wpWidth = 0;  // without a width the stored rectangle is not used
         MainWindow unplaced(context);
         QVERIFY(unplaced.height() != 600);
+    }
+
+    void closingCancelsAQuestionAWorkerWaitsForWithinABound() {
+        QTemporaryDir home;
+        MainWindowContext context;
+        context.programHome = home.path().toStdString() + "/";
+        MainWindow window(std::move(context));
+        window.show();
+        CFtpSession session(LoopbackSite(), nullptr, window.Bridge());
+        window.Bridge().Track(session.Id());
+        auto asked = std::make_shared<Question>("Resume the queue?", kAskOkCancel);
+        std::atomic<bool> settled{false};
+        std::thread worker([&] {  // waits as a session's worker does, with a bound
+            for (int i = 0; i < 500 && !asked->Answered(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            settled = asked->Answered();
+        });
+        window.Bridge().OnQuestion(session, asked);
+        QCoreApplication::processEvents();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(window.close());
+        worker.join();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(settled);
+        QCOMPARE(asked->AskResult(), int{kAnswerCancel});
+        window.Bridge().Forget(session.Id());
     }
 
     void fileListMessageIsReadOnlyWhenWhole() {

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -37,6 +38,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "res/icons.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -126,8 +128,9 @@ MainWindow::~MainWindow() = default;
 void MainWindow::CreateActions() {
     auto make = [this](const QString& text, const QString& theme, QStyle::StandardPixmap fallback,
                        const QString& tip, void (MainWindow::*slot)()) {
-        auto* action =
-            new QAction(QIcon::fromTheme(theme, style()->standardIcon(fallback)), text, this);
+        QIcon icon = ActionIcon(theme.toLatin1().constData());
+        if (icon.isNull()) icon = style()->standardIcon(fallback);
+        auto* action = new QAction(icon, text, this);
         action->setToolTip(tip);
         action->setStatusTip(tip);
         if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
@@ -287,6 +290,8 @@ void MainWindow::CreateQuickConnectBar() {
     urlBox->setInsertPolicy(QComboBox::NoInsert);
     urlBox->setMinimumWidth(220);
     urlBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    urlBox->lineEdit()->setAccessibleName(tr("URL"));  // the box's own edit and list
+    urlBox->view()->setAccessibleName(tr("Recent URLs"));
     userEdit = new QLineEdit(row);
     passwordEdit = new QLineEdit(row);
     passwordEdit->setEchoMode(QLineEdit::Password);
@@ -951,6 +956,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         timer->start(kTimerMs);
         return;
     }
+    for (const PendingQuestion& pending : pendingQuestions) {
+        pending.question->Cancel();  // a worker still waiting gets the safe default
+        if (!pending.dialog.isNull()) pending.dialog->close();
+    }
+    pendingQuestions.clear();
     const QRect normal = normalGeometry();
     settings.wpLeft = normal.x();
     settings.wpTop = normal.y();

@@ -40,8 +40,18 @@ void Save(QWidget& widget, const QString& name) {
     widget.hide();
 }
 
-void SaveLog() {
-    LogView log;
+// `dark`: the log inside a window of a dark palette (the log keeps its own light base).
+void SaveLog(bool dark) {
+    QWidget frame;
+    if (dark) {
+        QPalette colours(QColor(45, 45, 48));
+        colours.setColor(QPalette::Window, QColor(45, 45, 48));
+        colours.setColor(QPalette::WindowText, QColor(220, 220, 220));
+        colours.setColor(QPalette::Base, QColor(30, 30, 30));
+        colours.setColor(QPalette::Text, QColor(220, 220, 220));
+        frame.setPalette(colours);
+    }
+    LogView log(&frame);
     log.resize(700, 180);
     const LogRecord records[] = {
         {"Connecting to 127.0.0.1 (port 2121)", LOG_STATE, true, true},
@@ -54,7 +64,8 @@ void SaveLog() {
     };
     for (const LogRecord& record : records) log.AddRecord(record);
     log.Flush();
-    Save(log, QStringLiteral("log"));
+    frame.resize(log.size());
+    Save(frame, dark ? QStringLiteral("log_dark") : QStringLiteral("log"));
 }
 
 // Opens a session for `url` and renders the window once the log shows the login (bounded).
@@ -163,7 +174,8 @@ int main(int argc, char** argv) {
     Save(siteManager, QStringLiteral("site_manager"));
     PasteUrlDialog paste(QStringLiteral("ftp://ftp.example.org/pub/releases/notes.txt"));
     Save(paste, QStringLiteral("paste_url"));
-    SaveLog();
+    SaveLog(false);
+    SaveLog(true);
     SaveSiteViews();
     return 0;
 }
