@@ -1,16 +1,25 @@
 #include "panes/file_model.h"
 
-#include <QApplication>
-#include <QStyle>
 #include <algorithm>
 #include <ctime>
 #include <numeric>
 
 #include "listing/paths.h"
+#include "res/icons.h"
 
 namespace tarnwick::gui {
 
 namespace {
+
+// Looked up once: data() is called for every painted row.
+const QIcon& DirectoryIcon() {
+    static const QIcon icon = ItemIcon(true);
+    return icon;
+}
+const QIcon& FileIcon() {
+    static const QIcon icon = ItemIcon(false);
+    return icon;
+}
 constexpr int kMaxColumns = 6;
 }
 
@@ -143,8 +152,7 @@ QVariant FileModel::data(const QModelIndex& index, int role) const {
                                                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
         case Qt::DecorationRole:
             if (index.column() != kColumnName) return {};
-            return QApplication::style()->standardIcon(row.entry.isDirectory ? QStyle::SP_DirIcon
-                                                                             : QStyle::SP_FileIcon);
+            return row.entry.isDirectory ? DirectoryIcon() : FileIcon();
         default:
             return {};
     }
