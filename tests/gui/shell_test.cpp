@@ -27,6 +27,7 @@
 #include "app/single_instance.h"
 #include "app/speed_window.h"
 #include "gui_test_support.h"
+#include "real_ftp_server.h"
 #include "log/log_view.h"
 #include "options/options_sheet.h"
 #include "prompts/overwrite_dialog.h"
@@ -348,6 +349,41 @@ private slots:
         QVERIFY(DecodeFileList(buffer, received));
         QCOMPARE(received, paths);
         QCOMPARE(buffer, message.left(2));  // the next message's start stays
+    }
+
+    // The quick connect bar against a real server: the log shows the login's 230, and
+    // Disconnect ends the connection.
+    void quickConnectLogsInAndDisconnects() {
+        tarnwick::test::RealFtpServer server;
+        QVERIFY2(server.Running(), server.Error().c_str());
+        QTemporaryDir home;
+        MainWindowContext context;
+        context.programHome = home.path().toStdString() + "/";
+        context.settings.pDisconnect = false;
+        MainWindow window(std::move(context));
+        window.show();
+        QSignalSpy states(&window.Bridge(), &SessionBridge::connectionStateChanged);
+        QComboBox* url = nullptr;
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            if (label->text() == "URL:") url = qobject_cast<QComboBox*>(label->buddy());
+        }
+        url->setEditText("127.0.0.1");
+        QTest::keyClicks(EditFor(window, "User:"), tarnwick::test::RealFtpServer::kUser);
+        EditFor(window, "Password:")->setText(tarnwick::test::RealFtpServer::kPassword);
+        EditFor(window, "Port:")->setText(QString::number(server.Port()));
+        QTest::keyClick(url->lineEdit(), Qt::Key_Return);
+        auto logged = [&window](const char* text) {
+            for (LogView* log : window.findChildren<LogView*>())
+                if (log->toPlainText().contains(text)) return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged("230 "), 10000);
+        QAction* disconnect = nullptr;
+        for (QAction* action : window.findChildren<QAction*>())
+            if (action->text() == "Disconnect") disconnect = action;
+        QVERIFY(disconnect != nullptr && disconnect->isEnabled());
+        disconnect->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && !states.last().at(1).toBool(), 10000);
     }
 };
 
