@@ -27,10 +27,10 @@
 #include "app/single_instance.h"
 #include "app/speed_window.h"
 #include "gui_test_support.h"
-#include "real_ftp_server.h"
 #include "log/log_view.h"
 #include "options/options_sheet.h"
 #include "prompts/overwrite_dialog.h"
+#include "real_ftp_server.h"
 
 using namespace tarnwick;
 using namespace tarnwick::gui;

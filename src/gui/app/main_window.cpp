@@ -42,8 +42,8 @@
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
-#include "sites/site_manager_dialog.h"
 #include "sites/site_list.h"
+#include "sites/site_manager_dialog.h"
 
 namespace tarnwick::gui {
 

@@ -24,8 +24,8 @@
 #include "app/open_sessions.h"
 #include "app/session_bridge.h"
 #include "app/speed_window.h"
-#include "sites/transfer_url.h"
 #include "sites/site_setting.h"
+#include "sites/transfer_url.h"
 
 class QAction;
 class QActionGroup;
@@ -151,8 +151,8 @@ private:
 
     // The bridge is declared before the sessions: the sessions report to it until the last
     // one is closed.
-    SiteView* leftSites = nullptr;   // the local side at start-up
-    SiteView* rightSites = nullptr;  // sessions open here
+    SiteView* leftSites = nullptr;     // the local side at start-up
+    SiteView* rightSites = nullptr;    // sessions open here
     SiteView* sessionSites = nullptr;  // where the next session's tab goes
     SessionBridge bridge;
     OpenSessions sessions;

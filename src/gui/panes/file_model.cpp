@@ -21,7 +21,7 @@ const QIcon& FileIcon() {
     return icon;
 }
 constexpr int kMaxColumns = 6;
-}
+}  // namespace
 
 QString SizeText(const FileEntry& entry) {
     return QString::fromStdString(FormatFileSize(entry.sizeHigh, entry.sizeLow));
