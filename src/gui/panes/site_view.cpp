@@ -99,14 +99,6 @@ void SiteView::AddPane(FilePaneView* pane) {
             [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory) {
                 emit filesDropped(pane, files, dropDirectory);
             });
-    connect(pane, &FilePaneView::dropped, this,
-            [this, pane](FilePaneView* source, const QString& dropDirectory) {
-                emit paneDropped(source, pane, dropDirectory);
-            });
-    connect(pane, &FilePaneView::filesDropped, this,
-            [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory) {
-                emit filesDropped(pane, files, dropDirectory);
-            });
     const int index = tabs->insertTab(0, pane->IsRemote() ? pane->Host() : QString());
     tabs->setTabData(index, QVariant::fromValue<QObject*>(pane));
     ShowDirectory(pane, pane->Directory());
