@@ -1,5 +1,6 @@
 #include "panes/site_view.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLineEdit>
@@ -25,6 +26,8 @@ SiteView::SiteView(std::string historyPath, QWidget* parent)
     address->setEditable(true);
     address->setInsertPolicy(QComboBox::NoInsert);
     address->setAccessibleName(tr("Address"));
+    address->lineEdit()->setAccessibleName(tr("Address"));  // the box's own edit and list
+    address->view()->setAccessibleName(tr("Recent addresses"));
     address->setToolTip(tr("Local path, remote path or ftp:// URL"));
     history = LoadHistory(this->historyPath);
     for (auto it = history.rbegin(); it != history.rend(); ++it)
