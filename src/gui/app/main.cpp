@@ -12,7 +12,6 @@
 #include "app/single_instance.h"
 #include "app/termination.h"
 #include "listing/local_files.h"
-#include "listing/url.h"
 #include "qtsettings/qt_settings_store.h"
 #include "sites/site_file.h"
 
@@ -78,15 +77,6 @@ int main(int argc, char** argv) {
     window.raise();
     window.activateWindow();
     if (line.send) window.ShowShellTransfer(line.files);
-    if (!line.url.isEmpty()) {
-        UrlParts parts;
-        ParseUrl(line.url.toStdString(), parts);
-        const bool anonymous = parts.user.empty();
-        window.ConnectUrlWithLogin(
-            line.url, anonymous ? QStringLiteral("anonymous") : QString::fromStdString(parts.user),
-            anonymous ? QString::fromStdString(window.Settings().anonymousPass)
-                      : QString::fromStdString(parts.password),
-            parts.port);
-    }
+    if (!line.url.isEmpty()) window.ConnectUrl(line.url);
     return QApplication::exec();
 }

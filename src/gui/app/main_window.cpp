@@ -402,8 +402,7 @@ void MainWindow::ConnectSiteView(SiteView* view) {
     SiteView* peer = view == leftSites ? rightSites : leftSites;
     connect(view, &SiteView::connectUrlRequested, this, [this, view](const QString& url) {
         sessionSites = view;  // the session's tab replaces the tab the URL was typed in
-        ConnectUrlWithLogin(url, QStringLiteral("anonymous"),
-                            QString::fromStdString(settings.anonymousPass), 21);
+        ConnectUrl(url);
         sessionSites = rightSites;
     });
     connect(view, &SiteView::closeSessionRequested, this, &MainWindow::CloseSessionTab);
@@ -692,6 +691,17 @@ bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
     site.passive = 0;
     OpenSession(site);
     return true;
+}
+
+bool MainWindow::ConnectUrl(const QString& text) {
+    QString url = text;
+    if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
+    UrlParts parts;
+    if (!ParseUrl(url.toStdString(), parts)) return ConnectUrlWithLogin(text, {}, {}, 0);
+    const bool anonymous = parts.user.empty();
+    return ConnectUrlWithLogin(
+        text, anonymous ? QStringLiteral("anonymous") : QString::fromStdString(parts.user),
+        QString::fromStdString(anonymous ? settings.anonymousPass : parts.password), parts.port);
 }
 
 void MainWindow::ShowShellTransfer(const QStringList& paths) {

@@ -66,6 +66,9 @@ public:
     void ImportAutosavedQueue();
     // Opens a session for an ftp URL with the given login (ConnectUrlWithLogin); false, after
     // the message "Invalid URL:" + text, when the text does not parse.
+    // Opens a session for an ftp URL with the URL's own port and login, anonymous when it names
+    // no user (ConnectUrl); false, after the same message, when the text does not parse.
+    bool ConnectUrl(const QString& text);
     bool ConnectUrlWithLogin(const QString& text, const QString& user, const QString& password,
                              int port);
     void ShowShellTransfer(const QStringList& paths);
