@@ -1,6 +1,7 @@
 #include "queue/queue_model.h"
 
 #include <algorithm>
+#include <string>
 #include <unordered_map>
 
 #include "listing/listing_parser.h"
@@ -16,32 +17,13 @@ static std::unordered_map<uint64_t, int> RowsById(
     return byId;
 }
 
+// The queue's own texts, shown translated.
 QString QueueModel::OperationText(QueueOperation operation) {
-    switch (operation) {
-        case QueueOperation::kDownload:
-            return tr("Download");
-        case QueueOperation::kUpload:
-            return tr("Upload");
-        case QueueOperation::kDelete:
-            return tr("Delete");
-        case QueueOperation::kCacheDir:
-            return tr("CacheDir");
-    }
-    return {};
+    return tr(std::string(QueueOperationText(operation)).c_str());
 }
 
 QString QueueModel::StateText(QueueState state) {
-    switch (state) {
-        case QueueState::kQueued:
-            return tr("queued");
-        case QueueState::kTransferring:
-            return tr("transferring");
-        case QueueState::kError:
-            return tr("error");
-        case QueueState::kStopped:
-            return tr("stopped");
-    }
-    return {};
+    return tr(std::string(QueueStateText(state)).c_str());
 }
 
 QueueModel::QueueModel(QObject* parent) : QAbstractTableModel(parent) {}
