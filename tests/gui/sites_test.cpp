@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QListWidget>
 #include <QRadioButton>
@@ -6,6 +7,9 @@
 #include <QTest>
 
 #include "gui_test_support.h"
+#include "listing/directory_cache.h"
+#include "session/ftp_session.h"
+#include "sites/paste_url_dialog.h"
 #include "sites/site_file.h"
 #include "sites/site_manager_dialog.h"
 #include "sites/transfer_url.h"
@@ -133,6 +137,34 @@ private slots:
         QCOMPARE(items[1]->kind, QueueItemKind::kDirectory);
         QCOMPARE(LookUpLocalPath(dir.path().toStdString()).isDirectory, true);
         QCOMPARE(LookUpLocalPath("/no/such/path").exists, false);
+    }
+
+    // A pasted file URL is queued with the size the directory cache knows, else unknown.
+    void PasteUrlTakesTheSizeFromTheDirectoryCache() {
+        auto settings = std::make_shared<AppSettings>();
+        settings->cacheHomeDirectory = dir.path().toStdString() + "/cache/";
+        QVERIFY(UpdateDirectoryCache({settings->cacheHomeDirectory, true}, "127.0.0.1", "/pub",
+                                     "-rw-r--r-- 1 u g 5000000000 Jan 01  2020 big.iso\r\n") == 1);
+        SessionObserver quiet;
+        CFtpSession session(LoopbackSite(), settings, quiet);
+        const auto provider = [&](const std::string&, bool) {
+            return std::shared_ptr<CFtpSession>(&session, [](CFtpSession*) {});
+        };
+        for (const char* name : {"big.iso", "other.iso"}) {
+            QGuiApplication::clipboard()->setText(QStringLiteral("ftp://127.0.0.1/pub/") + name);
+            QTimer::singleShot(0, [] {  // OK, with "Add to queue only" ticked
+                auto* dialog = qobject_cast<PasteUrlDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog != nullptr);
+                for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+                    box->setChecked(box->text().contains(QStringLiteral("Queue")));
+                dialog->accept();
+            });
+            QVERIFY(PasteUrl(nullptr, dir.path().toStdString(), provider));
+        }
+        const auto items = session.queue.Snapshot();
+        QCOMPARE(items.size(), size_t{2});
+        QCOMPARE(items[0]->Size(), int64_t{5000000000});
+        QCOMPARE(items[1]->Size(), kUnknownSize);
     }
 };
 

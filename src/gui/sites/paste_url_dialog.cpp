@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "listing/directory_cache.h"
 #include "session/ftp_session.h"
 
 namespace tarnwick::gui {
@@ -66,8 +67,17 @@ bool PasteUrl(QWidget* parent, const std::string& localDir, const SessionForHost
     if (!url || !sessionForHost) return false;
     std::shared_ptr<CFtpSession> session = sessionForHost(url->server, dialog.ForceNewSession());
     if (!session) return false;
+    // The size of a file the directory cache knows; unknown otherwise.
+    int64_t size = kUnknownSize;
+    FileEntry cached;
+    const AppSettings& settings = session->CommandSettings();
+    if (!dialog.Folder() && settings.enableCache &&
+        LookupCachedEntry(settings.cacheHomeDirectory, session->HostAddress(), url->path, cached) &&
+        !cached.isDirectory) {
+        size = static_cast<int64_t>(cached.Size());
+    }
     session->queue.Append(
-        MakeQueueItem(QueueOperation::kDownload, localDir, url->path, kUnknownSize,
+        MakeQueueItem(QueueOperation::kDownload, localDir, url->path, size,
                       dialog.Folder() ? QueueItemKind::kDirectory : QueueItemKind::kFile));
     if (!dialog.AddToQueueOnly() && session->CanStartQueue()) session->StartQueue();
     return true;
