@@ -423,6 +423,12 @@ void MainWindow::ConnectSiteView(SiteView* view) {
                    const QString& dropDirectory) {
                 TransferBetweenPanes(nullptr, target, files, dropDirectory);
             });
+    connect(view, &SiteView::openRequested, this, [this](const QString& path, bool viewer) {
+        OpenDownloadedFile(path, viewer ? Utf8(settings.viewerPath) : QString());
+    });
+    connect(view, &SiteView::localDirectoryShown, this, [this](const QString& directory) {
+        if (settings.saveLocalDir) settings.defaultLocalDirectory = directory.toStdString();
+    });
     connect(view, &SiteView::currentPaneChanged, this, [this](FilePaneView* pane) {
         if (!pane->IsRemote()) return;
         if (auto session = sessions.FindById(pane->Session())) {
@@ -646,6 +652,31 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
                 if (!queueOnly) target->StartQueue();
                 UpdateActions();
             });
+    pane->SetBusyProbe([this, id = session->Id()] {
+        auto target = sessions.FindById(id);
+        return target && target->IsBusy();
+    });
+    connect(pane, &FilePaneView::queueRequested, this,
+            [this, id = session->Id()](const std::vector<std::shared_ptr<QueueItem>>& items,
+                                       bool queueOnly) {
+                auto target = sessions.FindById(id);
+                if (!target) return;
+                target->queue.AppendAll(items);
+                if (!queueOnly) target->StartQueue();
+                UpdateActions();
+            });
+    // The popup's Disconnect and Reconnect act on the pane's own session.
+    auto activate = [this, id = session->Id()] {
+        if (auto target = sessions.FindById(id)) sessions.SetActive(target.get());
+    };
+    connect(pane, &FilePaneView::disconnectRequested, this, [this, activate] {
+        activate();
+        DisconnectActive();
+    });
+    connect(pane, &FilePaneView::reconnectRequested, this, [this, activate] {
+        activate();
+        Reconnect();
+    });
     sessionSites->AddPane(pane);
     UpdateActions();
     return session;

@@ -88,8 +88,11 @@ FilePaneView* SiteView::OpenLocalPath(const QString& path) {
 void SiteView::AddPane(FilePaneView* pane) {
     pane->setParent(stack);
     stack->addWidget(pane);
-    connect(pane, &FilePaneView::directoryShown, this,
-            [this, pane](const QString& directory) { ShowDirectory(pane, directory); });
+    connect(pane, &FilePaneView::directoryShown, this, [this, pane](const QString& directory) {
+        ShowDirectory(pane, directory);
+        if (!pane->IsRemote()) emit localDirectoryShown(directory);
+    });
+    connect(pane, &FilePaneView::openRequested, this, &SiteView::openRequested);
     connect(pane, &FilePaneView::transferRequested, this,
             [this, pane] { emit transferRequested(pane); });
     connect(pane, &FilePaneView::pasteUrlRequested, this,

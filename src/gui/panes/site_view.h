@@ -53,6 +53,8 @@ signals:
     void paneDropped(FilePaneView* source, FilePaneView* target, const QString& dropDirectory);
     void filesDropped(FilePaneView* target, const std::vector<TransferSource>& files,
                       const QString& dropDirectory);
+    void localDirectoryShown(const QString& directory);  // a local pane listed it
+    void openRequested(const QString& path, bool view);  // a local file to show
 
 private:
     void ShowDirectory(FilePaneView* pane, const QString& directory);
