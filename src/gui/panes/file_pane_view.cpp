@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QUrl>
@@ -178,20 +179,42 @@ bool FilePaneView::RenameLocal(int row, const QString& newName) {
     return renamed;
 }
 
+// Permanent deletes may walk whole trees, so they run as a job; moving to the trash is one
+// rename per entry.
 void FilePaneView::DeleteLocal(bool permanent) {
-    for (int row : SelectedRows()) {
-        const QString path =
-            QString::fromStdString(JoinPath(Utf8(directory), model->Entry(row).name, '/'));
-        if (permanent) {
-            if (model->Entry(row).isDirectory)
-                QDir(path).removeRecursively();
-            else
-                QFile::remove(path);
-        } else {
-            QFile::moveToTrash(path);
-        }
+    QStringList paths;
+    for (int row : SelectedRows())
+        paths << QString::fromStdString(JoinPath(Utf8(directory), model->Entry(row).name, '/'));
+    if (permanent) {
+        RunLocalJob(LocalFileJob::Kind::kDelete, paths, {});
+        return;
     }
+    for (const QString& path : paths) QFile::moveToTrash(path);
     Refresh();
+}
+
+LocalFileJob* FilePaneView::RunLocalJob(LocalFileJob::Kind kind, const QStringList& paths,
+                                        const QString& target) {
+    if (paths.isEmpty()) return nullptr;
+    auto* job = new LocalFileJob(kind, paths, target, this);
+    auto* progress = new QProgressDialog(tr("Transferring..."), tr("Cancel"), 0, 0, this);
+    progress->setWindowTitle(tr("Transferring..."));
+    progress->setMinimumDuration(300);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress, &QProgressDialog::canceled, job, &LocalFileJob::Cancel);
+    connect(job, &LocalFileJob::progress, progress, [progress](int done, int total) {
+        progress->setMaximum(total);
+        progress->setValue(done);
+    });
+    connect(job, &LocalFileJob::finished, this, [this, job, progress](bool, const QString& error) {
+        progress->close();
+        job->deleteLater();
+        Refresh();
+        if (!error.isEmpty()) Message(error);
+        emit localJobFinished();
+    });
+    job->Start();
+    return job;
 }
 
 // ---- remote pane ----
@@ -421,8 +444,9 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
     for (QObject* object = drop->source(); object != nullptr; object = object->parent())
         if ((source = qobject_cast<FilePaneView*>(object)) != nullptr) break;
     const bool fromPeer = source != nullptr && source != this && source->IsRemote() != remote;
+    const bool localCopy = source != nullptr && source != this && !source->IsRemote() && !remote;
     const bool fromFiles = source == nullptr && remote && drop->mimeData()->hasUrls();
-    if (!fromPeer && !fromFiles) {
+    if (!fromPeer && !fromFiles && !localCopy) {
         event->ignore();
         return true;
     }
@@ -435,6 +459,13 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
         return true;
     }
     drop->acceptProposedAction();
+    if (localCopy) {
+        QStringList paths;
+        for (const TransferSource& item : source->SelectedSources())
+            paths << QString::fromStdString(item.path);
+        RunLocalJob(LocalFileJob::Kind::kCopy, paths, target.isEmpty() ? directory : target);
+        return true;
+    }
     if (fromPeer) {
         emit dropped(source, target);
         return true;

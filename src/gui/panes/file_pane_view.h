@@ -14,6 +14,7 @@
 
 #include "app/open_sessions.h"
 #include "panes/file_model.h"
+#include "panes/local_file_jobs.h"
 #include "panes/pane_rules.h"
 #include "queue/queue_item.h"
 #include "session/ftp_session.h"
@@ -58,6 +59,10 @@ public:
     void ChangeLocalDirectory(const QString& text);
     bool RenameLocal(int row, const QString& newName);
     void DeleteLocal(bool permanent);
+    // Copies (into target) or deletes paths on a worker, with a progress dialog whose Cancel
+    // stops it; the pane is refreshed when it ends. The job belongs to the pane.
+    LocalFileJob* RunLocalJob(LocalFileJob::Kind kind, const QStringList& paths,
+                              const QString& target);
     // Remote pane: what the session reports.
     void ShowListing(const QString& listedDirectory, const FileEntryList& entries);
     void SetRemoteDirectory(const QString& remoteDirectory);
@@ -111,6 +116,7 @@ signals:
                         bool queueOnly);
     // A local file to show: with the viewer program (view) or the desktop's opener.
     void openRequested(const QString& path, bool view);
+    void localJobFinished();
     void disconnectRequested();
     void reconnectRequested();
 
