@@ -415,8 +415,10 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         PasteUrl(this, target->Directory().toStdString(), SessionProvider());
     });
     connect(view, &SiteView::paneDropped, this,
-            [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory) {
-                TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory);
+            [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory,
+                   bool queueOnly) {
+                TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory,
+                                     queueOnly);
             });
     connect(view, &SiteView::filesDropped, this,
             [this](FilePaneView* target, const std::vector<TransferSource>& files,
@@ -485,15 +487,14 @@ void MainWindow::TransferFromPane(FilePaneView* source) {
 // (dropDirectory: the directory item a drop landed on), after the Confirm Transfer prompt.
 void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                                       const std::vector<TransferSource>& files,
-                                      const QString& dropDirectory) {
+                                      const QString& dropDirectory, bool queueOnly) {
     const bool download = source != nullptr && source->IsRemote();
     if (files.empty() || (source != nullptr && source->IsRemote() == target->IsRemote())) return;
     FilePaneView* remote = download ? source : target;
     if (!remote->IsRemote()) return;
     auto session = sessions.FindById(remote->Session());
     if (!session) return;
-    bool queueOnly = false;
-    if (settings.pTransfer) {
+    if (!queueOnly && settings.pTransfer) {
         ConfirmDialog confirm(ConfirmDialog::Kind::kTransfer, this);
         if (confirm.exec() != QDialog::Accepted) return;
         queueOnly = confirm.QueueOnly();

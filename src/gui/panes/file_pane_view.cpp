@@ -452,9 +452,13 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
     }
     const QString target = DirectoryAt(view, drop->position().toPoint());
     if (event->type() != QEvent::Drop) {
+        // The directory under the mouse is highlighted as the target; elsewhere nothing is.
         const QModelIndex index = view->indexAt(drop->position().toPoint());
         if (!target.isEmpty())
-            view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            view->selectionModel()->setCurrentIndex(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        else
+            view->selectionModel()->clearSelection();
         drop->acceptProposedAction();
         return true;
     }
@@ -467,7 +471,7 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
         return true;
     }
     if (fromPeer) {
-        emit dropped(source, target);
+        emit dropped(source, target, drop->modifiers() & Qt::AltModifier);
         return true;
     }
     std::vector<TransferSource> files;

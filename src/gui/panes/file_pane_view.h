@@ -104,8 +104,9 @@ signals:
     void transferRequested();  // Download / Upload to the peer pane
     void pasteUrlRequested();  // a local pane's Paste URL
     // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
-    // the directory item they were dropped on (empty: this pane's directory).
-    void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory);
+    // the directory item they were dropped on (empty: this pane's directory). With Alt held
+    // at the drop the transfer is only queued.
+    void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory, bool queueOnly);
     // Delete of remote entries: the session's queue gets a Delete item for each.
     void deleteRequested(const std::vector<tarnwick::gui::TransferSource>& entries, bool queueOnly);
     void filesDropped(const std::vector<tarnwick::gui::TransferSource>& files,

@@ -98,8 +98,8 @@ void SiteView::AddPane(FilePaneView* pane) {
     connect(pane, &FilePaneView::pasteUrlRequested, this,
             [this, pane] { emit pasteUrlRequested(pane); });
     connect(pane, &FilePaneView::dropped, this,
-            [this, pane](FilePaneView* source, const QString& dropDirectory) {
-                emit paneDropped(source, pane, dropDirectory);
+            [this, pane](FilePaneView* source, const QString& dropDirectory, bool queueOnly) {
+                emit paneDropped(source, pane, dropDirectory, queueOnly);
             });
     connect(pane, &FilePaneView::filesDropped, this,
             [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory) {
