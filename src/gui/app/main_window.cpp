@@ -435,6 +435,7 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         if (!pane->IsRemote()) return;
         if (auto session = sessions.FindById(pane->Session())) {
             sessions.SetActive(session.get());
+            setWindowTitle(tr("Tarnwick - %1").arg(pane->Host()));
             UpdateActions();
         }
     });
