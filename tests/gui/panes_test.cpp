@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -317,6 +318,27 @@ private slots:
         QVERIFY(removed.wait(10000));
         QVERIFY(removed.at(0).at(0).toBool());
         QVERIFY(!QFileInfo::exists(tree));
+    }
+
+    // The remote popup: caching a directory needs a directory under the click, Quit an idle
+    // session.
+    void remotePopupEnabling() {
+        for (const bool busy : {false, true}) {
+            FilePaneView pane(1, "ftp.example.org", "/pub", {});
+            pane.SetBusyProbe([busy] { return busy; });
+            pane.ShowListing("/pub", {Entry("dir", 0, 1, true), Entry("f.txt", 1, 1)});
+            pane.show();
+            for (int row = 0; row < 2; ++row) {
+                QMenu menu;
+                QAbstractItemView* view = pane.CurrentView();
+                pane.FillPopup(menu, view->visualRect(pane.Model().index(row, 0)).center());
+                QMap<QString, bool> enabled;
+                for (QAction* action : menu.actions())
+                    enabled[action->text()] = action->isEnabled();
+                QCOMPARE(enabled.value("Cache Directory..."), row == 0);
+                QCOMPARE(enabled.value("Quit"), !busy);
+            }
+        }
     }
 };
 
