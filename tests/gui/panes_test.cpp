@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -12,6 +14,7 @@
 #include "app/main_window.h"
 #include "panes/file_model.h"
 #include "panes/file_pane_view.h"
+#include "panes/local_file_jobs.h"
 #include "panes/pane_rules.h"
 #include "panes/site_view.h"
 #include "real_ftp_server.h"
@@ -142,7 +145,9 @@ private slots:
         QVERIFY(QFile::exists(dir.filePath("b.txt")));
         QCOMPARE(pane.Model().rowCount(), 1);
         pane.SelectAll();
+        QSignalSpy deleted(&pane, &FilePaneView::localJobFinished);
         pane.DeleteLocal(true);
+        QVERIFY(deleted.wait(10000));
         QVERIFY(!QFile::exists(dir.filePath("b.txt")));
         QVERIFY(QFile::exists(dir.filePath("taken")));
         QCOMPARE(pane.Model().rowCount(), 0);
@@ -267,6 +272,73 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(choose("f.txt"), 10000);
         emit remote->transferRequested();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(local.filePath("f.txt")).size() == 7, 10000);
+    }
+
+    // A copy of a tree, whole or cancelled after its first file: a cancelled copy reports
+    // failure and leaves no half-written file; a permanent delete removes the whole tree.
+    void localJobs_data() {
+        QTest::addColumn<int>("cancelAfter");  // files; -1 runs to the end
+        QTest::newRow("whole") << -1;
+        QTest::newRow("cancelled") << 1;
+    }
+    void localJobs() {
+        QFETCH(int, cancelAfter);
+        QTemporaryDir temp;
+        QVERIFY(QDir(temp.path()).mkpath(QStringLiteral("tree/sub")));
+        const QString tree = temp.filePath(QStringLiteral("tree"));
+        const QByteArray big(4 * 1024 * 1024, 'x');
+        for (const auto& [name, data] :
+             {std::pair{"a.txt", QByteArray("abc")}, std::pair{"b.bin", big}}) {
+            QFile file(tree + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(data);
+        }
+        QVERIFY(QDir(temp.path()).mkpath(QStringLiteral("out")));
+        LocalFileJob job(LocalFileJob::Kind::kCopy, {tree}, temp.filePath(QStringLiteral("out")));
+        connect(
+            &job, &LocalFileJob::progress, &job,
+            [&job, cancelAfter](int done, int) {
+                if (done == cancelAfter) job.Cancel();
+            },
+            Qt::DirectConnection);
+        QSignalSpy finished(&job, &LocalFileJob::finished);
+        job.Start();
+        QVERIFY(finished.wait(10000));
+        const QString copy = temp.filePath(QStringLiteral("out/tree/"));
+        QCOMPARE(finished.at(0).at(0).toBool(), cancelAfter < 0);
+        QCOMPARE(QFileInfo(copy + QStringLiteral("a.txt")).size(), 3);
+        QCOMPARE(QFileInfo::exists(copy + QStringLiteral("b.bin")), cancelAfter < 0);
+        if (cancelAfter < 0) {
+            QCOMPARE(QFileInfo(copy + QStringLiteral("b.bin")).size(), big.size());
+            QVERIFY(QFileInfo(copy + QStringLiteral("sub")).isDir());
+        }
+        LocalFileJob remove(LocalFileJob::Kind::kDelete, {tree});
+        QSignalSpy removed(&remove, &LocalFileJob::finished);
+        remove.Start();
+        QVERIFY(removed.wait(10000));
+        QVERIFY(removed.at(0).at(0).toBool());
+        QVERIFY(!QFileInfo::exists(tree));
+    }
+
+    // The remote popup: caching a directory needs a directory under the click, Quit an idle
+    // session.
+    void remotePopupEnabling() {
+        for (const bool busy : {false, true}) {
+            FilePaneView pane(1, "ftp.example.org", "/pub", {});
+            pane.SetBusyProbe([busy] { return busy; });
+            pane.ShowListing("/pub", {Entry("dir", 0, 1, true), Entry("f.txt", 1, 1)});
+            pane.show();
+            for (int row = 0; row < 2; ++row) {
+                QMenu menu;
+                QAbstractItemView* view = pane.CurrentView();
+                pane.FillPopup(menu, view->visualRect(pane.Model().index(row, 0)).center());
+                QMap<QString, bool> enabled;
+                for (QAction* action : menu.actions())
+                    enabled[action->text()] = action->isEnabled();
+                QCOMPARE(enabled.value("Cache Directory..."), row == 0);
+                QCOMPARE(enabled.value("Quit"), !busy);
+            }
+        }
     }
 };
 

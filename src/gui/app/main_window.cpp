@@ -415,18 +415,27 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         PasteUrl(this, target->Directory().toStdString(), SessionProvider());
     });
     connect(view, &SiteView::paneDropped, this,
-            [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory) {
-                TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory);
+            [this](FilePaneView* source, FilePaneView* target, const QString& dropDirectory,
+                   bool queueOnly) {
+                TransferBetweenPanes(source, target, source->SelectedSources(), dropDirectory,
+                                     queueOnly);
             });
     connect(view, &SiteView::filesDropped, this,
             [this](FilePaneView* target, const std::vector<TransferSource>& files,
                    const QString& dropDirectory) {
                 TransferBetweenPanes(nullptr, target, files, dropDirectory);
             });
+    connect(view, &SiteView::openRequested, this, [this](const QString& path, bool viewer) {
+        OpenDownloadedFile(path, viewer ? Utf8(settings.viewerPath) : QString());
+    });
+    connect(view, &SiteView::localDirectoryShown, this, [this](const QString& directory) {
+        if (settings.saveLocalDir) settings.defaultLocalDirectory = directory.toStdString();
+    });
     connect(view, &SiteView::currentPaneChanged, this, [this](FilePaneView* pane) {
         if (!pane->IsRemote()) return;
         if (auto session = sessions.FindById(pane->Session())) {
             sessions.SetActive(session.get());
+            setWindowTitle(tr("Tarnwick - %1").arg(pane->Host()));
             UpdateActions();
         }
     });
@@ -479,15 +488,14 @@ void MainWindow::TransferFromPane(FilePaneView* source) {
 // (dropDirectory: the directory item a drop landed on), after the Confirm Transfer prompt.
 void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                                       const std::vector<TransferSource>& files,
-                                      const QString& dropDirectory) {
+                                      const QString& dropDirectory, bool queueOnly) {
     const bool download = source != nullptr && source->IsRemote();
     if (files.empty() || (source != nullptr && source->IsRemote() == target->IsRemote())) return;
     FilePaneView* remote = download ? source : target;
     if (!remote->IsRemote()) return;
     auto session = sessions.FindById(remote->Session());
     if (!session) return;
-    bool queueOnly = false;
-    if (settings.pTransfer) {
+    if (!queueOnly && settings.pTransfer) {
         ConfirmDialog confirm(ConfirmDialog::Kind::kTransfer, this);
         if (confirm.exec() != QDialog::Accepted) return;
         queueOnly = confirm.QueueOnly();
@@ -646,6 +654,31 @@ std::shared_ptr<CFtpSession> MainWindow::OpenSession(const SiteSetting& site) {
                 if (!queueOnly) target->StartQueue();
                 UpdateActions();
             });
+    pane->SetBusyProbe([this, id = session->Id()] {
+        auto target = sessions.FindById(id);
+        return target && target->IsBusy();
+    });
+    connect(pane, &FilePaneView::queueRequested, this,
+            [this, id = session->Id()](const std::vector<std::shared_ptr<QueueItem>>& items,
+                                       bool queueOnly) {
+                auto target = sessions.FindById(id);
+                if (!target) return;
+                target->queue.AppendAll(items);
+                if (!queueOnly) target->StartQueue();
+                UpdateActions();
+            });
+    // The popup's Disconnect and Reconnect act on the pane's own session.
+    auto activate = [this, id = session->Id()] {
+        if (auto target = sessions.FindById(id)) sessions.SetActive(target.get());
+    };
+    connect(pane, &FilePaneView::disconnectRequested, this, [this, activate] {
+        activate();
+        DisconnectActive();
+    });
+    connect(pane, &FilePaneView::reconnectRequested, this, [this, activate] {
+        activate();
+        Reconnect();
+    });
     sessionSites->AddPane(pane);
     UpdateActions();
     return session;

@@ -105,7 +105,7 @@ private:
     void TransferFromPane(FilePaneView* source);
     void TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                               const std::vector<TransferSource>& files,
-                              const QString& dropDirectory);
+                              const QString& dropDirectory, bool queueOnly = false);
     void CloseSessionTab(SessionId id);
     void ConnectBridge();
     void RestorePlacement();

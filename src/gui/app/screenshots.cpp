@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -15,7 +16,9 @@
 #include "log/log_view.h"
 #include "log/login_message_window.h"
 #include "options/options_sheet.h"
+#include "panes/file_pane_view.h"
 #include "panes/site_view.h"
+#include "panes/tree_cache_dialog.h"
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
@@ -38,6 +41,35 @@ void Save(QWidget& widget, const QString& name) {
     if (!widget.grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     std::printf("%s\n", qPrintable(path));
     widget.hide();
+}
+
+// The popups of a local and a remote pane, right-clicked on their first item, and the tree
+// caching dialog.
+void SavePanePopups() {
+    FilePaneView local;
+    local.resize(500, 200);
+    local.FillLocal(QDir::tempPath(), QStringLiteral("*"));
+    FilePaneView remote(1, QStringLiteral("ftp.example.org"), QStringLiteral("/pub"), {});
+    remote.resize(500, 200);
+    FileEntry directory;
+    directory.name = "releases";
+    directory.isDirectory = true;
+    FileEntry file;
+    file.name = "notes.txt";
+    file.SetSize(1234);
+    remote.ShowListing(QStringLiteral("/pub"), {directory, file});
+    for (auto [pane, name] :
+         {std::pair{&local, "local_popup"}, std::pair{&remote, "remote_popup"}}) {
+        pane->show();
+        QApplication::processEvents();
+        pane->SelectAll();
+        QMenu menu;
+        pane->FillPopup(menu, QPoint(10, 5));
+        Save(menu, QString::fromLatin1(name));
+        pane->hide();
+    }
+    TreeCacheDialog cache(QStringLiteral("/pub/releases"));
+    Save(cache, QStringLiteral("tree_cache"));
 }
 
 // `dark`: the log inside a window of a dark palette (the log keeps its own light base).
@@ -177,5 +209,6 @@ int main(int argc, char** argv) {
     SaveLog(false);
     SaveLog(true);
     SaveSiteViews();
+    SavePanePopups();
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QUrl>
@@ -25,6 +26,7 @@
 #include "listing/local_files.h"
 #include "listing/paths.h"
 #include "listing/url.h"
+#include "panes/tree_cache_dialog.h"
 #include "prompts/confirm_dialog.h"
 
 namespace tarnwick::gui {
@@ -95,12 +97,7 @@ void FilePaneView::Build() {
             RenameLocal(row, name);
             return;
         }
-        SessionCommand cmd;
-        cmd.code = CmdRename;
-        cmd.firstArg = model->Entry(row).name;
-        cmd.secondName = Utf8(name);
-        cmd.commandOption = kOptListAfter;
-        if (poster) poster(session, cmd);
+        PostRename(model->Entry(row).name, Utf8(name.trimmed()));
     });
     stack->addWidget(icons);
     stack->addWidget(tree);
@@ -182,20 +179,42 @@ bool FilePaneView::RenameLocal(int row, const QString& newName) {
     return renamed;
 }
 
+// Permanent deletes may walk whole trees, so they run as a job; moving to the trash is one
+// rename per entry.
 void FilePaneView::DeleteLocal(bool permanent) {
-    for (int row : SelectedRows()) {
-        const QString path =
-            QString::fromStdString(JoinPath(Utf8(directory), model->Entry(row).name, '/'));
-        if (permanent) {
-            if (model->Entry(row).isDirectory)
-                QDir(path).removeRecursively();
-            else
-                QFile::remove(path);
-        } else {
-            QFile::moveToTrash(path);
-        }
+    QStringList paths;
+    for (int row : SelectedRows())
+        paths << QString::fromStdString(JoinPath(Utf8(directory), model->Entry(row).name, '/'));
+    if (permanent) {
+        RunLocalJob(LocalFileJob::Kind::kDelete, paths, {});
+        return;
     }
+    for (const QString& path : paths) QFile::moveToTrash(path);
     Refresh();
+}
+
+LocalFileJob* FilePaneView::RunLocalJob(LocalFileJob::Kind kind, const QStringList& paths,
+                                        const QString& target) {
+    if (paths.isEmpty()) return nullptr;
+    auto* job = new LocalFileJob(kind, paths, target, this);
+    auto* progress = new QProgressDialog(tr("Transferring..."), tr("Cancel"), 0, 0, this);
+    progress->setWindowTitle(tr("Transferring..."));
+    progress->setMinimumDuration(300);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress, &QProgressDialog::canceled, job, &LocalFileJob::Cancel);
+    connect(job, &LocalFileJob::progress, progress, [progress](int done, int total) {
+        progress->setMaximum(total);
+        progress->setValue(done);
+    });
+    connect(job, &LocalFileJob::finished, this, [this, job, progress](bool, const QString& error) {
+        progress->close();
+        job->deleteLater();
+        Refresh();
+        if (!error.isEmpty()) Message(error);
+        emit localJobFinished();
+    });
+    job->Start();
+    return job;
 }
 
 // ---- remote pane ----
@@ -247,6 +266,52 @@ void FilePaneView::ChangeRemoteDirectory(const std::string& target) {
     }
     const bool child = !current.empty() && PathsEqual(ParentPath(target), current);
     Post(CmdChangeDir, child ? LastComponent(target) : target);
+}
+
+void FilePaneView::ViewRemote(AfterDownload after) {
+    std::vector<std::shared_ptr<QueueItem>> items;
+    for (const TransferSource& source : SelectedSources()) {
+        if (source.isDirectory) continue;
+        auto item =
+            MakeQueueItem(QueueOperation::kDownload, TempDirectory() + LastComponent(source.path),
+                          source.path, source.size);
+        item->afterDownload = after;
+        items.push_back(std::move(item));
+    }
+    if (!items.empty()) emit queueRequested(items, false);
+}
+
+void FilePaneView::CopyUrl() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1) return;
+    const std::string path = JoinPath(Utf8(directory), model->Entry(rows[0]).name, '/');
+    QGuiApplication::clipboard()->setText(QString::fromStdString(MakeFtpUrl(Utf8(host), path)));
+}
+
+void FilePaneView::RenameSelected() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1) return;
+    const QString old = QString::fromStdString(model->Entry(rows[0]).name);
+    bool ok = false;
+    const QString name =
+        QInputDialog::getText(this, tr("Rename"), tr("Name:"), QLineEdit::Normal, old, &ok)
+            .trimmed();
+    if (!ok || name.isEmpty() || name == old) return;
+    if (!remote) {
+        RenameLocal(rows[0], name);
+        return;
+    }
+    PostRename(Utf8(old), Utf8(name));
+}
+
+void FilePaneView::PostRename(const std::string& oldName, const std::string& newName) {
+    if (!poster) return;
+    SessionCommand cmd;
+    cmd.code = CmdRename;
+    cmd.firstArg = oldName;
+    cmd.secondName = newName;
+    cmd.commandOption = kOptListAfter;
+    poster(session, cmd);
 }
 
 void FilePaneView::Post(int code, const std::string& first, const std::string& second) {
@@ -379,22 +444,34 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
     for (QObject* object = drop->source(); object != nullptr; object = object->parent())
         if ((source = qobject_cast<FilePaneView*>(object)) != nullptr) break;
     const bool fromPeer = source != nullptr && source != this && source->IsRemote() != remote;
+    const bool localCopy = source != nullptr && source != this && !source->IsRemote() && !remote;
     const bool fromFiles = source == nullptr && remote && drop->mimeData()->hasUrls();
-    if (!fromPeer && !fromFiles) {
+    if (!fromPeer && !fromFiles && !localCopy) {
         event->ignore();
         return true;
     }
     const QString target = DirectoryAt(view, drop->position().toPoint());
     if (event->type() != QEvent::Drop) {
+        // The directory under the mouse is highlighted as the target; elsewhere nothing is.
         const QModelIndex index = view->indexAt(drop->position().toPoint());
         if (!target.isEmpty())
-            view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            view->selectionModel()->setCurrentIndex(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        else
+            view->selectionModel()->clearSelection();
         drop->acceptProposedAction();
         return true;
     }
     drop->acceptProposedAction();
+    if (localCopy) {
+        QStringList paths;
+        for (const TransferSource& item : source->SelectedSources())
+            paths << QString::fromStdString(item.path);
+        RunLocalJob(LocalFileJob::Kind::kCopy, paths, target.isEmpty() ? directory : target);
+        return true;
+    }
     if (fromPeer) {
-        emit dropped(source, target);
+        emit dropped(source, target, drop->modifiers() & Qt::AltModifier);
         return true;
     }
     std::vector<TransferSource> files;
@@ -442,28 +519,66 @@ bool FilePaneView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FilePaneView::ShowPopup(const QPoint& position) {
-    QAbstractItemView* view = CurrentView();
-    const bool hit = view->indexAt(position).isValid();
-    const bool one = SelectedRows().size() == 1;
     QMenu menu(this);
-    QAction* transfer = menu.addAction(remote ? tr("Download") : tr("Upload"), this,
-                                       &FilePaneView::transferRequested);
-    transfer->setEnabled(hit);
-    QAction* rename = menu.addAction(
-        tr("Rename"), this, [this, view] { view->edit(view->currentIndex().siblingAtColumn(0)); });
-    rename->setEnabled(hit && one);
-    QAction* remove = menu.addAction(tr("Delete"), this, [this] {
-        DeleteSelected(QApplication::keyboardModifiers() & Qt::ShiftModifier);
-    });
-    remove->setEnabled(hit);
+    FillPopup(menu, position);
+    menu.exec(CurrentView()->viewport()->mapToGlobal(position));
+}
+
+// The entries offered depend on whether the click hit an item, on the selection and, for a
+// remote pane, on whether its session is busy.
+void FilePaneView::FillPopup(QMenu& menu, const QPoint& position) {
+    const QModelIndex hitIndex = CurrentView()->indexAt(position);
+    const bool hit = hitIndex.isValid();
+    const bool one = SelectedRows().size() == 1;
+    auto add = [&menu, this](const QString& text, bool enabled, auto&& slot) {
+        QAction* action = menu.addAction(text, this, slot);
+        action->setEnabled(enabled);
+        return action;
+    };
+    add(remote ? tr("Download") : tr("Upload"), hit, &FilePaneView::transferRequested);
+    if (remote) {
+        add(tr("View"), hit, [this] { ViewRemote(AfterDownload::kView); });
+        add(tr("Open"), hit, [this] { ViewRemote(AfterDownload::kOpen); });
+    } else {
+        add(tr("View"), hit, [this] { OpenLocal(true); });
+        add(tr("Open"), hit, [this] { OpenLocal(false); });
+    }
+    menu.addSeparator();
+    add(tr("Rename"), hit && one, &FilePaneView::RenameSelected);
+    add(tr("Delete"), hit,
+        [this] { DeleteSelected(QApplication::keyboardModifiers() & Qt::ShiftModifier); });
     menu.addAction(tr("New Directory..."), this, &FilePaneView::NewDirectory);
     menu.addSeparator();
     menu.addAction(tr("Refresh"), this, &FilePaneView::Refresh);
-    menu.addAction(tr("Copy"), this, &FilePaneView::CopySelected)
-        ->setEnabled(!SelectedRows().empty());
+    add(tr("Copy"), !SelectedRows().empty(), &FilePaneView::CopySelected);
+    if (remote) add(tr("Copy URL"), one, &FilePaneView::CopyUrl);
     menu.addAction(tr("Select All"), this, &FilePaneView::SelectAll);
     if (!remote) menu.addAction(tr("Paste URL"), this, &FilePaneView::pasteUrlRequested);
-    menu.exec(view->viewport()->mapToGlobal(position));
+    if (remote) {
+        const bool directoryHit = hit && model->Entry(hitIndex.row()).isDirectory;
+        const std::string hitPath =
+            hit ? JoinPath(Utf8(directory), model->Entry(hitIndex.row()).name, '/') : std::string();
+        menu.addSeparator();
+        add(tr("Cache Directory..."), directoryHit, [this, hitPath] { CacheTree(hitPath); });
+        menu.addAction(tr("Cache Entire Server..."), this, [this] { CacheTree("/"); });
+        menu.addSeparator();
+        menu.addAction(tr("Reconnect"), this, &FilePaneView::reconnectRequested);
+        menu.addAction(tr("Disconnect"), this, &FilePaneView::disconnectRequested);
+        add(tr("Quit"), !(busyProbe && busyProbe()), [this] { Post(CmdQuit, {}); });
+    }
+}
+
+void FilePaneView::CacheTree(const std::string& start) {
+    TreeCacheDialog dialog(QString::fromStdString(start), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    emit queueRequested({MakeQueueItem(QueueOperation::kCacheDir, {}, Utf8(dialog.Directory()), 0,
+                                       QueueItemKind::kDirectory)},
+                        dialog.QueueOnly());
+}
+
+void FilePaneView::OpenLocal(bool view) {
+    for (const TransferSource& source : SelectedSources())
+        if (!source.isDirectory) emit openRequested(QString::fromStdString(source.path), view);
 }
 
 }  // namespace tarnwick::gui

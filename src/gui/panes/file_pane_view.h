@@ -14,11 +14,14 @@
 
 #include "app/open_sessions.h"
 #include "panes/file_model.h"
+#include "panes/local_file_jobs.h"
 #include "panes/pane_rules.h"
+#include "queue/queue_item.h"
 #include "session/ftp_session.h"
 
 class QAbstractItemView;
 class QListView;
+class QMenu;
 class QStackedWidget;
 class QTreeView;
 
@@ -56,12 +59,32 @@ public:
     void ChangeLocalDirectory(const QString& text);
     bool RenameLocal(int row, const QString& newName);
     void DeleteLocal(bool permanent);
+    // Copies (into target) or deletes paths on a worker, with a progress dialog whose Cancel
+    // stops it; the pane is refreshed when it ends. The job belongs to the pane.
+    LocalFileJob* RunLocalJob(LocalFileJob::Kind kind, const QStringList& paths,
+                              const QString& target);
     // Remote pane: what the session reports.
     void ShowListing(const QString& listedDirectory, const FileEntryList& entries);
     void SetRemoteDirectory(const QString& remoteDirectory);
     void GoToRemotePath(const QString& path);
     void ChangeRemoteDirectory(const std::string& target);
     void SetCacheLoader(CacheLoader loader) { cacheLoader = std::move(loader); }
+    // Tells whether the session is busy (Quit is offered only while it is not).
+    void SetBusyProbe(std::function<bool()> probe) { busyProbe = std::move(probe); }
+    // View / Open of remote items: a download of each selected file into the temporary
+    // directory, opened when it arrives.
+    void ViewRemote(AfterDownload after);
+    // Copy URL: the focused item's ftp URL as plain text.
+    void CopyUrl();
+    // Rename of the one selected item through the "Rename" dialog.
+    void RenameSelected();
+    // Cache Directory / Cache Entire Server: asks with the tree caching dialog, then hands a
+    // caching walk from the chosen directory to the session's queue.
+    void CacheTree(const std::string& start);
+    // Local View (the viewer program, else the desktop's opener) and Open.
+    void OpenLocal(bool view);
+    // The popup's entries for a right click at position (in the current view's viewport).
+    void FillPopup(QMenu& menu, const QPoint& position);
 
     // Both.
     void UpDirectory();
@@ -81,12 +104,22 @@ signals:
     void transferRequested();  // Download / Upload to the peer pane
     void pasteUrlRequested();  // a local pane's Paste URL
     // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
-    // the directory item they were dropped on (empty: this pane's directory).
-    void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory);
+    // the directory item they were dropped on (empty: this pane's directory). With Alt held
+    // at the drop the transfer is only queued.
+    void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory, bool queueOnly);
     // Delete of remote entries: the session's queue gets a Delete item for each.
     void deleteRequested(const std::vector<tarnwick::gui::TransferSource>& entries, bool queueOnly);
     void filesDropped(const std::vector<tarnwick::gui::TransferSource>& files,
                       const QString& dropDirectory);
+    // Items for the session's queue (downloads to view, a tree caching walk); the queue is
+    // started unless queueOnly.
+    void queueRequested(const std::vector<std::shared_ptr<tarnwick::QueueItem>>& items,
+                        bool queueOnly);
+    // A local file to show: with the viewer program (view) or the desktop's opener.
+    void openRequested(const QString& path, bool view);
+    void localJobFinished();
+    void disconnectRequested();
+    void reconnectRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,6 +129,7 @@ private:
     void ShowPopup(const QPoint& position);
     void ShowEntries(const QString& newDirectory, const FileEntryList& entries);
     void Post(int code, const std::string& first, const std::string& second = {});
+    void PostRename(const std::string& oldName, const std::string& newName);
     void Message(const QString& text);
     bool HandleDrag(QAbstractItemView* view, QEvent* event);
     QString DirectoryAt(QAbstractItemView* view, const QPoint& position) const;
@@ -108,6 +142,7 @@ private:
     QString pattern = QStringLiteral("*");
     CommandPoster poster;
     CacheLoader cacheLoader;
+    std::function<bool()> busyProbe;
     QString sessionDirectory;  // the session's current directory, as it last reported it
     FileModel* model = nullptr;
     QStackedWidget* stack = nullptr;

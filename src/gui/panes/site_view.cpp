@@ -88,15 +88,18 @@ FilePaneView* SiteView::OpenLocalPath(const QString& path) {
 void SiteView::AddPane(FilePaneView* pane) {
     pane->setParent(stack);
     stack->addWidget(pane);
-    connect(pane, &FilePaneView::directoryShown, this,
-            [this, pane](const QString& directory) { ShowDirectory(pane, directory); });
+    connect(pane, &FilePaneView::directoryShown, this, [this, pane](const QString& directory) {
+        ShowDirectory(pane, directory);
+        if (!pane->IsRemote()) emit localDirectoryShown(directory);
+    });
+    connect(pane, &FilePaneView::openRequested, this, &SiteView::openRequested);
     connect(pane, &FilePaneView::transferRequested, this,
             [this, pane] { emit transferRequested(pane); });
     connect(pane, &FilePaneView::pasteUrlRequested, this,
             [this, pane] { emit pasteUrlRequested(pane); });
     connect(pane, &FilePaneView::dropped, this,
-            [this, pane](FilePaneView* source, const QString& dropDirectory) {
-                emit paneDropped(source, pane, dropDirectory);
+            [this, pane](FilePaneView* source, const QString& dropDirectory, bool queueOnly) {
+                emit paneDropped(source, pane, dropDirectory, queueOnly);
             });
     connect(pane, &FilePaneView::filesDropped, this,
             [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory) {

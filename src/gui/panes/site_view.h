@@ -50,9 +50,12 @@ signals:
     void transferRequested(FilePaneView* source);   // Download / Upload to the peer pane
     void pasteUrlRequested(FilePaneView* target);   // Paste URL into a local pane
     // A drop on one of this view's panes (dropDirectory empty: the pane's directory).
-    void paneDropped(FilePaneView* source, FilePaneView* target, const QString& dropDirectory);
+    void paneDropped(FilePaneView* source, FilePaneView* target, const QString& dropDirectory,
+                     bool queueOnly);
     void filesDropped(FilePaneView* target, const std::vector<TransferSource>& files,
                       const QString& dropDirectory);
+    void localDirectoryShown(const QString& directory);  // a local pane listed it
+    void openRequested(const QString& path, bool view);  // a local file to show
 
 private:
     void ShowDirectory(FilePaneView* pane, const QString& directory);
