@@ -38,6 +38,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/session_list.h"
 #include "res/icons.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -121,7 +122,9 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
     UpdateActions();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    delete sessionList;
+}
 
 // ---- creation ----
 
@@ -390,7 +393,7 @@ void MainWindow::CreatePanes() {
     }
     ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
-    bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
+    CreateSessionList();
     bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
     for (QSplitter* splitter : {topSplitter, siteSplitter, bottomSplitter})
         splitter->setChildrenCollapsible(false);
@@ -496,6 +499,33 @@ void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target
                                                dropDirectory.toStdString()));
     if (!queueOnly) session->StartQueue();
     UpdateActions();
+}
+
+void MainWindow::CreateSessionList() {
+    sessionList = new SessionListView(sessions, bottomSplitter);
+    bottomSplitter->addWidget(sessionList);
+    connect(sessionList, &SessionListView::sessionActivated, this, [this](SessionId id) {
+        if (auto session = sessions.FindById(id)) sessions.SetActive(session.get());
+        UpdateActions();
+    });
+    connect(sessionList, &SessionListView::saveRequested, this, &MainWindow::SaveQueues);
+    connect(sessionList, &SessionListView::importRequested, this, &MainWindow::ImportQueue);
+    connect(sessionList, &SessionListView::queueStartFailed, this, [this] {
+        QMessageBox::critical(this, tr("Tarnwick"), tr("Unable to create thread!"));
+    });
+    // Delete: the session's tab goes with it.
+    sessionList->SetCloser([this](SessionId id) {
+        auto session = sessions.FindById(id);
+        if (!session) return;
+        if (FilePaneView* pane = RemotePaneOf(id))
+            for (SiteView* view : {leftSites, rightSites})
+                if (view->isAncestorOf(pane)) view->ClosePane(pane);
+        sessions.Remove(*session);
+        session->queue.Clear();
+        session->CloseSession();
+        ForgetClosedSessions();
+        UpdateActions();
+    });
 }
 
 void MainWindow::CloseSessionTab(SessionId id) {
@@ -783,23 +813,25 @@ void MainWindow::RunOptionsSheet() {
     PublishSettings();
 }
 
-void MainWindow::SaveAllQueues() {
+void MainWindow::SaveQueues(bool selectedOnly) {
     const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save All Queues"), Utf8(programHome + sessions.DefaultQueueFileName(false)),
-        tr("Queue files (*.que)"));
+        this, selectedOnly ? tr("Save Queues") : tr("Save All Queues"),
+        Utf8(programHome + sessions.DefaultQueueFileName(selectedOnly)),
+        tr("Queue files(*.que);;All files(*.*)"));
     if (path.isEmpty()) return;
-    const QueueSaveResult result = sessions.SaveQueues(path.toStdString(), false);
+    const QueueSaveResult result = sessions.SaveQueues(path.toStdString(), selectedOnly);
     if (result.write != AtomicWriteResult::kWritten)
         QMessageBox::warning(this, tr("Tarnwick"), tr("Can't write %1").arg(path));
 }
 
 void MainWindow::ImportQueue() {
     const QString path = QFileDialog::getOpenFileName(this, tr("Import Queue"), Utf8(programHome),
-                                                      tr("Queue files (*.que)"));
+                                                      tr("Queue files(*.que);;All files(*.*)"));
     if (path.isEmpty()) return;
     const QueueImportResult result = sessions.ImportQueues(
         path.toStdString(), sites, settings.anonymousPass, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    sessionList->SyncSelection();
     if (result.result != 0) QMessageBox::warning(this, tr("Tarnwick"), Utf8(result.error));
 }
 

@@ -46,6 +46,7 @@ struct TransferSource;
 class LogPane;
 class LoginMessageWindow;
 class NoticeWindow;
+class SessionListView;
 class ShellTransferDialog;
 
 struct MainWindowContext {
@@ -132,7 +133,9 @@ private:
     void SetTransferType(int type);
     void ToggleAlwaysOnline(bool on);
     void RunOptionsSheet();
-    void SaveAllQueues();
+    void SaveAllQueues() { SaveQueues(false); }
+    void SaveQueues(bool selectedOnly);
+    void CreateSessionList();
     void ImportQueue();
     void ClearQueue();
     void ResetQueue();
@@ -178,6 +181,7 @@ private:
     QSplitter* bottomSplitter = nullptr;
     NoticeWindow* notice = nullptr;
     ShellTransferDialog* shellTransfer = nullptr;
+    SessionListView* sessionList = nullptr;  // listens to `sessions`: deleted before them
 
     QLabel* addressField = nullptr;
     QLabel* fileNameField = nullptr;
