@@ -1,10 +1,12 @@
 // The session list: its rows follow the open sessions (from any thread), its popup offers
-// what the selected sessions allow, and Delete leaves the caret where the user expects.
+// what the selected sessions allow, and Delete leaves the caret where the user expects. The
+// queue runs' notifier: who is told when a run ends, and the title's percent.
 #include <QAbstractItemModelTester>
 #include <QMenu>
 #include <QTest>
 #include <thread>
 
+#include "app/run_notifier.h"
 #include "gui_test_support.h"
 #include "queue/session_list.h"
 
@@ -12,17 +14,28 @@ namespace tarnwick::gui {
 
 namespace {
 
-std::shared_ptr<CFtpSession> NewSession(SessionObserver& observer, const std::string& host) {
-    SiteSetting site = test::LoopbackSite();
-    site.address = host;
-    return std::make_shared<CFtpSession>(site, std::make_shared<const AppSettings>(), observer);
+SessionObserver observer;
+
+// One session per letter of `hosts`, each with `items` queued, appended to the list.
+std::shared_ptr<CFtpSession> Open(OpenSessions& sessions, const std::string& hosts, int items = 0) {
+    for (char host : hosts) {
+        SiteSetting site = test::LoopbackSite();
+        site.address = std::string(1, host);
+        auto session = std::make_shared<CFtpSession>(site, nullptr, observer);
+        for (int i = 0; i < items; ++i)
+            session->queue.Append(
+                MakeQueueItem(QueueOperation::kUpload, "/l", "/r", 1, QueueItemKind::kFile));
+        sessions.Add(session);
+    }
+    return sessions.Sessions().back();  // the last one opened
 }
 
-QString Hosts(const SessionListModel& model) {
+// The hosts shown, then ">" and the host of row `caret` when there is one.
+QString Hosts(const SessionListModel& model, int caret = -1) {
     QStringList hosts;
     for (int row = 0; row < model.rowCount(); ++row)
         hosts << model.data(model.index(row)).toString();
-    return hosts.join(',');
+    return hosts.join(',') + (caret >= 0 ? '>' + hosts[caret] : QString());
 }
 
 }  // namespace
@@ -32,106 +45,97 @@ class SessionsTest : public QObject {
 
 private slots:
     void modelFollowsOpenAndClose() {
-        SessionObserver observer;
         OpenSessions sessions;
         SessionListModel model(sessions);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        int inserts = 0, removes = 0;
+        int inserts = 0;
         connect(&model, &QAbstractItemModel::rowsInserted, [&inserts] { ++inserts; });
-        connect(&model, &QAbstractItemModel::rowsRemoved, [&removes] { ++removes; });
-        auto a = NewSession(observer, "a"), b = NewSession(observer, "b");
-        auto c = NewSession(observer, "c");
-        for (const auto& session : {a, b, c}) sessions.Add(session);
-        sessions.Add(b);  // listed already: no second row
-        QCOMPARE(Hosts(model), QString("a,b,c"));
+        Open(sessions, "abc");
+        auto all = sessions.Sessions();
         QCOMPARE(inserts, 3);
-        sessions.Remove(*b);
+        sessions.Remove(*all[1]);
         QCOMPARE(Hosts(model), QString("a,c"));
-        QCOMPARE(model.IdAt(1), c->Id());
         // A session leaving the list on another thread goes once the event loop runs.
-        std::thread([&sessions, &c] { sessions.Remove(*c); }).join();
+        std::thread([&sessions, &all] { sessions.Remove(*all[2]); }).join();
         QTRY_COMPARE_WITH_TIMEOUT(Hosts(model), QString("a"), 2000);
-        QCOMPARE(removes, 2);
     }
 
     void popupEnablingFollowsTheSelection_data() {
         QTest::addColumn<int>("clickedRow");  // -1: over no entry
-        QTest::addColumn<bool>("start");
-        QTest::addColumn<bool>("stop");
-        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("expected");
         // Row 0 has items, row 1 is empty, row 2 is busy with items.
-        QTest::newRow("with items") << 0 << true << false << true;
-        QTest::newRow("empty queue") << 1 << false << false << true;
-        QTest::newRow("busy") << 2 << false << true << true;
-        QTest::newRow("no entry keeps the selection") << -1 << true << false << false;
+        const QString rest = "Save... Save All.. Import... Delete Select All ";
+        QTest::newRow("with items") << 0 << "Start " + rest;
+        QTest::newRow("empty queue") << 1 << rest;
+        QTest::newRow("busy") << 2 << "Stop " + rest;
+        QTest::newRow("no entry keeps the selection")
+            << -1 << "Start Save All.. Import... Select All ";
     }
     void popupEnablingFollowsTheSelection() {
         QFETCH(int, clickedRow);
-        QFETCH(bool, start);
-        QFETCH(bool, stop);
-        QFETCH(bool, save);
-        SessionObserver observer;
+        QFETCH(QString, expected);
         OpenSessions sessions;
         SessionListView view(sessions);
-        std::vector<std::shared_ptr<CFtpSession>> all;
-        for (const char* host : {"a", "b", "c"}) all.push_back(NewSession(observer, host));
-        for (int i : {0, 2})
-            all[i]->queue.Append(
-                MakeQueueItem(QueueOperation::kDownload, "/l", "/r/f", 1, QueueItemKind::kFile));
-        QVERIFY(all[2]->TryMarkBusy());
-        for (const auto& session : all) sessions.Add(session);
-        view.SelectSession(all[0]->Id());
-        QMenu* menu = view.PreparePopup(clickedRow);
-        auto enabled = [menu](const char* text) {
-            for (QAction* action : menu->actions())
-                if (action->text() == QLatin1String(text)) return action->isEnabled();
-            return false;
-        };
-        QCOMPARE(enabled("Start"), start);
-        QCOMPARE(enabled("Stop"), stop);
-        QCOMPARE(enabled("Save..."), save);
-        QCOMPARE(enabled("Delete"), save);
-        QVERIFY(enabled("Save All.."));
+        Open(sessions, "a", 1);
+        Open(sessions, "b");
+        QVERIFY(Open(sessions, "c", 1)->TryMarkBusy());
+        view.SelectSession(view.Model()->IdAt(0));
+        QString enabled;  // the enabled commands, in menu order
+        for (QAction* action : view.PreparePopup(clickedRow)->actions())
+            if (action->isEnabled() && !action->isSeparator()) enabled += action->text() + ' ';
+        QCOMPARE(enabled, expected);
         // Right-clicking an unselected entry makes it the only selection.
         QCOMPARE(sessions.Selected().size(), size_t{1});
-        QCOMPARE(view.CurrentSession(), all[clickedRow < 0 ? 0 : clickedRow]->Id());
+        QCOMPARE(view.Model()->RowOf(view.CurrentSession()), std::max(clickedRow, 0));
     }
 
-    void deleteMovesTheCaret_data() {
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QString>("caret");
-        QTest::newRow("middle: the next one") << QList<int>{1} << "a,c,d"
-                                              << "c";
-        QTest::newRow("last: the new last") << QList<int>{3} << "a,b,c"
-                                            << "c";
-        QTest::newRow("several: at the last index") << QList<int>{0, 2} << "b,d"
-                                                    << "d";
-        QTest::newRow("all: nothing") << QList<int>{0, 1, 2, 3} << ""
-                                      << "";
-    }
     void deleteMovesTheCaret() {
-        QFETCH(QList<int>, selected);
-        QFETCH(QString, left);
-        QFETCH(QString, caret);
-        SessionObserver observer;
+        // Selected rows; the hosts left > the caret's host.
+        const std::pair<QList<int>, QString> cases[] = {
+            {{1}, "a,c,d>c"}, {{3}, "a,b,c>c"}, {{0, 2}, "b,d>d"}, {{0, 1, 2, 3}, ""}};
+        for (const auto& [selected, left] : cases) {
+            OpenSessions sessions;
+            SessionListView view(sessions);
+            Open(sessions, "abcd");
+            for (int row : selected)
+                view.selectionModel()->select(view.model()->index(row, 0),
+                                              QItemSelectionModel::Select);
+            SessionId activated = 1234;
+            connect(&view, &SessionListView::sessionActivated,
+                    [&activated](SessionId id) { activated = id; });
+            test::AnswerNextMessageBox(QMessageBox::Ok);
+            view.DeleteSelected();
+            QCOMPARE(Hosts(*view.Model(), view.Model()->RowOf(activated)), left);
+            QCOMPARE(view.CurrentSession(), activated);
+        }
+    }
+
+    void runEndNotifiesOnlyWhenAway() {
+        // Resumes after a reconnect, the window is active; what the user is told.
+        const std::tuple<bool, bool, QString> cases[] = {
+            {false, false, "h: 1 done, 1 failed"}, {false, true, ""}, {true, false, ""}};
+        for (const auto& [resumes, active, message] : cases) {
+            RunNotifier runs;
+            QString told;
+            connect(&runs, &RunNotifier::notified,
+                    [&told](const QString&, const QString& text) { told = text; });
+            for (auto [item, done] : {std::pair{1, false}, {1, true}, {2, false}})
+                runs.ItemStarted(7, item, done);
+            runs.RunFinished(7, "h", resumes, active);
+            QCOMPARE(told, message);
+            QCOMPARE(runs.Running(7), resumes);  // a resumed run keeps its counts
+        }
+    }
+
+    void titleShowsTheRunsPercent() {
         OpenSessions sessions;
-        SessionListView view(sessions);
-        for (const char* host : {"a", "b", "c", "d"}) sessions.Add(NewSession(observer, host));
-        view.clearSelection();
-        for (int row : selected)
-            view.selectionModel()->select(view.model()->index(row, 0), QItemSelectionModel::Select);
-        SessionId activated = 1234;
-        connect(&view, &SessionListView::sessionActivated,
-                [&activated](SessionId id) { activated = id; });
-        test::AnswerNextMessageBox(QMessageBox::Ok);
-        view.DeleteSelected();
-        QCOMPARE(Hosts(*view.Model()), left);
-        const int row = view.Model()->RowOf(activated);
-        QCOMPARE(row < 0 ? QString() : view.Model()->data(view.Model()->index(row)).toString(),
-                 caret);
-        QCOMPARE(view.CurrentSession(), activated);
+        const SessionId id = Open(sessions, "a", 3)->Id();
+        RunNotifier runs;
+        runs.ItemStarted(id, 99, true);  // one done, three to go
+        QCOMPARE(RunNotifier::TitleWithPercent(runs.OverallPercent(sessions), "T"), "25% - T");
+        runs.RunFinished(id, "a", false, true);
+        QCOMPARE(RunNotifier::TitleWithPercent(runs.OverallPercent(sessions), "T"), "T");
     }
 };
 

@@ -26,6 +26,7 @@
 
 #include "app/help.h"
 #include "app/history.h"
+#include "app/run_notifier.h"
 #include "app/settings_io.h"
 #include "listing/directory_cache.h"
 #include "listing/url.h"
@@ -102,7 +103,8 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
       settings(std::move(context.settings)),
       sites(std::move(context.sites)),
       store(context.store),
-      timer(new QTimer(this)) {
+      timer(new QTimer(this)),
+      runNotifier(new RunNotifier(this)) {
     setWindowTitle(tr("Tarnwick"));
     setObjectName(QStringLiteral("TarnwickMainFrame"));
     CreateActions();
@@ -599,6 +601,12 @@ void MainWindow::ConnectBridge() {
     connect(&bridge, &SessionBridge::connectionStateChanged, this, &MainWindow::UpdateActions);
     connect(&bridge, &SessionBridge::commandFinished, this, &MainWindow::UpdateActions);
     connect(&bridge, &SessionBridge::queueFinished, this, &MainWindow::UpdateActions);
+    connect(&bridge, &SessionBridge::queueItemStarted, runNotifier, &RunNotifier::ItemStarted);
+    connect(&bridge, &SessionBridge::queueFinished, this, [this](SessionId id) {
+        if (auto session = sessions.FindById(id))
+            runNotifier->RunFinished(id, Utf8(session->HostAddress()), session->QueueRunPending(),
+                                     isActiveWindow());
+    });
 }
 
 // ---- sessions ----
@@ -689,6 +697,7 @@ void MainWindow::ForgetClosedSessions() {
         bridge.Forget(id);
         logPane->RemoveSession(id);
         speeds.erase(id);
+        runNotifier->Forget(id);
         if (auto window = loginWindows[id]) window->deleteLater();
         loginWindows.erase(id);
     }
@@ -859,6 +868,8 @@ void MainWindow::TimerTick() {
     }
     CloseAnsweredQuestions();
     UpdateStatusBar();
+    setWindowTitle(
+        RunNotifier::TitleWithPercent(runNotifier->OverallPercent(sessions), tr("Tarnwick")));
     UpdateActions();
 }
 

@@ -46,6 +46,7 @@ struct TransferSource;
 class LogPane;
 class LoginMessageWindow;
 class NoticeWindow;
+class RunNotifier;
 class SessionListView;
 class ShellTransferDialog;
 
@@ -78,6 +79,7 @@ public:
     OpenSessions& Sessions() { return sessions; }
     SessionBridge& Bridge() { return bridge; }
     NoticeWindow* Notice() const { return notice; }
+    RunNotifier* Runs() const { return runNotifier; }
 
     // The status bar's four fields, as shown.
     QString AddressText() const;
@@ -182,6 +184,7 @@ private:
     NoticeWindow* notice = nullptr;
     ShellTransferDialog* shellTransfer = nullptr;
     SessionListView* sessionList = nullptr;  // listens to `sessions`: deleted before them
+    RunNotifier* runNotifier = nullptr;
 
     QLabel* addressField = nullptr;
     QLabel* fileNameField = nullptr;
