@@ -707,6 +707,7 @@ void MainWindow::ImportAutosavedQueue() {
     const QueueImportResult result =
         ImportAutosavedQueues(sessions, programHome, sites, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    sessionList->SyncSelection();
     if (result.result != 0) statusBar()->showMessage(Utf8(result.error));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -31,7 +32,9 @@ void RunNotifier::RunFinished(SessionId id, const QString& host, bool resumes, b
     qInfo().noquote() << title + QLatin1String(": ") + message;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         if (tray == nullptr) {
-            tray = new QSystemTrayIcon(QApplication::windowIcon(), this);
+            QIcon icon = QApplication::windowIcon();
+            if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon);
+            tray = new QSystemTrayIcon(icon, this);
             tray->setToolTip(tr("Tarnwick"));
         }
         tray->show();
