@@ -26,6 +26,7 @@
 
 #include "app/help.h"
 #include "app/history.h"
+#include "app/run_notifier.h"
 #include "app/settings_io.h"
 #include "listing/directory_cache.h"
 #include "listing/url.h"
@@ -38,6 +39,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/session_list.h"
 #include "res/icons.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -101,7 +103,8 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
       settings(std::move(context.settings)),
       sites(std::move(context.sites)),
       store(context.store),
-      timer(new QTimer(this)) {
+      timer(new QTimer(this)),
+      runNotifier(new RunNotifier(this)) {
     setWindowTitle(tr("Tarnwick"));
     setObjectName(QStringLiteral("TarnwickMainFrame"));
     CreateActions();
@@ -121,7 +124,9 @@ MainWindow::MainWindow(MainWindowContext context, QWidget* parent)
     UpdateActions();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    delete sessionList;
+}
 
 // ---- creation ----
 
@@ -390,7 +395,7 @@ void MainWindow::CreatePanes() {
     }
     ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
-    bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
+    CreateSessionList();
     bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
     for (QSplitter* splitter : {topSplitter, siteSplitter, bottomSplitter})
         splitter->setChildrenCollapsible(false);
@@ -506,6 +511,33 @@ void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target
     UpdateActions();
 }
 
+void MainWindow::CreateSessionList() {
+    sessionList = new SessionListView(sessions, bottomSplitter);
+    bottomSplitter->addWidget(sessionList);
+    connect(sessionList, &SessionListView::sessionActivated, this, [this](SessionId id) {
+        if (auto session = sessions.FindById(id)) sessions.SetActive(session.get());
+        UpdateActions();
+    });
+    connect(sessionList, &SessionListView::saveRequested, this, &MainWindow::SaveQueues);
+    connect(sessionList, &SessionListView::importRequested, this, &MainWindow::ImportQueue);
+    connect(sessionList, &SessionListView::queueStartFailed, this, [this] {
+        QMessageBox::critical(this, tr("Tarnwick"), tr("Unable to create thread!"));
+    });
+    // Delete: the session's tab goes with it.
+    sessionList->SetCloser([this](SessionId id) {
+        auto session = sessions.FindById(id);
+        if (!session) return;
+        if (FilePaneView* pane = RemotePaneOf(id))
+            for (SiteView* view : {leftSites, rightSites})
+                if (view->isAncestorOf(pane)) view->ClosePane(pane);
+        sessions.Remove(*session);
+        session->queue.Clear();
+        session->CloseSession();
+        ForgetClosedSessions();
+        UpdateActions();
+    });
+}
+
 void MainWindow::CloseSessionTab(SessionId id) {
     auto session = sessions.FindById(id);
     FilePaneView* pane = RemotePaneOf(id);
@@ -577,6 +609,12 @@ void MainWindow::ConnectBridge() {
     connect(&bridge, &SessionBridge::connectionStateChanged, this, &MainWindow::UpdateActions);
     connect(&bridge, &SessionBridge::commandFinished, this, &MainWindow::UpdateActions);
     connect(&bridge, &SessionBridge::queueFinished, this, &MainWindow::UpdateActions);
+    connect(&bridge, &SessionBridge::queueItemStarted, runNotifier, &RunNotifier::ItemStarted);
+    connect(&bridge, &SessionBridge::queueFinished, this, [this](SessionId id) {
+        if (auto session = sessions.FindById(id))
+            runNotifier->RunFinished(id, Utf8(session->HostAddress()), session->QueueRunPending(),
+                                     isActiveWindow());
+    });
 }
 
 // ---- sessions ----
@@ -692,6 +730,7 @@ void MainWindow::ForgetClosedSessions() {
         bridge.Forget(id);
         logPane->RemoveSession(id);
         speeds.erase(id);
+        runNotifier->Forget(id);
         if (auto window = loginWindows[id]) window->deleteLater();
         loginWindows.erase(id);
     }
@@ -701,6 +740,7 @@ void MainWindow::ImportAutosavedQueue() {
     const QueueImportResult result =
         ImportAutosavedQueues(sessions, programHome, sites, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    sessionList->SyncSelection();
     if (result.result != 0) statusBar()->showMessage(Utf8(result.error));
 }
 
@@ -816,23 +856,25 @@ void MainWindow::RunOptionsSheet() {
     PublishSettings();
 }
 
-void MainWindow::SaveAllQueues() {
+void MainWindow::SaveQueues(bool selectedOnly) {
     const QString path = QFileDialog::getSaveFileName(
-        this, tr("Save All Queues"), Utf8(programHome + sessions.DefaultQueueFileName(false)),
-        tr("Queue files (*.que)"));
+        this, selectedOnly ? tr("Save Queues") : tr("Save All Queues"),
+        Utf8(programHome + sessions.DefaultQueueFileName(selectedOnly)),
+        tr("Queue files(*.que);;All files(*.*)"));
     if (path.isEmpty()) return;
-    const QueueSaveResult result = sessions.SaveQueues(path.toStdString(), false);
+    const QueueSaveResult result = sessions.SaveQueues(path.toStdString(), selectedOnly);
     if (result.write != AtomicWriteResult::kWritten)
         QMessageBox::warning(this, tr("Tarnwick"), tr("Can't write %1").arg(path));
 }
 
 void MainWindow::ImportQueue() {
     const QString path = QFileDialog::getOpenFileName(this, tr("Import Queue"), Utf8(programHome),
-                                                      tr("Queue files (*.que)"));
+                                                      tr("Queue files(*.que);;All files(*.*)"));
     if (path.isEmpty()) return;
     const QueueImportResult result = sessions.ImportQueues(
         path.toStdString(), sites, settings.anonymousPass, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    sessionList->SyncSelection();
     if (result.result != 0) QMessageBox::warning(this, tr("Tarnwick"), Utf8(result.error));
 }
 
@@ -860,6 +902,8 @@ void MainWindow::TimerTick() {
     }
     CloseAnsweredQuestions();
     UpdateStatusBar();
+    setWindowTitle(
+        RunNotifier::TitleWithPercent(runNotifier->OverallPercent(sessions), tr("Tarnwick")));
     UpdateActions();
 }
 

@@ -46,6 +46,8 @@ struct TransferSource;
 class LogPane;
 class LoginMessageWindow;
 class NoticeWindow;
+class RunNotifier;
+class SessionListView;
 class ShellTransferDialog;
 
 struct MainWindowContext {
@@ -77,6 +79,7 @@ public:
     OpenSessions& Sessions() { return sessions; }
     SessionBridge& Bridge() { return bridge; }
     NoticeWindow* Notice() const { return notice; }
+    RunNotifier* Runs() const { return runNotifier; }
 
     // The status bar's four fields, as shown.
     QString AddressText() const;
@@ -132,7 +135,9 @@ private:
     void SetTransferType(int type);
     void ToggleAlwaysOnline(bool on);
     void RunOptionsSheet();
-    void SaveAllQueues();
+    void SaveAllQueues() { SaveQueues(false); }
+    void SaveQueues(bool selectedOnly);
+    void CreateSessionList();
     void ImportQueue();
     void ClearQueue();
     void ResetQueue();
@@ -178,6 +183,8 @@ private:
     QSplitter* bottomSplitter = nullptr;
     NoticeWindow* notice = nullptr;
     ShellTransferDialog* shellTransfer = nullptr;
+    SessionListView* sessionList = nullptr;  // listens to `sessions`: deleted before them
+    RunNotifier* runNotifier = nullptr;
 
     QLabel* addressField = nullptr;
     QLabel* fileNameField = nullptr;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QPainter>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/session_list.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -146,6 +148,41 @@ void SaveSiteViews() {
     Save(local, QStringLiteral("site_view_local_icons"));
 }
 
+// The session list with two of three sessions selected and its popup open over them.
+void SaveSessionList() {
+    SessionObserver observer;
+    OpenSessions sessions;
+    SessionListView view(sessions);
+    view.resize(200, 160);
+    for (const char* host : {"ftp.example.org", "files.example.com", "mirror.example.net"}) {
+        SiteSetting site;
+        site.address = host;
+        auto session = std::make_shared<CFtpSession>(site, nullptr, observer);
+        if (sessions.Size() < 2)
+            session->queue.Append(MakeQueueItem(QueueOperation::kDownload, "/tmp", "/pub/README",
+                                                812, QueueItemKind::kFile));
+        sessions.Add(session);
+    }
+    view.show();
+    view.selectAll();
+    view.selectionModel()->select(view.model()->index(2, 0), QItemSelectionModel::Deselect);
+    QMenu* menu = view.PreparePopup(1);
+    const QPoint at(70, 40);
+    menu->popup(view.mapToGlobal(at));
+    QApplication::processEvents();
+    QPixmap canvas(std::max(view.width(), at.x() + menu->width()),
+                   std::max(view.height(), at.y() + menu->height()));
+    canvas.fill(view.palette().color(QPalette::Window));
+    QPainter painter(&canvas);
+    painter.drawPixmap(0, 0, view.grab());
+    painter.drawPixmap(at, menu->grab());
+    painter.end();
+    menu->hide();
+    const QString path = outputDir + QStringLiteral("/session_list_popup.png");
+    if (!canvas.save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    std::printf("%s\n", qPrintable(path));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,5 +247,6 @@ int main(int argc, char** argv) {
     SaveLog(true);
     SaveSiteViews();
     SavePanePopups();
+    SaveSessionList();
     return 0;
 }
