@@ -20,6 +20,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "gui_bench_support.h"
 #include "panes/file_pane_view.h"
 
 namespace {
@@ -27,15 +28,6 @@ namespace {
 using tarnwick::gui::FilePaneView;
 using tarnwick::gui::MainWindow;
 using tarnwick::gui::MainWindowContext;
-
-double VmRssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
-}
 
 FilePaneView* RemotePane(const MainWindow& window) {
     for (FilePaneView* pane : window.findChildren<FilePaneView*>()) {
@@ -58,16 +50,7 @@ void BM_LargeRemoteDirectoryInTheWindow(benchmark::State& state) {
         window.resize(1200, 800);
         window.show();
 
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastTick = 0;
-        qint64 longestGap = 0;
-        QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.elapsed();
-            longestGap = std::max(longestGap, now - lastTick);
-            lastTick = now;
-        });
+        tarnwick::bench::GapWatch clock;
         // The pane's own slots run first on the listing-done report, so the listing's end is
         // taken from the log line that precedes the parse.
         qint64 listingEnd = -1;
@@ -80,19 +63,18 @@ void BM_LargeRemoteDirectoryInTheWindow(benchmark::State& state) {
                          });
         QObject::connect(&bridge, &SessionBridge::logLine, &window,
                          [&](tarnwick::SessionId, const tarnwick::LogRecord& record) {
-                             if (record.text == "Listing Complete") listingEnd = clock.elapsed();
+                             if (record.text == "Listing Complete") listingEnd = clock.Elapsed();
                          });
-        ticker.start(10);
         window.ConnectUrl(QString::fromUtf8(url));
 
         qint64 shown = -1;
-        while (clock.elapsed() < 120000) {
+        while (clock.Elapsed() < 120000) {
             QApplication::processEvents(QEventLoop::AllEvents, 5);
             FilePaneView* pane = RemotePane(window);
             if (listingEnd >= 0 && listed > 1 && pane != nullptr &&
                 static_cast<size_t>(pane->Model().rowCount()) + 1 >= listed) {
                 QApplication::processEvents();  // the paint of the filled pane
-                shown = clock.elapsed();
+                shown = clock.Elapsed();
                 break;
             }
         }
@@ -105,13 +87,13 @@ void BM_LargeRemoteDirectoryInTheWindow(benchmark::State& state) {
         idle.port = 1;
         window.Sessions().Add(
             std::make_shared<tarnwick::CFtpSession>(idle, nullptr, window.Bridge()));
-        const qint64 until = clock.elapsed() + 500;
-        while (clock.elapsed() < until) QApplication::processEvents(QEventLoop::AllEvents, 5);
+        const qint64 until = clock.Elapsed() + 500;
+        while (clock.Elapsed() < until) QApplication::processEvents(QEventLoop::AllEvents, 5);
 
         state.counters["entries"] = static_cast<double>(listed);
         state.counters["shown_ms"] = static_cast<double>(shown - listingEnd);
-        state.counters["longest_gap_ms"] = static_cast<double>(longestGap);
-        state.counters["VmRSS_MB"] = VmRssMb();
+        state.counters["longest_gap_ms"] = static_cast<double>(clock.LongestGap());
+        state.counters["VmRSS_MB"] = tarnwick::bench::VmRssMb();
     }
 }
 BENCHMARK(BM_LargeRemoteDirectoryInTheWindow)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "gui_bench_support.h"
 #include "log/log_view.h"
 
 namespace {
@@ -38,15 +39,6 @@ MainWindowContext TempContext(const QTemporaryDir& home) {
     MainWindowContext context;
     context.programHome = home.path().toStdString() + "/";
     return context;
-}
-
-double VmRssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
 }
 
 void BM_StartUpToFirstPaint(benchmark::State& state) {
@@ -78,8 +70,8 @@ void BM_IdleRss(benchmark::State& state) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 500) QApplication::processEvents();
-    for (auto _ : state) benchmark::DoNotOptimize(VmRssMb());
-    state.counters["VmRSS_MB"] = VmRssMb();
+    for (auto _ : state) benchmark::DoNotOptimize(tarnwick::bench::VmRssMb());
+    state.counters["VmRSS_MB"] = tarnwick::bench::VmRssMb();
 }
 BENCHMARK(BM_IdleRss)->Iterations(1);
 
@@ -88,17 +80,7 @@ void BM_LogThroughputTimerGap(benchmark::State& state) {
         LogView view;
         view.resize(800, 300);
         view.show();
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastTick = 0;
-        qint64 longestGap = 0;
-        QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.elapsed();
-            longestGap = std::max(longestGap, now - lastTick);
-            lastTick = now;
-        });
-        ticker.start(10);
+        tarnwick::bench::GapWatch clock;
         constexpr int kLines = 10000;
         int fed = 0;
         QTimer feeder;  // 100 lines every 10 ms: 10,000 lines in one second
@@ -111,11 +93,11 @@ void BM_LogThroughputTimerGap(benchmark::State& state) {
             }
         });
         feeder.start(10);
-        while (fed < kLines && clock.elapsed() < 10000) QApplication::processEvents();
-        const qint64 until = clock.elapsed() + 100;
-        while (clock.elapsed() < until) QApplication::processEvents();
-        state.counters["longest_gap_ms"] = static_cast<double>(longestGap);
-        state.counters["feed_ms"] = static_cast<double>(clock.elapsed() - 100);
+        while (fed < kLines && clock.Elapsed() < 10000) QApplication::processEvents();
+        const qint64 until = clock.Elapsed() + 100;
+        while (clock.Elapsed() < until) QApplication::processEvents();
+        state.counters["longest_gap_ms"] = static_cast<double>(clock.LongestGap());
+        state.counters["feed_ms"] = static_cast<double>(clock.Elapsed() - 100);
     }
 }
 BENCHMARK(BM_LogThroughputTimerGap)->Iterations(1)->Unit(benchmark::kMillisecond);
