@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../generated_listing.h"
+#include "gui_bench_support.h"
 #include "listing/listing_parser.h"
 #include "panes/file_model.h"
 
@@ -71,9 +72,5 @@ BENCHMARK(Resort)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tarnwick::bench::RunGuiBenchmarks(argc, argv);
 }

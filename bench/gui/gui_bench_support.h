@@ -2,8 +2,11 @@
 // gap between the ticks of a 10 ms timer on the GUI thread.
 #pragma once
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <fstream>
@@ -42,5 +45,16 @@ private:
     qint64 lastTick = 0;
     qint64 longest = 0;
 };
+
+// The main function of a benchmark program: a QApplication on the offscreen platform unless
+// QT_QPA_PLATFORM names another, then the benchmarks the command line selects.
+inline int RunGuiBenchmarks(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
 
 }  // namespace tarnwick::bench

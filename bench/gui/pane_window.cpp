@@ -10,12 +10,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -101,11 +98,5 @@ BENCHMARK(BM_LargeRemoteDirectoryInTheWindow)->Iterations(1)->Unit(benchmark::kM
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tarnwick::bench::RunGuiBenchmarks(argc, argv);
 }

@@ -10,7 +10,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -105,11 +104,5 @@ BENCHMARK(BM_LogThroughputTimerGap)->Iterations(1)->Unit(benchmark::kMillisecond
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tarnwick::bench::RunGuiBenchmarks(argc, argv);
 }
