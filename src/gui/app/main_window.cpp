@@ -38,6 +38,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/queue_view.h"
 #include "res/icons.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -391,7 +392,21 @@ void MainWindow::CreatePanes() {
     ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
     bottomSplitter->addWidget(TitledPane(tr("Sessions"), bottomSplitter));
-    bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
+    queueView = new QueueView(sessions, bridge, bottomSplitter);
+    bottomSplitter->addWidget(queueView);
+    connect(queueView, &QueueView::paneDropped, this, [this](FilePaneView* source) {
+        SiteView* peerView = leftSites->isAncestorOf(source) ? rightSites : leftSites;
+        if (FilePaneView* target = peerView->CurrentPane())
+            TransferBetweenPanes(source, target, source->SelectedSources(), {}, true);
+    });
+    connect(queueView, &QueueView::queueCleared, this, [this](SessionId id) {
+        // A session that exists only for its imported queue goes with it.
+        auto session = sessions.FindById(id);
+        if (!session || RemotePaneOf(id) != nullptr) return;
+        sessions.Remove(*session);
+        ForgetClosedSessions();
+        UpdateActions();
+    });
     for (QSplitter* splitter : {topSplitter, siteSplitter, bottomSplitter})
         splitter->setChildrenCollapsible(false);
     setCentralWidget(topSplitter);
@@ -479,15 +494,14 @@ void MainWindow::TransferFromPane(FilePaneView* source) {
 // (dropDirectory: the directory item a drop landed on), after the Confirm Transfer prompt.
 void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                                       const std::vector<TransferSource>& files,
-                                      const QString& dropDirectory) {
+                                      const QString& dropDirectory, bool queueOnly) {
     const bool download = source != nullptr && source->IsRemote();
     if (files.empty() || (source != nullptr && source->IsRemote() == target->IsRemote())) return;
     FilePaneView* remote = download ? source : target;
     if (!remote->IsRemote()) return;
     auto session = sessions.FindById(remote->Session());
     if (!session) return;
-    bool queueOnly = false;
-    if (settings.pTransfer) {
+    if (!queueOnly && settings.pTransfer) {
         ConfirmDialog confirm(ConfirmDialog::Kind::kTransfer, this);
         if (confirm.exec() != QDialog::Accepted) return;
         queueOnly = confirm.QueueOnly();
@@ -656,6 +670,7 @@ void MainWindow::ForgetClosedSessions() {
     for (const auto& session : sessions.Sessions()) gone.erase(session->Id());
     for (SessionId id : gone) {
         adopted.erase(id);
+        queueView->SessionClosed(id);
         bridge.Forget(id);
         logPane->RemoveSession(id);
         speeds.erase(id);
@@ -668,6 +683,7 @@ void MainWindow::ImportAutosavedQueue() {
     const QueueImportResult result =
         ImportAutosavedQueues(sessions, programHome, sites, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    if (result.lastSession) queueView->SetSession(result.lastSession->Id());
     if (result.result != 0) statusBar()->showMessage(Utf8(result.error));
 }
 
@@ -800,15 +816,16 @@ void MainWindow::ImportQueue() {
     const QueueImportResult result = sessions.ImportQueues(
         path.toStdString(), sites, settings.anonymousPass, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
+    if (result.lastSession) queueView->SetSession(result.lastSession->Id());
     if (result.result != 0) QMessageBox::warning(this, tr("Tarnwick"), Utf8(result.error));
 }
 
 void MainWindow::ClearQueue() {
-    if (auto session = Active(); session && !session->IsBusy()) session->queue.Clear();
+    queueView->ClearQueue();
 }
 
 void MainWindow::ResetQueue() {
-    if (auto session = Active()) session->ResetQueue(true);
+    queueView->ResetQueue();
 }
 
 void MainWindow::ShowAbout() {
@@ -828,6 +845,7 @@ void MainWindow::TimerTick() {
     CloseAnsweredQuestions();
     UpdateStatusBar();
     UpdateActions();
+    queueView->UpdateProgress();
 }
 
 void MainWindow::UpdateStatusBar() {
@@ -875,7 +893,12 @@ void MainWindow::UpdateActions() {
     const auto session = Active();
     const bool any = session != nullptr;
     const bool busy = any && session->IsBusy();
-    const bool hasItems = any && !session->queue.Empty();
+    // The queue view follows the active session whenever that changes.
+    if (const SessionId activeId = any ? session->Id() : 0; activeId != queueFollows) {
+        queueFollows = activeId;
+        queueView->SetSession(activeId);
+    }
+    const bool hasItems = queueView->HasItems();
     a.reconnect->setEnabled(any && !busy);
     a.disconnect->setEnabled(any && session->connected);
     a.startTransfer->setEnabled(any && session->CanStartQueue());

@@ -40,6 +40,7 @@ class QToolBar;
 namespace tarnwick::gui {
 
 class FilePaneView;
+class QueueView;
 class SiteView;
 struct TransferSource;
 
@@ -105,7 +106,7 @@ private:
     void TransferFromPane(FilePaneView* source);
     void TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                               const std::vector<TransferSource>& files,
-                              const QString& dropDirectory);
+                              const QString& dropDirectory, bool queueOnly = false);
     void CloseSessionTab(SessionId id);
     void ConnectBridge();
     void RestorePlacement();
@@ -173,6 +174,8 @@ private:
 
     QTimer* timer;
     LogPane* logPane = nullptr;
+    QueueView* queueView = nullptr;
+    SessionId queueFollows = 0;  // the active session the queue view last switched to
     QSplitter* topSplitter = nullptr;
     QSplitter* siteSplitter = nullptr;
     QSplitter* bottomSplitter = nullptr;
