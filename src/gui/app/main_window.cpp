@@ -39,6 +39,7 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/queue_view.h"
 #include "queue/session_list.h"
 #include "res/icons.h"
 #include "sites/paste_url_dialog.h"
@@ -57,16 +58,6 @@ constexpr int kSiteListWidth = 150;
 
 QString Utf8(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// A placeholder pane that carries its title until the pane itself is built.
-QWidget* TitledPane(const QString& title, QWidget* parent) {
-    auto* label = new QLabel(title, parent);
-    label->setAlignment(Qt::AlignCenter);
-    label->setFrameShape(QFrame::StyledPanel);
-    label->setAccessibleName(title);
-    label->setFocusPolicy(Qt::StrongFocus);
-    return label;
 }
 
 QMessageBox::StandardButtons AskButtons(int style) {
@@ -396,7 +387,21 @@ void MainWindow::CreatePanes() {
     ConnectPanesToBridge();
     bottomSplitter = new QSplitter(Qt::Horizontal, topSplitter);
     CreateSessionList();
-    bottomSplitter->addWidget(TitledPane(tr("Queue"), bottomSplitter));
+    queueView = new QueueView(sessions, bridge, bottomSplitter);
+    bottomSplitter->addWidget(queueView);
+    connect(queueView, &QueueView::paneDropped, this, [this](FilePaneView* source) {
+        SiteView* peerView = leftSites->isAncestorOf(source) ? rightSites : leftSites;
+        if (FilePaneView* target = peerView->CurrentPane())
+            TransferBetweenPanes(source, target, source->SelectedSources(), {}, true);
+    });
+    connect(queueView, &QueueView::queueCleared, this, [this](SessionId id) {
+        // A session that exists only for its imported queue goes with it.
+        auto session = sessions.FindById(id);
+        if (!session || RemotePaneOf(id) != nullptr) return;
+        sessions.Remove(*session);
+        ForgetClosedSessions();
+        UpdateActions();
+    });
     for (QSplitter* splitter : {topSplitter, siteSplitter, bottomSplitter})
         splitter->setChildrenCollapsible(false);
     setCentralWidget(topSplitter);
@@ -727,6 +732,7 @@ void MainWindow::ForgetClosedSessions() {
     for (const auto& session : sessions.Sessions()) gone.erase(session->Id());
     for (SessionId id : gone) {
         adopted.erase(id);
+        queueView->SessionClosed(id);
         bridge.Forget(id);
         logPane->RemoveSession(id);
         speeds.erase(id);
@@ -741,6 +747,7 @@ void MainWindow::ImportAutosavedQueue() {
         ImportAutosavedQueues(sessions, programHome, sites, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
     sessionList->SyncSelection();
+    if (result.lastSession) queueView->SetSession(result.lastSession->Id());
     if (result.result != 0) statusBar()->showMessage(Utf8(result.error));
 }
 
@@ -875,15 +882,16 @@ void MainWindow::ImportQueue() {
         path.toStdString(), sites, settings.anonymousPass, Snapshot(), bridge);
     for (const auto& session : result.openedSessions) AdoptSession(session);
     sessionList->SyncSelection();
+    if (result.lastSession) queueView->SetSession(result.lastSession->Id());
     if (result.result != 0) QMessageBox::warning(this, tr("Tarnwick"), Utf8(result.error));
 }
 
 void MainWindow::ClearQueue() {
-    if (auto session = Active(); session && !session->IsBusy()) session->queue.Clear();
+    queueView->ClearQueue();
 }
 
 void MainWindow::ResetQueue() {
-    if (auto session = Active()) session->ResetQueue(true);
+    queueView->ResetQueue();
 }
 
 void MainWindow::ShowAbout() {
@@ -905,6 +913,7 @@ void MainWindow::TimerTick() {
     setWindowTitle(
         RunNotifier::TitleWithPercent(runNotifier->OverallPercent(sessions), tr("Tarnwick")));
     UpdateActions();
+    queueView->UpdateProgress();
 }
 
 void MainWindow::UpdateStatusBar() {
@@ -952,7 +961,12 @@ void MainWindow::UpdateActions() {
     const auto session = Active();
     const bool any = session != nullptr;
     const bool busy = any && session->IsBusy();
-    const bool hasItems = any && !session->queue.Empty();
+    // The queue view follows the active session whenever that changes.
+    if (const SessionId activeId = any ? session->Id() : 0; activeId != queueFollows) {
+        queueFollows = activeId;
+        queueView->SetSession(activeId);
+    }
+    const bool hasItems = queueView->HasItems();
     a.reconnect->setEnabled(any && !busy);
     a.disconnect->setEnabled(any && session->connected);
     a.startTransfer->setEnabled(any && session->CanStartQueue());

@@ -40,6 +40,7 @@ class QToolBar;
 namespace tarnwick::gui {
 
 class FilePaneView;
+class QueueView;
 class SiteView;
 struct TransferSource;
 
@@ -178,6 +179,8 @@ private:
 
     QTimer* timer;
     LogPane* logPane = nullptr;
+    QueueView* queueView = nullptr;
+    SessionId queueFollows = 0;  // the active session the queue view last switched to
     QSplitter* topSplitter = nullptr;
     QSplitter* siteSplitter = nullptr;
     QSplitter* bottomSplitter = nullptr;

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "listing/listing_parser.h"
+#include "res/icons.h"
 
 namespace tarnwick::gui {
 
@@ -185,6 +186,11 @@ int QueueModel::columnCount(const QModelIndex& parent) const {
 QVariant QueueModel::data(const QModelIndex& index, int role) const {
     const auto item = ItemAt(index.row());
     if (!item || !index.isValid()) return {};
+    if (role == Qt::DecorationRole && index.column() == kServerPath) {
+        static const QIcon directory = ItemIcon(true);
+        static const QIcon file = ItemIcon(false);
+        return item->kind == QueueItemKind::kDirectory ? directory : file;
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
         case kServerPath:
