@@ -1,9 +1,20 @@
 // The queue view's model: it follows the engine's change reports as row ranges and always
-// shows the queue's own order.
+// shows the queue's own order; the running item's status carries its percent. End to end: an
+// imported queue runs against a real server until it is empty, and the user is told.
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 
+#include "app/main_window.h"
+#include "app/run_notifier.h"
+#include "gui_test_support.h"
+#include "queue/queue_file.h"
 #include "queue/queue_model.h"
+#include "queue/queue_view.h"
+#include "real_ftp_server.h"
 
 namespace tarnwick::gui {
 
@@ -48,6 +59,68 @@ private slots:
         QCOMPARE(model.UrlAt(model.RowOf(items[3]->id)), QString("ftp://ftp.example.org/r/3"));
         queue.Clear();
         QCOMPARE(model.rowCount(), 0);
+    }
+
+    void runningItemShowsItsPercent() {
+        auto progress = [](bool transferring, int64_t size, uint64_t done) {
+            return QueuePercentOf({transferring, false, "f", size, done, 0});
+        };
+        QCOMPARE(progress(true, 200, 84), 42);
+        QCOMPARE(progress(true, -1, 84), -1);                 // size unknown
+        QCOMPARE(progress(false, 200, 84), -1);               // between files
+        QCOMPARE(progress(true, 100, 150), 100);              // a file that grew while it moved
+        QCOMPARE(progress(true, 6ll << 30, 3ull << 30), 50);  // past 4 GiB
+        TransferQueue queue;
+        QueueModel model;
+        model.SetQueue(&queue, "h");
+        queue.SetChangedHandler([&model](const QueueChange& change) { model.Apply(change); });
+        auto item = MakeQueueItem(QueueOperation::kDownload, "/l", "/r", 200, QueueItemKind::kFile);
+        queue.Append(item);
+        queue.SetItemState(*item, QueueState::kTransferring);
+        model.SetProgress(item->id, 42);
+        QVERIFY(model.data(model.index(0, QueueModel::kStatus)).toString().endsWith(" 42%"));
+    }
+
+    // Three downloads from the autosaved queue: the session opens without a pane, the queue
+    // runs to the end, the files arrive whole, the user is told the counts; Clear Queue then
+    // closes the session that existed only for its queue.
+    void importedQueueRunsToTheEnd() {
+        tarnwick::test::RealFtpServer server;
+        QVERIFY2(server.Running(), server.Error().c_str());
+        QTemporaryDir home, local;
+        SiteSetting site = test::LoopbackSite();
+        site.port = server.Port();
+        site.username = tarnwick::test::RealFtpServer::kUser;
+        site.password = tarnwick::test::RealFtpServer::kPassword;
+        QueueSection section{site.address, {}};
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            std::ofstream(server.Root() / name) << "contents of " << name;
+            section.items.push_back(MakeQueueItem(QueueOperation::kDownload,
+                                                  local.path().toStdString(),  // into here
+                                                  std::string("/") + name, 17));
+        }
+        MainWindowContext context;
+        context.programHome = home.path().toStdString() + "/";
+        context.sites = {site};
+        QCOMPARE(SaveQueues(AutosaveQueuePath(context.programHome), {section}).skippedItems,
+                 size_t{0});
+        MainWindow window(std::move(context));
+        QSignalSpy notified(window.Runs(), &RunNotifier::notified);
+        window.ImportAutosavedQueue();
+        QCOMPARE(window.Sessions().Sessions().size(), size_t{1});
+        auto session = window.Sessions().Sessions().front();
+        QCOMPARE(window.Queue()->Model().rowCount(), 3);
+        QVERIFY(session->StartQueue().kind != StartQueueResult::kNoThread);
+        QTRY_COMPARE_WITH_TIMEOUT(notified.count(), 1, 20000);
+        QCOMPARE(notified.first().at(1).toString(), QString("127.0.0.1: 3 done, 0 failed"));
+        QCOMPARE(window.Queue()->Model().rowCount(), 0);
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            std::ifstream in(local.filePath(name).toStdString());
+            QCOMPARE(std::string(std::istreambuf_iterator<char>(in), {}),
+                     std::string("contents of ") + name);
+        }
+        window.Queue()->ClearQueue();
+        QTRY_VERIFY_WITH_TIMEOUT(window.Sessions().Sessions().empty(), 5000);
     }
 };
 

@@ -81,6 +81,7 @@ public:
     SessionBridge& Bridge() { return bridge; }
     NoticeWindow* Notice() const { return notice; }
     RunNotifier* Runs() const { return runNotifier; }
+    QueueView* Queue() const { return queueView; }
 
     // The status bar's four fields, as shown.
     QString AddressText() const;
