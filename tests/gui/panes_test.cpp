@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <fstream>
 
 #include "app/main_window.h"
+#include "gui_test_support.h"
 #include "panes/file_model.h"
 #include "panes/file_pane_view.h"
 #include "panes/local_file_jobs.h"
@@ -244,7 +246,7 @@ private slots:
     // Open a URL, list, enter a directory, download a file: it arrives in the local pane's
     // directory.
     void downloadFromRemotePane() {
-        test::RealFtpServer server;
+        tarnwick::test::RealFtpServer server;
         QVERIFY2(server.Running(), server.Error().c_str());
         std::filesystem::create_directory(server.Root() / "dir");
         std::ofstream(server.Root() / "dir" / "f.txt") << "payload";
@@ -318,6 +320,60 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 10000);
         QVERIFY(removed.at(0).at(0).toBool());
         QVERIFY(!QFileInfo::exists(tree));
+    }
+
+    // Upload between two local panes copies the selection with the pane's job; a target
+    // inside the copied tree is refused and nothing is written there.
+    void localUploadCommand() {
+        for (const QString target : {"out", "tree/sub"}) {
+            QTemporaryDir home, temp;
+            QVERIFY(QDir(temp.path()).mkpath("tree/sub") && QDir(temp.path()).mkpath("out"));
+            MainWindowContext context;
+            context.programHome = home.path().toStdString() + "/";
+            context.settings.defaultLocalDirectory = temp.path().toStdString();
+            MainWindow window(std::move(context));
+            auto* source = window.findChild<FilePaneView*>();
+            const QList<SiteView*> views = window.findChildren<SiteView*>();
+            FilePaneView* destination =
+                views[views[0]->isAncestorOf(source) ? 1 : 0]->OpenLocalPath(temp.filePath(target));
+            source->CurrentView()->selectionModel()->select(
+                source->Model().index(source->Model().RowOfName("tree"), 0),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            if (target != "out") test::AnswerNextMessageBox(QMessageBox::Ok);  // refused
+            QSignalSpy finished(destination, &FilePaneView::localJobFinished);
+            emit source->transferRequested();
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+            QCOMPARE(QFileInfo::exists(temp.filePath(target + "/tree/sub")), target == "out");
+        }
+    }
+
+    // Files of a file manager dragged over a remote pane: the directory under the mouse is
+    // the target while the drag lasts, the user's selection returns when it drops or leaves
+    // (no drop), and Alt at the drop only queues.
+    void dropFromFileManager() {
+        for (const auto& [keys, leave] :
+             {std::pair{Qt::NoModifier, false}, std::pair{Qt::AltModifier, false},
+              std::pair{Qt::NoModifier, true}}) {
+            FilePaneView pane(1, "h", "/pub", {});
+            pane.ShowListing("/pub", {Entry("dir", 0, 1, true), Entry("f.txt", 1, 1)});
+            QAbstractItemView* view = pane.CurrentView();
+            view->selectionModel()->select(pane.Model().index(1, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            QMimeData files;
+            files.setUrls({QUrl::fromLocalFile(QDir::tempPath())});
+            const QPoint onDir = view->visualRect(pane.Model().index(0, 0)).center();
+            QDragEnterEvent enter(onDir, Qt::CopyAction, &files, Qt::LeftButton, keys);
+            QApplication::sendEvent(view->viewport(), &enter);
+            QCOMPARE(pane.SelectedRows(), std::vector<int>{0});  // the directory is the target
+            QSignalSpy dropped(&pane, &FilePaneView::filesDropped);
+            QDragLeaveEvent away;
+            QDropEvent drop(onDir, Qt::CopyAction, &files, Qt::LeftButton, keys);
+            QApplication::sendEvent(view->viewport(), leave ? static_cast<QEvent*>(&away) : &drop);
+            QCOMPARE(pane.SelectedRows(), std::vector<int>{1});
+            QCOMPARE(dropped.count(), leave ? 0 : 1);
+            if (!leave)
+                QCOMPARE(dropped.at(0).mid(1), (QVariantList{"/pub/dir", keys == Qt::AltModifier}));
+        }
     }
 
     // The remote popup: caching a directory needs a directory under the click, Quit an idle

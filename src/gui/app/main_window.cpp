@@ -432,8 +432,8 @@ void MainWindow::ConnectSiteView(SiteView* view) {
             });
     connect(view, &SiteView::filesDropped, this,
             [this](FilePaneView* target, const std::vector<TransferSource>& files,
-                   const QString& dropDirectory) {
-                TransferBetweenPanes(nullptr, target, files, dropDirectory);
+                   const QString& dropDirectory, bool queueOnly) {
+                TransferBetweenPanes(nullptr, target, files, dropDirectory, queueOnly);
             });
     connect(view, &SiteView::openRequested, this, [this](const QString& path, bool viewer) {
         OpenDownloadedFile(path, viewer ? Utf8(settings.viewerPath) : QString());
@@ -442,10 +442,11 @@ void MainWindow::ConnectSiteView(SiteView* view) {
         if (settings.saveLocalDir) settings.defaultLocalDirectory = directory.toStdString();
     });
     connect(view, &SiteView::currentPaneChanged, this, [this](FilePaneView* pane) {
+        titlePane = pane;
+        UpdateTitle();
         if (!pane->IsRemote()) return;
         if (auto session = sessions.FindById(pane->Session())) {
             sessions.SetActive(session.get());
-            setWindowTitle(tr("Tarnwick - %1").arg(pane->Host()));
             UpdateActions();
         }
     });
@@ -496,11 +497,17 @@ void MainWindow::TransferFromPane(FilePaneView* source) {
 
 // Queues the files of a local pane for the session of a remote pane or the other way round
 // (dropDirectory: the directory item a drop landed on), after the Confirm Transfer prompt.
+// Between two local panes the files are copied at once.
 void MainWindow::TransferBetweenPanes(FilePaneView* source, FilePaneView* target,
                                       const std::vector<TransferSource>& files,
                                       const QString& dropDirectory, bool queueOnly) {
     const bool download = source != nullptr && source->IsRemote();
-    if (files.empty() || (source != nullptr && source->IsRemote() == target->IsRemote())) return;
+    if (files.empty()) return;
+    if (source != nullptr && !source->IsRemote() && !target->IsRemote()) {
+        target->CopyInto(files, dropDirectory);
+        return;
+    }
+    if (source != nullptr && source->IsRemote() == target->IsRemote()) return;
     FilePaneView* remote = download ? source : target;
     if (!remote->IsRemote()) return;
     auto session = sessions.FindById(remote->Session());
@@ -539,6 +546,7 @@ void MainWindow::CreateSessionList() {
         session->queue.Clear();
         session->CloseSession();
         ForgetClosedSessions();
+        UpdateTitle();
         UpdateActions();
     });
 }
@@ -565,6 +573,7 @@ void MainWindow::CloseSessionTab(SessionId id) {
         sessions.Remove(*session);
         ForgetClosedSessions();
     }
+    UpdateTitle();
     UpdateActions();
 }
 
@@ -910,10 +919,19 @@ void MainWindow::TimerTick() {
     }
     CloseAnsweredQuestions();
     UpdateStatusBar();
-    setWindowTitle(
-        RunNotifier::TitleWithPercent(runNotifier->OverallPercent(sessions), tr("Tarnwick")));
+    UpdateTitle();
     UpdateActions();
     queueView->UpdateProgress();
+}
+
+// "Tarnwick - host" while the last selected tab is a session's and still open, else
+// "Tarnwick"; the progress of running queues goes in front.
+void MainWindow::UpdateTitle() {
+    const FilePaneView* pane = titlePane;
+    const bool session =
+        pane != nullptr && pane->IsRemote() && RemotePaneOf(pane->Session()) == pane;
+    const QString title = session ? tr("Tarnwick - %1").arg(pane->Host()) : tr("Tarnwick");
+    setWindowTitle(RunNotifier::TitleWithPercent(runNotifier->OverallPercent(sessions), title));
 }
 
 void MainWindow::UpdateStatusBar() {

@@ -112,6 +112,7 @@ private:
                               const std::vector<TransferSource>& files,
                               const QString& dropDirectory, bool queueOnly = false);
     void CloseSessionTab(SessionId id);
+    void UpdateTitle();
     void ConnectBridge();
     void RestorePlacement();
     void LayOutPanes();
@@ -169,6 +170,7 @@ private:
     std::set<SessionId> adopted;  // tracked by the bridge, with a log view
     std::map<SessionId, SpeedWindow> speeds;
     std::map<SessionId, QPointer<LoginMessageWindow>> loginWindows;
+    QPointer<FilePaneView> titlePane;  // the last selected tab's pane: the title names its host
     struct PendingQuestion {
         QPointer<QWidget> dialog;
         std::shared_ptr<Question> question;

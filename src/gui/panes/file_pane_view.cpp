@@ -217,6 +217,14 @@ LocalFileJob* FilePaneView::RunLocalJob(LocalFileJob::Kind kind, const QStringLi
     return job;
 }
 
+LocalFileJob* FilePaneView::CopyInto(const std::vector<TransferSource>& files,
+                                     const QString& dropDirectory) {
+    QStringList paths;
+    for (const TransferSource& file : files) paths << QString::fromStdString(file.path);
+    return RunLocalJob(LocalFileJob::Kind::kCopy, paths,
+                       dropDirectory.isEmpty() ? directory : dropDirectory);
+}
+
 // ---- remote pane ----
 
 void FilePaneView::ShowListing(const QString& listedDirectory, const FileEntryList& entries) {
@@ -436,42 +444,30 @@ QString FilePaneView::DirectoryAt(QAbstractItemView* view, const QPoint& positio
     return QString::fromStdString(JoinPath(Utf8(directory), model->Entry(index.row()).name, '/'));
 }
 
-// Drops: another pane's items, or local files from a file manager onto a remote pane. The
-// directory item under the mouse is the current item while the drag moves over it.
+// Drops: another pane's items (local to local is a copy), or local files from a file manager
+// onto a remote pane. Holding Alt at the drop only queues the transfer.
 bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
     auto* drop = static_cast<QDropEvent*>(event);
     FilePaneView* source = nullptr;
     for (QObject* object = drop->source(); object != nullptr; object = object->parent())
         if ((source = qobject_cast<FilePaneView*>(object)) != nullptr) break;
-    const bool fromPeer = source != nullptr && source != this && source->IsRemote() != remote;
-    const bool localCopy = source != nullptr && source != this && !source->IsRemote() && !remote;
+    const bool fromPane = source != nullptr && source != this && !(remote && source->IsRemote());
     const bool fromFiles = source == nullptr && remote && drop->mimeData()->hasUrls();
-    if (!fromPeer && !fromFiles && !localCopy) {
+    if (!fromPane && !fromFiles) {
         event->ignore();
         return true;
     }
-    const QString target = DirectoryAt(view, drop->position().toPoint());
-    if (event->type() != QEvent::Drop) {
-        // The directory under the mouse is highlighted as the target; elsewhere nothing is.
-        const QModelIndex index = view->indexAt(drop->position().toPoint());
-        if (!target.isEmpty())
-            view->selectionModel()->setCurrentIndex(
-                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        else
-            view->selectionModel()->clearSelection();
-        drop->acceptProposedAction();
-        return true;
-    }
     drop->acceptProposedAction();
-    if (localCopy) {
-        QStringList paths;
-        for (const TransferSource& item : source->SelectedSources())
-            paths << QString::fromStdString(item.path);
-        RunLocalJob(LocalFileJob::Kind::kCopy, paths, target.isEmpty() ? directory : target);
+    const QPoint position = drop->position().toPoint();
+    if (event->type() != QEvent::Drop) {
+        HighlightDropTarget(view, position);
         return true;
     }
-    if (fromPeer) {
-        emit dropped(source, target, drop->modifiers() & Qt::AltModifier);
+    const QString target = DirectoryAt(view, position);
+    EndDropHighlight();
+    const bool queueOnly = drop->modifiers() & Qt::AltModifier;
+    if (fromPane) {
+        emit dropped(source, target, queueOnly);
         return true;
     }
     std::vector<TransferSource> files;
@@ -481,8 +477,32 @@ bool FilePaneView::HandleDrag(QAbstractItemView* view, QEvent* event) {
         files.push_back({Utf8(info.absoluteFilePath()), info.isDir() ? kUnknownSize : info.size(),
                          info.isDir()});
     }
-    if (!files.empty()) emit filesDropped(files, target);
+    if (!files.empty()) emit filesDropped(files, target, queueOnly);
     return true;
+}
+
+// The directory item under the mouse becomes the selection; elsewhere nothing is selected.
+void FilePaneView::HighlightDropTarget(QAbstractItemView* view, const QPoint& position) {
+    QItemSelectionModel* selection = tree->selectionModel();
+    if (!dropHighlight) {
+        dropHighlight = true;
+        savedSelection = selection->selection();
+        savedCurrent = selection->currentIndex();
+    }
+    if (DirectoryAt(view, position).isEmpty())
+        selection->clearSelection();
+    else
+        selection->setCurrentIndex(view->indexAt(position),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void FilePaneView::EndDropHighlight() {
+    if (!dropHighlight) return;
+    dropHighlight = false;
+    QItemSelectionModel* selection = tree->selectionModel();
+    selection->select(savedSelection, QItemSelectionModel::ClearAndSelect);
+    selection->setCurrentIndex(savedCurrent, QItemSelectionModel::NoUpdate);
+    savedSelection.clear();
 }
 
 bool FilePaneView::eventFilter(QObject* watched, QEvent* event) {
@@ -492,6 +512,7 @@ bool FilePaneView::eventFilter(QObject* watched, QEvent* event) {
         const QEvent::Type type = event->type();
         if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)
             return HandleDrag(view, event);
+        if (type == QEvent::DragLeave) EndDropHighlight();  // also a cancelled drag
     }
     if (event->type() == QEvent::KeyPress && watched == CurrentView() &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {

@@ -7,6 +7,8 @@
 // session is named by id only.
 #pragma once
 
+#include <QItemSelection>
+#include <QPersistentModelIndex>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -63,6 +65,9 @@ public:
     // stops it; the pane is refreshed when it ends. The job belongs to the pane.
     LocalFileJob* RunLocalJob(LocalFileJob::Kind kind, const QStringList& paths,
                               const QString& target);
+    // Copies local files (another local pane's selection) into dropDirectory, or into this
+    // pane's directory when it is empty, as a job of this pane.
+    LocalFileJob* CopyInto(const std::vector<TransferSource>& files, const QString& dropDirectory);
     // Remote pane: what the session reports.
     void ShowListing(const QString& listedDirectory, const FileEntryList& entries);
     void SetRemoteDirectory(const QString& remoteDirectory);
@@ -105,12 +110,12 @@ signals:
     void pasteUrlRequested();  // a local pane's Paste URL
     // Items of another pane, or files of a file manager, were dropped here; dropDirectory is
     // the directory item they were dropped on (empty: this pane's directory). With Alt held
-    // at the drop the transfer is only queued.
+    // at the drop the transfer is only queued: no prompt, the queue is not started.
     void dropped(tarnwick::gui::FilePaneView* source, const QString& dropDirectory, bool queueOnly);
     // Delete of remote entries: the session's queue gets a Delete item for each.
     void deleteRequested(const std::vector<tarnwick::gui::TransferSource>& entries, bool queueOnly);
     void filesDropped(const std::vector<tarnwick::gui::TransferSource>& files,
-                      const QString& dropDirectory);
+                      const QString& dropDirectory, bool queueOnly);
     // Items for the session's queue (downloads to view, a tree caching walk); the queue is
     // started unless queueOnly.
     void queueRequested(const std::vector<std::shared_ptr<tarnwick::QueueItem>>& items,
@@ -133,6 +138,8 @@ private:
     void Message(const QString& text);
     bool HandleDrag(QAbstractItemView* view, QEvent* event);
     QString DirectoryAt(QAbstractItemView* view, const QPoint& position) const;
+    void HighlightDropTarget(QAbstractItemView* view, const QPoint& position);
+    void EndDropHighlight();
 
     bool remote = false;
     SessionId session = 0;
@@ -150,6 +157,11 @@ private:
     QListView* icons = nullptr;
     PaneViewMode mode = PaneViewMode::kDetails;
     bool confirmDelete = true;
+    // While a drag is over the pane, the directory under the mouse is the selection; the
+    // user's own selection comes back when the drag drops, leaves or is cancelled.
+    bool dropHighlight = false;
+    QItemSelection savedSelection;
+    QPersistentModelIndex savedCurrent;
 };
 
 }  // namespace tarnwick::gui

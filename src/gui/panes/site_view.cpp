@@ -101,10 +101,10 @@ void SiteView::AddPane(FilePaneView* pane) {
             [this, pane](FilePaneView* source, const QString& dropDirectory, bool queueOnly) {
                 emit paneDropped(source, pane, dropDirectory, queueOnly);
             });
-    connect(pane, &FilePaneView::filesDropped, this,
-            [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory) {
-                emit filesDropped(pane, files, dropDirectory);
-            });
+    connect(
+        pane, &FilePaneView::filesDropped, this,
+        [this, pane](const std::vector<TransferSource>& files, const QString& dropDirectory,
+                     bool queueOnly) { emit filesDropped(pane, files, dropDirectory, queueOnly); });
     const int index = tabs->insertTab(0, pane->IsRemote() ? pane->Host() : QString());
     tabs->setTabData(index, QVariant::fromValue<QObject*>(pane));
     ShowDirectory(pane, pane->Directory());

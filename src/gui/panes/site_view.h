@@ -53,7 +53,7 @@ signals:
     void paneDropped(FilePaneView* source, FilePaneView* target, const QString& dropDirectory,
                      bool queueOnly);
     void filesDropped(FilePaneView* target, const std::vector<TransferSource>& files,
-                      const QString& dropDirectory);
+                      const QString& dropDirectory, bool queueOnly);
     void localDirectoryShown(const QString& directory);  // a local pane listed it
     void openRequested(const QString& path, bool view);  // a local file to show
 
