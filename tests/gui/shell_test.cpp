@@ -242,19 +242,23 @@ private slots:
         const int freePort = closed.serverPort();
         closed.close();
         struct Case {
-            QString user, password, port;
+            QString url, user, password, port;
             bool anonymous;
             std::string expectedUser, expectedPassword;
             int expectedPort;
         };
         const std::string anonymousPass = context.settings.anonymousPass;
+        const QString free = QString::number(freePort);
         const Case cases[] = {
-            {"", "secret", QString::number(freePort), false, "anonymous", anonymousPass, freePort},
-            {"alice", "secret", "", true, "anonymous", anonymousPass, 21},
-            {"alice", "secret", QString::number(freePort), false, "alice", "secret", freePort},
+            {"127.0.0.1", "", "secret", free, false, "anonymous", anonymousPass, freePort},
+            {"127.0.0.1", "alice", "secret", "", true, "anonymous", anonymousPass, 21},
+            {"127.0.0.1", "alice", "secret", free, false, "alice", "secret", freePort},
+            // A login and a port the URL names win over the bar's fields.
+            {"ftp://bob:pw@127.0.0.1:" + free + "/", "carol", "x", "21", true, "bob", "pw",
+             freePort},
         };
         for (const Case& c : cases) {
-            url->setEditText("127.0.0.1");
+            url->setEditText(c.url);
             QTest::keyClicks(user, c.user);  // typing unchecks "Anonymous"
             QCOMPARE(anonymous->isChecked(), c.user.isEmpty());
             password->setText(c.password);
@@ -267,9 +271,8 @@ private slots:
             QCOMPARE(window.Settings().lastPort, c.expectedPort);
             user->clear();
         }
-        QCOMPARE(window.Sessions().Size(), size_t{3});
-        QCOMPARE(LoadHistory(context.programHome + "urlhis.txt"),
-                 std::vector<std::string>{"127.0.0.1"});
+        QCOMPARE(window.Sessions().Size(), size_t{4});
+        QCOMPARE(LoadHistory(context.programHome + "urlhis.txt").size(), size_t{2});
     }
 
     void closingAsksBeforeAbortingAndThenSavesSettingsAndPlacement() {

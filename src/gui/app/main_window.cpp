@@ -528,6 +528,8 @@ void MainWindow::CreateSessionList() {
     bottomSplitter->addWidget(sessionList);
     connect(sessionList, &SessionListView::sessionActivated, this, [this](SessionId id) {
         if (auto session = sessions.FindById(id)) sessions.SetActive(session.get());
+        if (FilePaneView* pane = RemotePaneOf(id))
+            for (SiteView* view : {leftSites, rightSites}) view->ShowPane(pane);
         UpdateActions();
     });
     connect(sessionList, &SessionListView::saveRequested, this, &MainWindow::SaveQueues);
@@ -817,7 +819,19 @@ void MainWindow::QuickConnect() {
         password = Utf8(settings.anonymousPass);
     }
     const QString portText = portEdit->text().trimmed();
-    const int port = portText.isEmpty() ? 21 : portText.toInt();
+    int port = portText.isEmpty() ? 21 : portText.toInt();
+    // A port or a login the URL names itself wins over the bar's fields.
+    UrlParts parts;
+    const std::string url = text.startsWith(QLatin1String("ftp://"))
+                                ? text.toStdString()
+                                : "ftp://" + text.toStdString();
+    if (ParseUrl(url, parts)) {
+        if (parts.port != 21) port = parts.port;
+        if (!parts.user.empty()) {
+            user = Utf8(parts.user);
+            password = Utf8(parts.password);
+        }
+    }
     ConnectUrlWithLogin(text, user, password, port);
 }
 

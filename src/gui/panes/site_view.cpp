@@ -57,6 +57,10 @@ SiteView::SiteView(std::string historyPath, QWidget* parent)
     connect(tabs, &QWidget::customContextMenuRequested, this, &SiteView::ShowTabPopup);
 }
 
+void SiteView::ShowPane(FilePaneView* pane) {
+    if (const int index = IndexOf(pane); index >= 0) tabs->setCurrentIndex(index);
+}
+
 int SiteView::IndexOf(FilePaneView* pane) const {
     for (int i = 0; i < tabs->count(); ++i)
         if (tabs->tabData(i).value<QObject*>() == pane) return i;

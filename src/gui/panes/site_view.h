@@ -36,6 +36,8 @@ public:
     // Takes the pane out of this view without destroying it.
     void TakePane(FilePaneView* pane);
     void ClosePane(FilePaneView* pane);
+    // Brings the pane's tab forward (nothing when the pane is not here).
+    void ShowPane(FilePaneView* pane);
     // Enter in the address box, with the box's text.
     void EnterAddress(const QString& text);
     void UpDirectory();
