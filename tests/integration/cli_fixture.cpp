@@ -131,12 +131,6 @@ bool HasLineStartingWith(const std::string& text, const std::string& start) {
                        [&](const std::string& line) { return line.starts_with(start); });
 }
 
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
-    return bytes;
-}
-
 uint16_t ClosedPort() {
     UniqueFd listener = ListenLoopback();
     return LocalPort(listener.Get());

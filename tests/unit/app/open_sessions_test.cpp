@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "../session/session_fixture.h"
+#include "session_fixture.h"
 #include "scratch_directory.h"
 
 namespace tarnwick::test {

@@ -31,7 +31,7 @@ TEST(Login, FollowsTheWelcomeUserAndPassCodes) {
         if (!c.userReply.empty()) server.Expect("user tester").Reply(c.userReply);
         if (!c.passReply.empty()) server.Expect("pass secret").Reply(c.passReply);
         RecordingObserver observer;
-        CFtpSession session(LoopbackSite(server.Port()), std::make_shared<AppSettings>(), observer);
+        CFtpSession session(SiteOn(server.Port()), std::make_shared<AppSettings>(), observer);
         session.SetDefaultTimeout(5);
         ASSERT_TRUE(session.controlSocket.Create());
         EXPECT_EQ(session.controlSocket.ConnectAndLogin(), c.result) << observer.FormattedLog();

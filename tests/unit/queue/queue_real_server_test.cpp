@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "../session/session_fixture.h"
+#include "session_fixture.h"
 #include "real_ftp_server.h"
 #include "scratch_directory.h"
 

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "../session/session_fixture.h"
+#include "session_fixture.h"
 #include "listing/directory_cache.h"
 #include "queue/queue_run.h"
 #include "scratch_directory.h"
