@@ -74,14 +74,6 @@ inline void ScriptBinaryRetr(ScriptedFtpServer& server, const std::string& path,
     server.Expect("retr " + path).Reply("150 sending\r\n").SendData(data).Reply("226 done\r\n");
 }
 
-// The commands of ScriptStartup.
-inline std::vector<std::string> StartupTranscript(const std::string& startDirectory = "/") {
-    std::vector<std::string> lines{"user tester", "pass secret", "pwd"};
-    if (startDirectory != "/") lines.insert(lines.end(), {"cwd " + startDirectory, "pwd"});
-    lines.insert(lines.end(), {"pasv", "list"});
-    return lines;
-}
-
 class SessionTest : public ::testing::Test {
 protected:
     // Opens the session on the scripted server (the script is written by the test first).

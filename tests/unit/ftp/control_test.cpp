@@ -50,7 +50,7 @@ int Send(CFtpSession& s, const std::string& line) {
 // clang-format off
 const Dialogue kDialogues[] = {
     {"BrokenTransferThenAborAnswer",
-     [](auto& srv) { srv.Expect("abor").ReplyInChunks({"426 broken\r\n", "226 aborted\r\n"}); },
+     [](auto& srv) { srv.Expect("abor").Reply("426 broken\r\n").Delay(100ms).Reply("226 aborted\r\n"); },
      [](DialogueContext& c) { return c.ctl.Abort(); }, kResultOk, {"abor"}},
     {"LineBreakRefused", Replies({}),
      [](DialogueContext& c) { return Send(c.session, "dele a\r\nrmd /") + c.ctl.ChangeDir("a\nb", 0); },
