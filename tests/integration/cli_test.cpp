@@ -228,13 +228,6 @@ TEST_P(CliRealServerTest, RefusedAndMissingFilesFailWithTheServersWord) {
     EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
     EXPECT_FALSE(fs::exists(real.Root() / "up.txt"));
 
-    // A missing remote file leaves no empty local file that would pass for a download.
-    fs::create_directory(scratch / "down");
-    result = RunMode({"get", Url("/missing.bin"), (scratch / "down").string()});
-    EXPECT_EQ(result.status, 6) << result.err;
-    EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
-    EXPECT_FALSE(fs::exists(scratch / "down" / "missing.bin"));
-
     result = RunMode({"ls", Url("/no/such/dir/")});
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.out, "");

@@ -99,8 +99,6 @@ const Dialogue kDialogues[] = {
          EXPECT_EQ(c.session.currentDirectory, "/home");
          return result;
      }, kResultOk, {"noop", "pwd"}, "Unexpected response received."},
-    {"MakeDirRefusedForGood", Replies({{"mkd new", "550 exists\r\n"}}),
-     [](DialogueContext& c) { return c.ctl.MakeDir("new", 0); }, kResultRefused, {"mkd new"}},
     {"RemoveDirLeavesItFirst", Replies({{"cwd /pub", "250 ok\r\n"}, {"pwd", "257 \"/pub\"\r\n"}, {"rmd /pub/old", "250 removed\r\n"}}),
      [](DialogueContext& c) { return c.ctl.RemoveDir("/pub/old", 0); }, kResultOk, {"cwd /pub", "pwd", "rmd /pub/old"}},
 };
