@@ -19,21 +19,6 @@ using tarnwick::testing::ScratchDirectory;
 
 constexpr const char* kStoppedQuestion = "Do you want to transfer the stopped items again?";
 
-// A UNIX listing line for a file or a directory.
-std::string Line(const std::string& name, bool directory = false, int size = 5) {
-    return std::string(directory ? "drwxr-xr-x" : "-rw-r--r--") + " 1 ftp ftp " +
-           std::to_string(size) + " Jan 01 2020 " + name + "\r\n";
-}
-
-// CWD into a directory followed by its listing, as the remote expansion does it.
-void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
-                        const std::string& listing) {
-    server.Expect("cwd " + dir).Reply("250 ok\r\n");
-    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
-}
-
 class QueueRunTest : public SessionTest {
 protected:
     void SetUp() override { settings->fileRetry = 0; }
