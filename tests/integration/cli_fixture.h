@@ -56,8 +56,6 @@ private:
 
 std::vector<std::string> Lines(const std::string& text);
 bool HasLineStartingWith(const std::string& text, const std::string& start);
-// A loopback port that nothing listens on (bound, then released).
-uint16_t ClosedPort();
 
 // Scripts the start-up of a session: greeting, USER/PASS, PWD, CWD into `dir`, PWD.
 void ScriptLogin(ScriptedFtpServer& server, const std::string& dir, const std::string& user = "u",
