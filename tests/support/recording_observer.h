@@ -122,12 +122,8 @@ public:
     }
     // The result of the next not yet consumed OnCommandFinished with `code`; consumes it.
     std::optional<int> WaitForCommandFinished(int code, Duration timeout);
-    // True once a log line with exactly `text` has been recorded (at any time).
-    bool WaitForLogLine(const std::string& text, Duration timeout) const {
-        return WaitForLogCount(text, 1, timeout);
-    }
-    // True once `count` log lines with exactly `text` have been recorded.
-    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const {
+    // True once `count` log lines with exactly `text` have been recorded (at any time).
+    bool WaitForLogLine(const std::string& text, Duration timeout, int count = 1) const {
         return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; },
                          timeout);
     }

@@ -154,7 +154,7 @@ TEST_F(WorkerTest, ServerCloseReconnectsWithKeepAliveButAnInterruptionNever) {
     EXPECT_EQ(observer.Snapshot().commandsFinished.back().request, 0u);
 
     session->Disconnect();
-    ASSERT_TRUE(observer.WaitForLogCount("Session Closed.", 2, kWait));
+    ASSERT_TRUE(observer.WaitForLogLine("Session Closed.", kWait, 2));
     EXPECT_EQ(Run(Command(CmdPrintDir)), kResultFailed);  // offline: the prompt, Cancel
     EXPECT_EQ(observer.Snapshot().notices,
               std::vector<std::string>{"Control connection closed by server."});
