@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "loopback_socket.h"
 #include "sites/site_file.h"
 
 extern char** environ;
@@ -129,17 +128,6 @@ bool HasLineStartingWith(const std::string& text, const std::string& start) {
     const auto lines = Lines(text);
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::string& line) { return line.starts_with(start); });
-}
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
-    return bytes;
-}
-
-uint16_t ClosedPort() {
-    UniqueFd listener = ListenLoopback();
-    return LocalPort(listener.Get());
 }
 
 void ScriptLogin(ScriptedFtpServer& server, const std::string& dir, const std::string& user,

@@ -23,6 +23,7 @@
 
 namespace tarnwick::test {
 
+using tarnwick::testing::Pattern;
 using tarnwick::testing::ReadFile;
 using tarnwick::testing::WriteFile;
 
@@ -55,10 +56,6 @@ private:
 
 std::vector<std::string> Lines(const std::string& text);
 bool HasLineStartingWith(const std::string& text, const std::string& start);
-// Bytes that differ at every offset of a few kilobytes, so that a shifted copy shows.
-std::string Pattern(size_t size);
-// A loopback port that nothing listens on (bound, then released).
-uint16_t ClosedPort();
 
 // Scripts the start-up of a session: greeting, USER/PASS, PWD, CWD into `dir`, PWD.
 void ScriptLogin(ScriptedFtpServer& server, const std::string& dir, const std::string& user = "u",

@@ -113,10 +113,9 @@ inline bool IsLoopbackAddress(std::string_view numericHost) {
     return LoopbackAddress(numericHost, 0, address);
 }
 
-// A listening TCP socket on `host` (numeric IPv4 loopback address), port 0 = chosen by the
+// A TCP socket bound to `host` (numeric IPv4 loopback address), port 0 = chosen by the
 // system. Invalid on failure (errno tells why).
-inline UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t port = 0,
-                               int backlog = 16) {
+inline UniqueFd BindLoopback(std::string_view host, uint16_t port) {
     sockaddr_in address;
     if (!LoopbackAddress(host, port, address)) {
         errno = EINVAL;
@@ -125,10 +124,15 @@ inline UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t por
     UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const int on = 1;
     setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd.Get(), backlog) != 0) {
-        return {};
-    }
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+// The same, listening.
+inline UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t port = 0,
+                               int backlog = 16) {
+    UniqueFd fd = BindLoopback(host, port);
+    if (fd && listen(fd.Get(), backlog) != 0) return {};
     return fd;
 }
 
@@ -138,6 +142,13 @@ inline uint16_t LocalPort(int fd) {
     socklen_t length = sizeof address;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
     return ntohs(address.sin_port);
+}
+
+// A port on 127.0.0.1 that refuses every connection: bound, never listening, and held for the
+// whole test program, so that no other socket can take it meanwhile.
+inline uint16_t RefusingPort() {
+    static const UniqueFd bound = BindLoopback("127.0.0.1", 0);
+    return LocalPort(bound.Get());
 }
 
 // Connects to a numeric loopback address. A non-loopback address is refused (kFailed) without

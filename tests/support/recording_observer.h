@@ -64,7 +64,6 @@ struct ObserverRecord {
         uint64_t currentItemId = 0;  // the session's currentItemId at the call
     };
     std::vector<ItemStarted> itemsStarted;
-    std::vector<QueueChange> queueChanges;
     std::vector<Transfer> transfers;
     std::vector<std::shared_ptr<tarnwick::Question>> heldQuestions;  // asked, left unanswered
     int showSession = 0;
@@ -73,13 +72,6 @@ struct ObserverRecord {
     int CountLog(const std::string& text) const {
         return static_cast<int>(std::count_if(log.begin(), log.end(),
                                               [&](const LogRecord& r) { return r.text == text; }));
-    }
-    // Index of the first log line with exactly `text` at or after `from`; -1 when none.
-    int FindLog(const std::string& text, size_t from = 0) const {
-        for (size_t i = from; i < log.size(); ++i) {
-            if (log[i].text == text) return static_cast<int>(i);
-        }
-        return -1;
     }
 };
 
@@ -107,9 +99,12 @@ public:
     ObserverRecord Snapshot() const {
         return Locked([&] { return record; });
     }
-    std::vector<std::string> LogTexts() const {
+    // The texts of the log lines, of one kind (LOG_WARNING, ...) when `kind` is given.
+    std::vector<std::string> LogTexts(std::optional<int> kind = std::nullopt) const {
         std::vector<std::string> texts;
-        for (const LogRecord& r : Snapshot().log) texts.push_back(r.text);
+        for (const LogRecord& r : Snapshot().log) {
+            if (!kind || r.kind == *kind) texts.push_back(r.text);
+        }
         return texts;
     }
     // The log as a log pane would show it (prefixes by kind); for test failure messages.
@@ -127,18 +122,9 @@ public:
     }
     // The result of the next not yet consumed OnCommandFinished with `code`; consumes it.
     std::optional<int> WaitForCommandFinished(int code, Duration timeout);
-    // True once a log line with exactly `text` has been recorded (at any time).
-    bool WaitForLogLine(const std::string& text, Duration timeout) const {
-        return WaitForLogCount(text, 1, timeout);
-    }
-    // True once `count` log lines with exactly `text` have been recorded.
-    bool WaitForLogCount(const std::string& text, int count, Duration timeout) const {
+    // True once `count` log lines with exactly `text` have been recorded (at any time).
+    bool WaitForLogLine(const std::string& text, Duration timeout, int count = 1) const {
         return WaitUntil([&](const ObserverRecord& r) { return r.CountLog(text) >= count; },
-                         timeout);
-    }
-    // True once `count` questions have been asked.
-    bool WaitForQuestions(size_t count, Duration timeout) const {
-        return WaitUntil([&](const ObserverRecord& r) { return r.questions.size() >= count; },
                          timeout);
     }
 
@@ -152,9 +138,6 @@ public:
              {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
     }
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
-    void OnQueueChanged(CFtpSession&, const QueueChange& change) override {
-        Push(&ObserverRecord::queueChanges, change);
-    }
     void OnTransferStarted(CFtpSession&, const TransferInfo& info) override {
         Push(&ObserverRecord::transfers, {false, info, 0, 0});
     }

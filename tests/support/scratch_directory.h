@@ -46,4 +46,11 @@ inline std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// Deterministic bytes of every value, so that a shifted or dropped block shows.
+inline std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
+    return bytes;
+}
+
 }  // namespace tarnwick::testing

@@ -280,11 +280,6 @@ ScriptStep& ScriptStep::Reply(std::string bytes) {
     });
 }
 
-ScriptStep& ScriptStep::ReplyInChunks(std::vector<std::string> chunks, milliseconds gap) {
-    for (size_t i = 0; i < chunks.size(); ++i) (i > 0 ? Delay(gap) : *this).Reply(chunks[i]);
-    return *this;
-}
-
 ScriptStep& ScriptStep::Delay(milliseconds duration) {
     return Add([duration](Connection& c, const std::string&) {
         return c.Sleep(duration) ? Flow::kContinue : Flow::kStopped;
@@ -480,13 +475,6 @@ std::vector<std::string> ScriptedFtpServer::Transcript() const {
         for (const auto& lines : state_->transcripts)
             all.insert(all.end(), lines.begin(), lines.end());
         return all;
-    });
-}
-
-std::vector<std::string> ScriptedFtpServer::Transcript(size_t connection) const {
-    return state_->Locked([&] {
-        return connection < state_->transcripts.size() ? state_->transcripts[connection]
-                                                       : std::vector<std::string>{};
     });
 }
 

@@ -61,9 +61,6 @@ class ScriptStep {
 public:
     // Sends these exact bytes on the control connection.
     ScriptStep& Reply(std::string bytes);
-    // Sends the pieces one by one with a pause between them (reply assembly across reads).
-    ScriptStep& ReplyInChunks(std::vector<std::string> chunks,
-                              std::chrono::milliseconds gap = std::chrono::milliseconds{100});
     // Waits before the next action.
     ScriptStep& Delay(std::chrono::milliseconds duration);
 
@@ -127,9 +124,8 @@ public:
     // timeout passed (default: the step bound). True when all ran and nothing failed.
     bool WaitDone(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
-    // Every line the client sent, in order, without CR LF: of all connections, or of one.
+    // Every line the client sent, in order, without CR LF, of all connections.
     std::vector<std::string> Transcript() const;
-    std::vector<std::string> Transcript(size_t connection) const;
     // What each ReceiveData action received, in order.
     std::vector<std::string> ReceivedData() const;
     // Descriptions of everything that went against the script, each starting with

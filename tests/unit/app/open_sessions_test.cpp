@@ -6,8 +6,8 @@
 
 #include <thread>
 
-#include "../session/session_fixture.h"
 #include "scratch_directory.h"
+#include "session_fixture.h"
 
 namespace tarnwick::test {
 namespace {

@@ -1,5 +1,5 @@
 // Shared pieces of the protocol tests: a session driven on the test thread (no worker) against
-// the scripted server, its own scratch directory and cache home, and a login script.
+// the scripted server, with its own scratch directory and cache home.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,33 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "recording_observer.h"
 #include "scratch_directory.h"
-#include "scripted_ftp_server.h"
-#include "session/ftp_session.h"
+#include "session_fixture.h"
 
 namespace tarnwick::test {
 
+using testing::Pattern;
 using testing::ReadFile;
 using testing::WriteFile;
-
-// tester/secret on 127.0.0.1:port, normal login.
-inline SiteSetting LoopbackSite(uint16_t port) {
-    SiteSetting site;
-    site.address = "127.0.0.1";
-    site.port = port;
-    site.logintype = kLoginNormal;
-    site.username = "tester";
-    site.password = "secret";
-    return site;
-}
-
-// Deterministic bytes of every value, so a shifted or dropped block shows.
-inline std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7919) & 0xff);
-    return bytes;
-}
 
 class FtpTest : public ::testing::Test {
 protected:
@@ -48,15 +29,13 @@ protected:
         settings->cacheHomeDirectory = (scratch / "cache").string();
         settings->pOverwrite = false;          // no prompt: the suggested action
         settings->defaultOverwriteAction = 2;  // ... is Overwrite
-        server.Greeting("220 ready\r\n");
-        server.Expect("user tester").Reply("331 password please\r\n");
-        server.Expect("pass secret").Reply("230 logged in\r\n");
+        ScriptLogin(server);
     }
 
     // The session, connected and logged in (the scripted server's script starts with the
     // login), with a short default deadline.
     CFtpSession& Connect(bool passive = true) {
-        SiteSetting site = LoopbackSite(server.Port());
+        SiteSetting site = SiteOn(server.Port());
         site.passive = passive ? 1 : 0;
         session = std::make_unique<CFtpSession>(site, settings, observer);
         session->SetDefaultTimeout(10);

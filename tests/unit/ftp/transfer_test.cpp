@@ -1,8 +1,6 @@
 // Listings, downloads and uploads against the scripted server:
 // exact commands, the bytes that arrive, and every failure ending with the right line.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "ftp_fixture.h"
@@ -68,17 +66,9 @@ std::function<int(DialogueContext&)> Within(int seconds, std::function<int(Dialo
     };
 }
 
-// A 227 reply naming a loopback port that is bound but does not listen: connections to it
-// are refused.
+// A 227 reply naming a loopback port that refuses connections.
 std::string RefusingPasvReply() {
-    static const UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
-    static const int port = [] {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        return LocalPort(fd.Get());
-    }();
+    const uint16_t port = RefusingPort();
     return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
            std::to_string(port % 256) + ")\r\n";
 }

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <map>
 
-#include "../session/session_fixture.h"
 #include "real_ftp_server.h"
 #include "scratch_directory.h"
+#include "session_fixture.h"
 
 namespace tarnwick::test {
 namespace {
@@ -59,9 +59,7 @@ TEST(QueueRealServerTest, LocalWalkKeepsToTheTreeAndToRegularFiles) {
         TreeContents(real.Root() / "tree"),
         (std::map<std::string, std::string>{
             {"a.bin", "inside"}, {"in.bin", "inside"}, {"sub", "<dir>"}, {"sub/b.bin", "below"}}));
-    int warnings = 0;
-    for (const LogRecord& line : observer.Snapshot().log) warnings += line.kind == LOG_WARNING;
-    EXPECT_EQ(warnings, 3) << observer.FormattedLog();
+    EXPECT_EQ(observer.LogTexts(LOG_WARNING).size(), 3u) << observer.FormattedLog();
     session.CloseSession();
 }
 

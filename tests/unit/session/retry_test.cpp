@@ -141,10 +141,7 @@ TEST_F(RetryTest, DeleteIsTriedFileRetryPlusOneTimes) {
         CFtpSession deleteSession(SiteOn(deleteServer.Port()), settings, observer);
         ASSERT_EQ(deleteSession.ConnectWithRetry(), kResultOk);
         EXPECT_EQ(deleteSession.RetryDeleteFile("/f", 0), kResultFailed);
-        EXPECT_TRUE(deleteServer.WaitDone(kWait));
-        std::vector<std::string> expected{"user tester", "pass secret"};
-        expected.resize(2 + tries, "dele /f");
-        EXPECT_EQ(deleteServer.Transcript(), expected);
+        EXPECT_TRUE(deleteServer.WaitDone(kWait));  // no DELE more or fewer than scripted
     }
 }
 
@@ -164,13 +161,7 @@ TEST_F(RetryTest, RetriedUploadListsItsDirectoryAndResumes) {
     server.Expect("type i").Reply("200 ok\r\n");
     server.Expect("pasv").Passive();
     server.Expect("stor /up/f.bin").Reply("451 write error\r\n");
-    server.Expect("cwd /up").Reply("250 ok\r\n");
-    server.Expect("pwd").Reply("257 \"/up\"\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("list")
-        .Reply("150 listing\r\n")
-        .SendData("-rw-r--r-- 1 ftp ftp 4 Jan 01 2020 f.bin\r\n")
-        .Reply("226 done\r\n");
+    ScriptEnterAndList(server, "/up", Line("f.bin", false, 4));
     server.Expect("pasv").Passive();
     server.Expect("rest 4").Reply("350 restarting\r\n");
     server.Expect("stor f.bin").Reply("150 go\r\n").ReceiveData().Reply("226 stored\r\n");

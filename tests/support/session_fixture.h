@@ -74,12 +74,20 @@ inline void ScriptBinaryRetr(ScriptedFtpServer& server, const std::string& path,
     server.Expect("retr " + path).Reply("150 sending\r\n").SendData(data).Reply("226 done\r\n");
 }
 
-// The commands of ScriptStartup.
-inline std::vector<std::string> StartupTranscript(const std::string& startDirectory = "/") {
-    std::vector<std::string> lines{"user tester", "pass secret", "pwd"};
-    if (startDirectory != "/") lines.insert(lines.end(), {"cwd " + startDirectory, "pwd"});
-    lines.insert(lines.end(), {"pasv", "list"});
-    return lines;
+// A UNIX listing line for a file or a directory.
+inline std::string Line(const std::string& name, bool directory = false, int size = 5) {
+    return std::string(directory ? "drwxr-xr-x" : "-rw-r--r--") + " 1 ftp ftp " +
+           std::to_string(size) + " Jan 01 2020 " + name + "\r\n";
+}
+
+// CWD into a directory followed by its listing, as the remote expansion and a retried
+// upload do it.
+inline void ScriptEnterAndList(ScriptedFtpServer& server, const std::string& dir,
+                               const std::string& listing) {
+    server.Expect("cwd " + dir).Reply("250 ok\r\n");
+    server.Expect("pwd").Reply("257 \"" + dir + "\"\r\n");
+    server.Expect("pasv").Passive();
+    server.Expect("list").Reply("150 listing\r\n").SendData(listing).Reply("226 done\r\n");
 }
 
 class SessionTest : public ::testing::Test {
