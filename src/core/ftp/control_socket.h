@@ -46,7 +46,9 @@ public:
     bool IsTransferPair() const;
 
     // ---- login and single-reply commands ----
-    int ConnectAndLogin();
+    int ConnectAndLogin();  // connect, USER/PASS, then FEAT
+    // FEAT → session.serverFeatures; a reply other than a feature list leaves it empty.
+    int RequestFeatures();
     int ChangeDir(std::string dir, int opt);
     int ParentDir(int opt);
     int PrintDir();
@@ -69,7 +71,6 @@ public:
     // EPRT (where EPSV would be used) or PORT with the session's local address and listening
     // port; a refused EPRT falls back to PORT over IPv4 and is remembered.
     int SendPort();
-    int RequestFeatures();  // FEAT → session.serverFeatures
     int ListDir(const std::string& dir, const std::string& args, int opt);
     int RetrieveFile(const std::string& localDir, const std::string& remotePath, int opt);
     int StoreFile(const std::string& localPath, const std::string& remoteDir, int opt);
