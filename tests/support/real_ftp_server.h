@@ -1,8 +1,8 @@
 // A real FTP server for tests: Debian's python3-pyftpdlib, run with /usr/bin/python3 on a
-// socket this harness listens on at 127.0.0.1, on a port the system chose. The harness makes a
-// scratch directory holding the server's data root and its log, serves the root to the user
-// kUser/kPassword with full permissions and to anonymous users read-only, and stops the server
-// (SIGTERM, bounded wait, SIGKILL) and removes the directory on destruction.
+// socket this harness listens on at 127.0.0.1 (or ::1 when asked), on a port the system chose. The
+// harness makes a scratch directory holding the server's data root and its log, serves the root to
+// the user kUser/kPassword with full permissions and to anonymous users read-only, and stops the
+// server (SIGTERM, bounded wait, SIGKILL) and removes the directory on destruction.
 //
 // A server that cannot start is a test failure, never a skip: the constructor reports the
 // reason through ADD_FAILURE() (a missing /usr/bin/python3 or pyftpdlib included) and
@@ -29,7 +29,8 @@ public:
     static constexpr const char* kUser = "tarnwick";
     static constexpr const char* kPassword = "secret";
 
-    RealFtpServer();
+    // `address`: the numeric loopback address to serve on, "127.0.0.1" or "::1".
+    explicit RealFtpServer(std::string address = "127.0.0.1");
     ~RealFtpServer();
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
@@ -38,6 +39,7 @@ public:
     const std::string& Error() const { return error_; }  // why it is not running
 
     uint16_t Port() const { return port_; }
+    const std::string& Address() const { return address_; }
     // The directory served as "/": tests create and compare files here directly.
     const std::filesystem::path& Root() const { return root_; }
 
@@ -53,6 +55,7 @@ private:
     std::filesystem::path logPath_ = directory_ / "server.log";  // quoted when it fails
     pid_t pid_ = -1;
     UniqueFd stdinPipe_;  // held open while the server runs; its end of file stops the server
+    std::string address_;
     uint16_t port_ = 0;
     std::string error_;
 };

@@ -170,6 +170,15 @@ struct Connection {
         return true;
     }
 
+    // A script that does not expect FEAT plays a server that does not know it: the command
+    // is answered 502 and left out of the transcript.
+    bool AnswerUnscriptedFeat(const std::string& line) {
+        if (strcasecmp(line.c_str(), "feat") != 0) return false;
+        state.Locked([&] { state.transcripts.back().pop_back(); });
+        Send(control.Get(), "502 Command not implemented.\r\n");
+        return true;
+    }
+
     Flow ReadExpected(const Step& expected, std::string& line) {
         for (;;) {
             const Deadline deadline = DeadlineAfter(kStepTimeout);
@@ -186,6 +195,7 @@ struct Connection {
                 return Flow::kEnded;
             }
             if (expected.matches(line)) return Flow::kContinue;
+            if (AnswerUnscriptedFeat(line)) continue;
             Fail("expected " + expected.expected + ", got " + Quote(line));
             Send(control.Get(), "500 unexpected\r\n");
         }
@@ -215,7 +225,7 @@ struct Connection {
             const IoStatus status = ReceiveSome(control.Get(), input, Clock::now());
             if (status == IoStatus::kClosed || status == IoStatus::kFailed) return Flow::kContinue;
             for (std::string line; TakeLine(line);) {
-                if (stalled) continue;
+                if (stalled || AnswerUnscriptedFeat(line)) continue;
                 Fail("an unexpected command after the end of the script: " + Quote(line));
                 Send(control.Get(), "500 unexpected\r\n");
             }

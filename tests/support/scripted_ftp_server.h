@@ -15,8 +15,10 @@
 //     EXPECT_EQ(srv.Transcript(), (std::vector<std::string>{"user anonymous", ...}));
 //
 // A command that does not match the current step is a failure (see Failures()); the server
-// answers "500 unexpected" and keeps expecting the same step. Every wait of the server is
-// bounded (10 s a step); the destructor stops the thread and closes every socket at once,
+// answers "500 unexpected" and keeps expecting the same step. The one exception is FEAT where
+// the script does not expect it: it gets "502 Command not implemented." and is not recorded,
+// so a script plays a server without extensions unless it says otherwise. Every wait of the server
+// is bounded (10 s a step); the destructor stops the thread and closes every socket at once,
 // whether the script finished or not.
 //
 // Threads: build the script and read the results from any thread (all state is guarded by a

@@ -21,6 +21,7 @@ std::string TrimBlanks(const std::string& text) {
 
 int CControlSocket::ConnectAndLogin() {
     lastVerb = "login";
+    session.serverFeatures = {};  // a new connection may reach another server
     session.Log("Connecting to " + session.hostAddress + " ...", LOG_STATE);
     ResetReply();
     int result = ConnectSocket();
@@ -33,6 +34,14 @@ int CControlSocket::ConnectAndLogin() {
     if (result != kResultOk) return result;
     session.loggedIn = true;
     session.Observer().OnLoginMessage(session, loginMessage);
+    return RequestFeatures();
+}
+
+int CControlSocket::RequestFeatures() {
+    int result = SendCommand("feat", true);
+    if (result != kResultOk) return result;
+    // Anything but a feature list (500, 502: FEAT unknown) means no features, not a failure.
+    session.serverFeatures = ParseFeatReply(replyText);
     return kResultOk;
 }
 

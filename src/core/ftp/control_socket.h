@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "ftp/replies.h"
+#include "ftp/server_features.h"
 #include "listing/listing_parser.h"
 #include "platform/async_socket.h"
 #include "platform/event.h"
@@ -45,7 +46,9 @@ public:
     bool IsTransferPair() const;
 
     // ---- login and single-reply commands ----
-    int ConnectAndLogin();
+    int ConnectAndLogin();  // connect, USER/PASS, then FEAT
+    // FEAT → session.serverFeatures; a reply other than a feature list leaves it empty.
+    int RequestFeatures();
     int ChangeDir(std::string dir, int opt);
     int ParentDir(int opt);
     int PrintDir();
@@ -61,7 +64,13 @@ public:
 
     // ---- data connections and transfers ----
     int EnterPassive();  // PASV → dataHost, dataPort
-    int SendPort();      // PORT with the session's local address and listening port
+    // For this client's own data connection: EPSV where the connection is IPv6 or the server
+    // lists it (a refusal falls back to PASV over IPv4 and is remembered), else PASV. Sets
+    // dataHost (the control connection's peer after EPSV) and dataPort.
+    int EnterPassiveForData();
+    // EPRT (where EPSV would be used) or PORT with the session's local address and listening
+    // port; a refused EPRT falls back to PORT over IPv4 and is remembered.
+    int SendPort();
     int ListDir(const std::string& dir, const std::string& args, int opt);
     int RetrieveFile(const std::string& localDir, const std::string& remotePath, int opt);
     int StoreFile(const std::string& localPath, const std::string& remoteDir, int opt);
@@ -80,6 +89,9 @@ public:
     int lastError = 0;     // socket error of the last send or connect
     std::string dataHost;  // from the last PASV reply
     int dataPort = 0;
+    // The server refused EPSV / EPRT on this session: PASV / PORT go out directly from now on.
+    bool epsvRefused = false;
+    bool eprtRefused = false;
     int currentType = -1;  // type in force on the server: -1 unknown, 0 ASCII, 1 image
     int replyStatus = 0;   // -1: the awaited reply ended by a failure or was malformed
     std::array<std::string, kMaxReplyCodes> replyCodes;
@@ -123,6 +135,11 @@ private:
 
     // Transfers (transfers.cpp).
     int SendPortTo(const std::string& host, int port);  // PORT naming any host and port
+    // Whether the extended command is to be tried: not refused yet, and the connection is
+    // IPv6 (where only it works) or the server lists it.
+    bool UseExtended(bool refused, bool listed) const;
+    // EPSV or EPRT refused over IPv6, where PASV and PORT cannot name an address: logged, 1.
+    int RefusedOverIpv6(const char* command);
     int PrepareDataConnection();  // passive: a fresh data socket and PASV; active: PORT
     void ConnectDataSocket();     // passive: connect to the server's data port
     std::string TransferArgument(const std::string& remotePath) const;

@@ -227,6 +227,33 @@ std::string MakePortCommand(std::string_view localAddress, int port) {
     return "port " + address + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
 }
 
+bool ParseEpsvReply(std::string_view replyText, int& port) {
+    port = 0;
+    const size_t open = replyText.find('(');
+    if (open == std::string_view::npos || replyText.size() - open < 6) return false;
+    const std::string_view inner = replyText.substr(open + 1);
+    const char delimiter = inner[0];
+    if (delimiter < 33 || delimiter > 126 || (delimiter >= '0' && delimiter <= '9')) return false;
+    if (inner[1] != delimiter || inner[2] != delimiter) return false;
+    const size_t end = inner.find(delimiter, 3);
+    if (end == std::string_view::npos || end == 3 || end > 8) return false;
+    if (end + 1 >= inner.size() || inner[end + 1] != ')') return false;
+    long value = 0;
+    for (const char c : inner.substr(3, end - 3)) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+std::string MakeEprtCommand(std::string_view localAddress, int port) {
+    const bool v6 = localAddress.find(':') != std::string_view::npos;
+    return std::string("eprt |") + (v6 ? "2|" : "1|") + std::string(localAddress) + "|" +
+           std::to_string(port) + "|";
+}
+
 int OverwriteCase(bool upload, int64_t sourceTime, int64_t targetTime, uint64_t sourceSize,
                   uint64_t targetSize) {
     int t = Sign(sourceTime, targetTime);

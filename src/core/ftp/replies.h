@@ -58,6 +58,14 @@ bool ParsePasvReply(std::string_view replyText, std::string& host, int& port);
 // "port h1,h2,h3,h4,p1,p2" for a dotted IPv4 address and a port.
 std::string MakePortCommand(std::string_view localAddress, int port);
 
+// The port of an EPSV reply: "(<d><d><d>port<d>)" after the first "(", <d> one printable
+// delimiter character used four times, port 1..65535. False (port 0) for anything else: the
+// reply names no host, the data connection goes to the control connection's peer.
+bool ParseEpsvReply(std::string_view replyText, int& port);
+
+// "eprt |1|a.b.c.d|port|" or "eprt |2|v6address|port|" for a numeric address and a port.
+std::string MakeEprtCommand(std::string_view localAddress, int port);
+
 // Overwrite decisions are the OverwriteAction values of session/session_observer.h.
 inline constexpr int kOverwriteCases = 18;
 

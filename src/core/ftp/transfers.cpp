@@ -78,11 +78,47 @@ int CControlSocket::EnterPassive() {
     return ParsePasvReply(replyText, dataHost, dataPort) ? kResultOk : kResultFailed;
 }
 
+bool CControlSocket::UseExtended(bool refused, bool listed) const {
+    return !refused && (Family() == AF_INET6 || listed);
+}
+
+int CControlSocket::RefusedOverIpv6(const char* command) {
+    session.Log(std::string("The server refused ") + command +
+                    "; an IPv6 connection has no other way to open a data connection.",
+                LOG_ERROR);
+    return kResultFailed;
+}
+
+int CControlSocket::EnterPassiveForData() {
+    if (UseExtended(epsvRefused, session.serverFeatures.epsv)) {
+        int result = SendCommand("epsv", true);
+        if (result != kResultOk) return result;
+        if (replyCodes[0] == "229") {
+            // The reply names no host: the data connection goes where the control one does.
+            int peerPort = 0;
+            const bool parsed = ParseEpsvReply(replyText, dataPort);
+            return parsed && GetPeerName(dataHost, peerPort) ? kResultOk : kResultFailed;
+        }
+        if (!replyCodes[0].starts_with('5')) return kResultFailed;
+        epsvRefused = true;
+    }
+    if (Family() == AF_INET6) return RefusedOverIpv6("EPSV");
+    return EnterPassive();
+}
+
 int CControlSocket::SendPort() {
     if (!session.listenSocket.IsOpen()) session.listenSocket.Open();
     std::string address;
     int port = 0;
     session.listenSocket.GetSockName(address, port);
+    if (UseExtended(eprtRefused, session.serverFeatures.eprt)) {
+        int result = SendCommand(MakeEprtCommand(session.localAddress, port), true);
+        if (result != kResultOk) return result;
+        if (replyCodes[0] == "200") return kResultOk;
+        if (!replyCodes[0].starts_with('5')) return kResultFailed;
+        eprtRefused = true;
+    }
+    if (Family() == AF_INET6) return RefusedOverIpv6("EPRT");
     return SendPortTo(session.localAddress, port);
 }
 
@@ -102,7 +138,7 @@ int CControlSocket::PrepareDataConnection() {
         session.Log(SocketErrorText(error), LOG_ERROR);
         return kResultConnectionClosed;
     }
-    return EnterPassive();
+    return EnterPassiveForData();
 }
 
 void CControlSocket::ConnectDataSocket() {

@@ -55,6 +55,7 @@ bool AsyncSocket::Register(int descriptor, int socketFamily, State initialState)
     family = socketFamily;
     state = initialState;
     readEnabled = writeWanted = acceptEnabled = closeDelivered = false;
+    familyFixed = false;
     registry = detail::SocketRegistry::ForCurrentThread();
     registryId = registry->Add(*this);
     return true;
@@ -74,6 +75,8 @@ bool AsyncSocket::Bind(int port, const std::string& address) {
     const int parsed = ParseNumericHost(address, port, family, local);
     if (parsed != 0) return Fail(parsed == WSAHOST_NOT_FOUND ? WSAEADDRNOTAVAIL : parsed);
     if (bind(fd, local.Get(), local.length) != 0) return Fail(SocketErrorFromErrno(errno));
+    // The wildcard address on any port binds nothing a connect would not choose itself.
+    familyFixed = port != 0 || !address.empty();
     return true;
 }
 
@@ -107,7 +110,7 @@ bool AsyncSocket::Connect(const std::string& host, int port) {
     int type = SOCK_STREAM;
     socklen_t length = sizeof type;
     getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
-    lookup = NameLookup::Start(host, port, family, type);
+    lookup = NameLookup::Start(host, port, familyFixed ? family : AF_UNSPEC, type);
     if (!lookup) return Fail(WSAENOBUFS);
     state = State::kResolving;
     return Fail(WSAEWOULDBLOCK);
@@ -192,6 +195,8 @@ int AsyncSocket::Unregister() {
     registry.reset();
     registryId = 0;
     lookup.reset();  // a late lookup result is simply never read
+    candidates.clear();
+    nextCandidate = 0;
     state = State::kClosed;
     readEnabled = writeWanted = acceptEnabled = closeDelivered = false;
     family = 0;
@@ -305,25 +310,62 @@ bool AsyncSocket::RunStep(Step step, short revents) {
 
 bool AsyncSocket::FinishLookup() {
     int error = 0;
-    SocketAddress address;
-    if (!lookup->Result(error, address)) return false;
+    candidates.clear();
+    if (!lookup->Result(error, candidates)) return false;
     lookup.reset();
     state = State::kOpen;
-    if (error == 0 && !StartConnect(address) && lastError != WSAEWOULDBLOCK) error = lastError;
-    if (error != 0) {
-        state = State::kFailed;
-        OnConnect(error);
+    nextCandidate = 0;
+    if (error != 0) candidates.clear();
+    ConnectNextCandidate(error);
+    return true;
+}
+
+void AsyncSocket::ConnectNextCandidate(int error) {
+    while (nextCandidate < candidates.size()) {
+        const SocketAddress& address = candidates[nextCandidate];
+        // A descriptor whose connect failed cannot be used again; nor can one of the wrong
+        // family.
+        const bool reopen = nextCandidate > 0 || address.Family() != family;
+        ++nextCandidate;
+        if (reopen && !Reopen(address.Family())) {
+            error = lastError;
+            continue;
+        }
+        state = State::kOpen;
+        if (!StartConnect(address) && lastError == WSAEWOULDBLOCK) return;
+        error = lastError;
     }
+    candidates.clear();
+    state = State::kFailed;
+    OnConnect(error);
+}
+
+bool AsyncSocket::Reopen(int newFamily) {
+    int type = SOCK_STREAM;
+    socklen_t length = sizeof type;
+    getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
+    const int descriptor = socket(newFamily, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) return Fail(SocketErrorFromErrno(errno));
+    close(fd);
+    fd = descriptor;  // the registration is by id, not by descriptor: it stays
+    family = newFamily;
     return true;
 }
 
 void AsyncSocket::FinishConnect() {
     const int error = SocketErrorFromErrno(PendingSocketError(fd));
     if (error == 0) {
+        candidates.clear();
         EnterConnected();
-    } else {
-        state = State::kFailed;
+        OnConnect(0);
+        return;
     }
+    if (nextCandidate < candidates.size()) {
+        ConnectNextCandidate(error);  // the next address of the name
+        return;
+    }
+    candidates.clear();
+    state = State::kFailed;
     OnConnect(error);
 }
 

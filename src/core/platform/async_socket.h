@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 #include "platform/name_lookup.h"
@@ -65,8 +66,10 @@ public:
     // Starts connecting to `host` (a numeric address of the socket's family, or a name that
     // is looked up on a helper thread) and `port`. Never completes at once: false with
     // WSAEWOULDBLOCK means OnConnect will follow; false with any other number means the
-    // connect failed at once and no OnConnect follows. For a name the first address found
-    // is used.
+    // connect failed at once and no OnConnect follows. A name is looked up for every family
+    // (only the socket's own when it was bound to a given address or port) and its addresses
+    // are tried in turn until one connects; the socket takes the family of the address it
+    // tries (Family() tells which). OnConnect then reports the last failure.
     bool Connect(const std::string& host, int port);
 
     bool Listen(int backlog = 5);
@@ -120,6 +123,10 @@ private:
     bool Register(int descriptor, int socketFamily, State initialState);
     int Unregister();  // returns the descriptor, still open
     bool StartConnect(const SocketAddress& address);
+    // Tries the remaining addresses of a lookup; OnConnect(error) when none is left.
+    void ConnectNextCandidate(int error);
+    // A fresh descriptor of `newFamily` in place of the current one (same registration).
+    bool Reopen(int newFamily);
     void EnterConnected();
     static bool Fail(int error);  // records the calling thread's error, returns false
 
@@ -141,7 +148,10 @@ private:
     bool closeDelivered = false;
     std::shared_ptr<detail::SocketRegistry> registry;  // of the owning thread while open
     uint64_t registryId = 0;
-    std::shared_ptr<NameLookup> lookup;  // while resolving
+    std::shared_ptr<NameLookup> lookup;     // while resolving
+    bool familyFixed = false;               // bound to an address or port: the family stays
+    std::vector<SocketAddress> candidates;  // of a lookup, to try in turn
+    size_t nextCandidate = 0;
 };
 
 }  // namespace tarnwick::platform

@@ -101,7 +101,11 @@ void NameLookup::Run(const std::string& host, int port, int family, int type) {
     {
         std::lock_guard lock(mutex);
         if (status == 0) {
-            CopyAddress(*list.head, address);
+            for (const addrinfo* info = list.head; info != nullptr; info = info->ai_next) {
+                if (info->ai_family != AF_INET && info->ai_family != AF_INET6) continue;
+                CopyAddress(*info, addresses.emplace_back());
+            }
+            if (addresses.empty()) error = WSAHOST_NOT_FOUND;
         } else {
             error = SocketErrorFromAddrInfo(status, savedErrno);
         }
@@ -110,11 +114,11 @@ void NameLookup::Run(const std::string& host, int port, int family, int type) {
     }
 }
 
-bool NameLookup::Result(int& errorOut, SocketAddress& addressOut) const {
+bool NameLookup::Result(int& errorOut, std::vector<SocketAddress>& addressesOut) const {
     std::lock_guard lock(mutex);
     if (!done) return false;
     errorOut = error;
-    addressOut = address;
+    addressesOut = addresses;
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 
@@ -38,8 +39,8 @@ bool AddressToText(const SocketAddress& address, std::string& host, int& port);
 // family than `family`. An empty host is the wildcard address of the family.
 int ParseNumericHost(const std::string& host, int port, int family, SocketAddress& out);
 
-// One lookup of a host name for a socket of `family` and `type`. Start and the accessors may
-// be called from any thread.
+// One lookup of a host name for a socket of `family` (AF_UNSPEC: addresses of every family, in
+// the resolver's order) and `type`. Start and the accessors may be called from any thread.
 class NameLookup {
     struct Key {
         explicit Key() = default;
@@ -55,9 +56,10 @@ public:
     // Readable once the lookup has finished (and stays so).
     int PollFd() const { return finished.PollFd(); }
 
-    // True once finished; then `error` is 0 with the first address found, or the Windows
-    // Sockets number of the failure (11001 for an unknown host).
-    bool Result(int& error, SocketAddress& address) const;
+    // True once finished; then `error` is 0 with every address found (at least one), in the
+    // order to try them, or the Windows Sockets number of the failure (11001 for an unknown
+    // host).
+    bool Result(int& error, std::vector<SocketAddress>& addresses) const;
 
 private:
     void Run(const std::string& host, int port, int family, int type);
@@ -66,7 +68,7 @@ private:
     mutable std::mutex mutex;
     bool done = false;  // guarded by mutex, like the two below
     int error = 0;
-    SocketAddress address;
+    std::vector<SocketAddress> addresses;
 };
 
 }  // namespace tarnwick::platform

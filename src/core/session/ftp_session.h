@@ -330,7 +330,8 @@ public:
     int hostType = 0;
     bool passive = false;
     std::string currentDirectory;
-    std::string localAddress;  // of the control connection, for PORT
+    std::string localAddress;       // of the control connection, for PORT
+    ServerFeatures serverFeatures;  // from FEAT after the last login; none before
     int listenPort = 0;
     std::string currentFile;
     int64_t remoteSize = -1;  // -1 unknown

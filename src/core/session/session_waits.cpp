@@ -21,8 +21,8 @@ namespace {
 
 constexpr int kNoTimerIndex = -1;
 
-// The family of the control socket: IPv6 for an IPv6 address, else IPv4 (a host name is
-// looked up for IPv4 addresses, as PASV and PORT need).
+// The family the control socket starts with: IPv6 for an IPv6 address, else IPv4. A host name
+// is looked up for every family; the socket takes the family of the address that answers.
 int AddressFamilyOf(const std::string& host) {
     in6_addr address{};
     return ::inet_pton(AF_INET6, host.c_str(), &address) == 1 ? AF_INET6 : AF_INET;
