@@ -92,7 +92,7 @@ TEST(Ipv6RealServerTest, ListsAndDownloadsOverExtendedCommands) {
         auto settings = std::make_shared<AppSettings>();
         settings->errorRetry = 0;
         settings->cacheHomeDirectory = scratch / "cache";
-        SiteSetting site = LoopbackSite(real.Port());
+        SiteSetting site = SiteOn(real.Port());
         site.address = "::1";
         site.username = RealFtpServer::kUser;
         site.passive = passive ? 1 : 0;
