@@ -92,6 +92,7 @@ FilePaneView* SiteView::OpenLocalPath(const QString& path) {
 void SiteView::AddPane(FilePaneView* pane) {
     pane->setParent(stack);
     stack->addWidget(pane);
+    QWidget::setTabOrder(up, pane);  // Tab goes from the address row into this view's list
     connect(pane, &FilePaneView::directoryShown, this, [this, pane](const QString& directory) {
         ShowDirectory(pane, directory);
         if (!pane->IsRemote()) emit localDirectoryShown(directory);
