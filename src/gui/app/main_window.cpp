@@ -630,6 +630,10 @@ void MainWindow::ConnectBridge() {
         if (auto session = sessions.FindById(id))
             runNotifier->RunFinished(id, Utf8(session->HostAddress()), session->QueueRunPending(),
                                      isActiveWindow());
+        // What the run brought down shows in the local panes the user is looking at.
+        for (SiteView* view : {leftSites, rightSites})
+            if (FilePaneView* pane = view->CurrentPane(); pane != nullptr && !pane->IsRemote())
+                pane->Refresh();
     });
 }
 
