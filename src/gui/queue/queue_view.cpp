@@ -87,6 +87,8 @@ QAction* QueueView::AddCommand(const QString& text, const QString& tip, const QK
 }
 
 void QueueView::SetSession(SessionId id) {
+    // The rows of the session shown already follow its queue: no second fill.
+    if (Session() == id) return;
     shown = id != 0 ? sessions.FindById(id) : nullptr;
     runningItem = 0;
     if (shown) {
