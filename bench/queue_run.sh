@@ -16,6 +16,7 @@
 #   QUEUE_FILE_KB      size of each file in KiB (default 4)
 #   ROUNDS             rounds (default 2); each runs A then B
 #   TARNWICK_CLI       the tarnwick-cli to measure (default BUILD_DIR/src/cli/tarnwick-cli)
+#   TMPDIR             where the server's files and the downloads go (default /dev/shm)
 # Needs root (or sudo) for vsftpd.
 set -euo pipefail
 
@@ -125,6 +126,10 @@ print_report() {
 main() {
     [ -x "$PROGRAM" ] || { echo "${0##*/}: $PROGRAM not built (no desktop program); skipped"; return 0; }
     ensure_packages
+    # On a disk file system, creating thousands of files just after the previous run's were
+    # deleted is slow in the kernel (new inodes skip the recently freed ones) and times the
+    # file system more than the clients: the work directory goes to memory where it can.
+    if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
     make_work_dir
     mkdir -p "$SRV/$DIR"
     (cd "$SRV/$DIR" && for name in $(seq -f 'file%06g.dat' 1 "$FILES"); do
