@@ -9,10 +9,12 @@
 #include <QMenu>
 #include <QPainter>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "app/open_sessions.h"
 #include "listing/url.h"
 #include "log/log_view.h"
 #include "log/login_message_window.h"
@@ -23,6 +25,8 @@
 #include "prompts/confirm_dialog.h"
 #include "prompts/notice_window.h"
 #include "prompts/overwrite_dialog.h"
+#include "queue/queue_file.h"
+#include "queue/queue_view.h"
 #include "queue/session_list.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
@@ -183,6 +187,40 @@ void SaveSessionList() {
     std::printf("%s\n", qPrintable(path));
 }
 
+// A main window whose session has an imported queue of four items, the first transferring
+// at 42%, beside the session list.
+void SaveQueueTransferring() {
+    QTemporaryDir home;
+    MainWindowContext context;
+    context.programHome = home.path().toStdString() + "/";
+    QueueSection section{"ftp.example.org", {}};
+    section.items = {
+        MakeQueueItem(QueueOperation::kDownload, "/home/user/Downloads",
+                      "/pub/releases/tarnwick-0.1.tar.gz", 1234567),
+        MakeQueueItem(QueueOperation::kDownload, "/home/user/Downloads", "/pub/docs", kUnknownSize,
+                      QueueItemKind::kDirectory),
+        MakeQueueItem(QueueOperation::kDownload, "/home/user/Downloads", "/pub/image.iso",
+                      5000000000),
+        MakeQueueItem(QueueOperation::kUpload, "/home/user/report.pdf", "/incoming/report.pdf",
+                      81234),
+    };
+    SaveQueues(AutosaveQueuePath(context.programHome), {section});
+    MainWindow window(std::move(context));
+    window.resize(1000, 700);
+    window.show();
+    window.ImportAutosavedQueue();
+    QApplication::processEvents();
+    const auto sessions = window.Sessions().Sessions();
+    if (sessions.empty()) return;
+    auto& queue = sessions.front()->queue;
+    const auto items = queue.Snapshot();
+    queue.SetItemState(*items.front(), QueueState::kTransferring);
+    QApplication::processEvents();  // the change reaches the view
+    window.Queue()->Model().SetProgress(items.front()->id, 42);
+    Save(window, QStringLiteral("main_window_queue"));
+    queue.Clear();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,5 +286,6 @@ int main(int argc, char** argv) {
     SaveSiteViews();
     SavePanePopups();
     SaveSessionList();
+    SaveQueueTransferring();
     return 0;
 }

@@ -89,10 +89,7 @@ void QueueModel::ApplyInserted(const QueueChange& change) {
 }
 
 void QueueModel::ApplyRemoved(const QueueChange& change) {
-    const auto byId = RowsById(rows);
-    std::vector<int> doomed;
-    for (uint64_t id : change.ids)
-        if (auto found = byId.find(id); found != byId.end()) doomed.push_back(found->second);
+    std::vector<int> doomed = RowsOf(change.ids);
     std::sort(doomed.begin(), doomed.end());
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
     // Contiguous runs from the bottom, so the rows above stay valid.
@@ -135,13 +132,9 @@ void QueueModel::ApplyMoved(const QueueChange& change) {
 }
 
 void QueueModel::ApplyUpdated(const QueueChange& change) {
-    const auto byId = RowsById(rows);
     int first = -1;
     int last = -1;
-    for (uint64_t id : change.ids) {
-        auto found = byId.find(id);
-        if (found == byId.end()) continue;
-        const int row = found->second;
+    for (const int row : RowsOf(change.ids)) {
         first = first < 0 ? row : std::min(first, row);
         last = std::max(last, row);
     }
@@ -160,6 +153,23 @@ void QueueModel::SetProgress(uint64_t itemId, int percent) {
 std::shared_ptr<QueueItem> QueueModel::ItemAt(int row) const {
     if (row < 0 || row >= static_cast<int>(rows.size())) return nullptr;
     return rows[row];
+}
+
+// A run changes one item at a time, near the top: a scan from the top finds a few items
+// without building a map of every row per change.
+std::vector<int> QueueModel::RowsOf(const std::vector<uint64_t>& ids) const {
+    constexpr size_t kFewIds = 16;
+    std::vector<int> found;
+    found.reserve(ids.size());
+    if (ids.size() <= kFewIds) {
+        for (uint64_t id : ids)
+            if (const int row = RowOf(id); row >= 0) found.push_back(row);
+        return found;
+    }
+    const auto byId = RowsById(rows);
+    for (uint64_t id : ids)
+        if (auto row = byId.find(id); row != byId.end()) found.push_back(row->second);
+    return found;
 }
 
 int QueueModel::RowOf(uint64_t id) const {

@@ -52,6 +52,8 @@ private:
     static QString OperationText(QueueOperation operation);
     static QString StateText(QueueState state);
     void Refill();
+    // The rows of those of the items that are shown, in the order given.
+    std::vector<int> RowsOf(const std::vector<uint64_t>& ids) const;
     void ApplyInserted(const QueueChange& change);
     void ApplyRemoved(const QueueChange& change);
     void ApplyMoved(const QueueChange& change);

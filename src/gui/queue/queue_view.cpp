@@ -35,7 +35,12 @@ QueueView::QueueView(OpenSessions& openSessions, SessionBridge& bridge, QWidget*
     setDropIndicatorShown(false);
     setAccessibleName(tr("Queue"));
     header()->setStretchLastSection(false);
-    const int widths[] = {200, 100, 200, 100, 80};
+    // "Status" is wide enough for the running item's text with its percent.
+    const int statusWidth =
+        fontMetrics().horizontalAdvance(
+            QueueModel::tr("%1 %2%").arg(QueueModel::tr("transferring")).arg(100)) +
+        24;
+    const int widths[] = {200, 100, 200, 100, std::max(80, statusWidth)};
     for (int column = 0; column < QueueModel::kColumnCount; ++column)
         setColumnWidth(column, widths[column]);
 
@@ -87,6 +92,8 @@ QAction* QueueView::AddCommand(const QString& text, const QString& tip, const QK
 }
 
 void QueueView::SetSession(SessionId id) {
+    // The rows of the session shown already follow its queue: no second fill.
+    if (Session() == id) return;
     shown = id != 0 ? sessions.FindById(id) : nullptr;
     runningItem = 0;
     if (shown) {
