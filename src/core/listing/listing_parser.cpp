@@ -219,6 +219,14 @@ void AddEntryLine(FileEntryList& list, std::string_view line, ListingFormat& for
     if (!keepDots && IsDotName(entry.name)) list.pop_back();
 }
 
+// A machine listing comes in the server's directory order; its entries are put in name order,
+// the order `ls` gives a LIST listing, so that a directory reads the same either way.
+void SortFactEntries(FileEntryList& list, size_t first, ListingFormat format) {
+    if (format != ListingFormat::kFacts) return;
+    std::stable_sort(list.begin() + static_cast<std::ptrdiff_t>(first), list.end(),
+                     [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
+}
+
 size_t CountLineFeeds(std::string_view text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -250,20 +258,22 @@ void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction 
     const size_t needed = list.size() + CountLineFeeds(text) + 1;
     if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
     ListingFormat format = ListingFormat::kUnknown;
+    const size_t first = list.size();
     size_t pos = 0;
     for (;;) {
         // Runs of line feeds count as one, so empty lines vanish.
         while (pos < text.size() && text[pos] == '\n') ++pos;
-        if (pos == text.size()) return;
+        if (pos == text.size()) break;
         size_t feed = text.find('\n', pos);
         if (feed == std::string_view::npos) feed = text.size();
         std::string_view line;
         const LineKind kind = Classify(text.substr(pos, feed - pos), line);
         pos = feed;
-        if (kind == LineKind::kEnd) return;
+        if (kind == LineKind::kEnd) break;
         if (kind == LineKind::kSkip) continue;
         AddEntryLine(list, line, format, false, now, times);
     }
+    SortFactEntries(list, first, format);
 }
 
 int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now) {
@@ -291,6 +301,7 @@ int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction 
         if (kind == LineKind::kSkip) continue;
         AddEntryLine(list, line, format, true, now, times);
     }
+    SortFactEntries(list, oldSize, format);
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // Directory listing parser: turns the text of a LIST reply (UNIX- or DOS-style lines, told
 // apart line by line) or of an MLSD reply (fact lines, see fact_listing.h; a listing whose
-// first entry line is a fact line is read as one throughout) into FileEntry records, and
-// formats sizes for display.
+// first entry line is a fact line is read as one throughout, its entries put in name order)
+// into FileEntry records, and formats sizes for display.
 // Every function here is reentrant and may be called from any thread.
 #pragma once
 

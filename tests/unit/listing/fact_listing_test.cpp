@@ -1,5 +1,5 @@
 // Machine listings: fact lines read through the listing parser (told from LIST listings by
-// their first line), and the UTC time stamps of MDTM/MFMT.
+// their first line, put in name order), and the UTC time stamps of MDTM/MFMT.
 #include <gtest/gtest.h>
 
 #include "listing/fact_listing.h"
@@ -8,7 +8,7 @@
 namespace tarnwick {
 namespace {
 
-TEST(FactListingTest, ReadsEntriesWhateverTheFactsOrderOrCase) {
+TEST(FactListingTest, ReadsEntriesInNameOrderWhateverTheFactsOrderOrCase) {
     const char* listing =
         "type=cdir;modify=20240101000000; /pub\r\n"
         "type=pdir;modify=20240101000000; /\r\n"
@@ -27,10 +27,10 @@ TEST(FactListingTest, ReadsEntriesWhateverTheFactsOrderOrCase) {
     };
     const Expected expected[] = {
         {"a file; with ;", 1234, 1709251199, false, "-rw-r-----"},
-        {"docs", 0, 1, true, "flcdmpe"},
-        {"big.iso", 5368709123ULL, 2177409600, false, ""},
-        {"latest", 9, 1704067200, true, ""},
         {"bad month", 7, -1, false, "r"},
+        {"big.iso", 5368709123ULL, 2177409600, false, ""},
+        {"docs", 0, 1, true, "flcdmpe"},
+        {"latest", 9, 1704067200, true, ""},
     };
     FileEntryList entries;
     ParseListingText(entries, listing);
