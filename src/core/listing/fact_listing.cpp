@@ -83,8 +83,10 @@ bool ForEachFact(std::string_view facts, Take take) {
     return true;
 }
 
-// "0755" (or "755", or with file type bits) as "rwxr-xr-x" after the type character.
+// An octal mode ("0755", "755") as "rwxr-xr-x" after the type character; empty when it is
+// no octal number.
 std::string ModeText(char type, std::string_view octal) {
+    if (octal.empty()) return {};
     unsigned mode = 0;
     for (char c : octal) {
         if (c < '0' || c > '7') return {};
@@ -97,7 +99,7 @@ std::string ModeText(char type, std::string_view octal) {
         text += (bits & 2) ? 'w' : '-';
         text += (bits & 1) ? 'x' : '-';
     }
-    return octal.empty() ? std::string() : text;
+    return text;
 }
 
 }  // namespace
