@@ -92,6 +92,8 @@ public:
     // The server refused EPSV / EPRT on this session: PASV / PORT go out directly from now on.
     bool epsvRefused = false;
     bool eprtRefused = false;
+    // The server refused MLSD (500/502) on this session: listings use LIST from now on.
+    bool mlsdRefused = false;
     int currentType = -1;  // type in force on the server: -1 unknown, 0 ASCII, 1 image
     int replyStatus = 0;   // -1: the awaited reply ended by a failure or was malformed
     std::array<std::string, kMaxReplyCodes> replyCodes;
@@ -143,7 +145,10 @@ private:
     int PrepareDataConnection();  // passive: a fresh data socket and PASV; active: PORT
     void ConnectDataSocket();     // passive: connect to the server's data port
     std::string TransferArgument(const std::string& remotePath) const;
-    int FinishListing();
+    // One listing command (MLSD when `facts`) and its data; `refused` tells that the server
+    // did not know the command (500/502).
+    int RunListing(const std::string& command, bool facts, bool& refused);
+    int FinishListing(bool facts);
     // The entry of a remote file: from the last listing when it is of the file's directory,
     // else from the directory cache.
     bool FindRemoteEntry(const std::string& remoteFull, FileEntry& entry);
@@ -155,6 +160,9 @@ private:
     int RunDownload(const std::string& remotePath, const std::string& localPath, TransferInfo& info,
                     bool& opened);
     void TakeAnnouncedSize(TransferInfo& info);
+    // SIZE and MDTM for a file of unknown size and time, where the server offers them.
+    int AskFileFacts(const std::string& remotePath, FileEntry& remote, bool& haveEntry);
+    void KeepUploadTime(const std::string& remotePath, int64_t modified);  // MFMT
     bool KeepHeldData(const std::string& localPath, bool append);
     int OpenDownloadFile(const std::string& localPath, bool append);
     int FinishDownload(int result);

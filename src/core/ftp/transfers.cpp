@@ -2,6 +2,7 @@
 // per-file decisions made before them (overwrite decision, transfer type).
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -12,8 +13,10 @@
 #include "ftp/control_socket.h"
 #include "ftp/ftp_internal.h"
 #include "listing/directory_cache.h"
+#include "listing/fact_listing.h"
 #include "listing/local_files.h"
 #include "listing/paths.h"
+#include "listing/text_utils.h"
 #include "session/ftp_session.h"
 
 namespace tarnwick {
@@ -43,6 +46,34 @@ void SetLocalFileTime(const std::string& path, int64_t modified) {
 }
 
 // A name taken from a path that must not leave the directory it is joined to.
+// The size of a "213 1234" reply to SIZE; -1 when it holds no size that fits 63 bits.
+int64_t SizeFromReply(std::string_view reply) {
+    reply = TrimFieldSpaces(reply.substr(std::min<size_t>(4, reply.size())));
+    if (reply.empty()) return -1;
+    int64_t size = 0;
+    for (char c : reply) {
+        if (c < '0' || c > '9') return -1;
+        if (size > (INT64_MAX - (c - '0')) / 10) return -1;
+        size = size * 10 + (c - '0');
+    }
+    return size;
+}
+
+// A machine listing is told from a LIST one by its first line (see ParseListingText), so
+// whatever a server sends before its first fact line goes; fact lines are never dropped.
+void DropLinesBeforeFacts(std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line =
+            TrimFieldSpaces(std::string_view(text).substr(start, end - start));
+        if (line.empty() || IsFactLine(line)) break;
+        start = end + 1;
+    }
+    text.erase(0, std::min(start, text.size()));
+}
+
 bool IsSafeFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of("/\\") == std::string::npos;
@@ -169,7 +200,20 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
         result = PrintDir();
     }
     if (result != kResultOk) return result;
+    // A machine listing where the server offers one and no LIST options are asked for; a
+    // server that turns MLSD down is listed with LIST from then on.
+    if (args.empty() && session.serverFeatures.mlst && !mlsdRefused) {
+        bool refused = false;
+        result = RunListing("mlsd", true, refused);
+        if (!refused) return result;
+        mlsdRefused = true;
+        session.Log("The server refused MLSD; listing with LIST.", LOG_WARNING);
+    }
+    bool refused = false;
+    return RunListing(args.empty() ? "list" : "list " + args, false, refused);
+}
 
+int CControlSocket::RunListing(const std::string& command, bool facts, bool& refused) {
     CDataSocket& data = session.dataSocket;
     session.bytesDone = 0;
     session.listingText.clear();
@@ -177,10 +221,8 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
     indexedListing.reset();  // the old list is not kept alive for its index
     listedIndex.clear();
     data.ArmReceive(nullptr, true, {});
-    result = PrepareDataConnection();
-    if (result == kResultOk) {
-        result = SendCommand(args.empty() ? "list" : "list " + args, false);
-    }
+    int result = PrepareDataConnection();
+    if (result == kResultOk) result = SendCommand(command, false);
     if (result != kResultOk) {
         data.FinishTransfer(false);
         return result;
@@ -188,9 +230,12 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
     session.BeginProgress(session.currentDirectory, -1, 0, false);
     ConnectDataSocket();
     result = WaitReplyDone();
-    if (result == kResultOk && !IsTransferPair()) result = kResultFailed;
+    if (result == kResultOk && !IsTransferPair()) {
+        refused = replyCount == 1 && (replyCodes[0] == "500" || replyCodes[0] == "502");
+        result = kResultFailed;
+    }
     if (result == kResultOk) {
-        result = FinishListing();
+        result = FinishListing(facts);
     } else {
         data.FinishTransfer(false);
     }
@@ -198,7 +243,7 @@ int CControlSocket::ListDir(const std::string& dir, const std::string& args, int
     return result;
 }
 
-int CControlSocket::FinishListing() {
+int CControlSocket::FinishListing(bool facts) {
     CDataSocket& data = session.dataSocket;
     int result = session.WaitWithTimer(data.receiveFinished, 0);
     // A data connection that broke, or a listing too big to hold, is no complete listing:
@@ -214,6 +259,7 @@ int CControlSocket::FinishListing() {
     }
     session.Log("Listing Complete", LOG_STATE);
     session.listingDirectory = session.currentDirectory;
+    if (facts) DropLinesBeforeFacts(session.listingText);
     // One parse serves the cache's pruning, the look-ups of later transfers and the observer.
     auto entries = std::make_shared<FileEntryList>();
     ParseListingText(*entries, session.listingText);
@@ -262,6 +308,10 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
         if (result != kResultOk) return result;
     }
     haveEntry = FindRemoteEntry(remoteFull, remote);
+    if (!haveEntry) {
+        result = AskFileFacts(remotePath, remote, haveEntry);
+        if (result != kResultOk) return result;
+    }
     if (session.remoteSize == -1 && haveEntry) {
         session.remoteSize = static_cast<int64_t>(remote.Size());
     }
@@ -313,6 +363,33 @@ int CControlSocket::RetrieveFile(const std::string& localDir, const std::string&
         std::remove(localPath.c_str());
     }
     return result;
+}
+
+// SIZE (in binary mode only: an ASCII size is not the byte count received) and MDTM, for a
+// file neither the last listing nor the cache knows, where the server offers them. The time
+// stands in for the listing's entry; a refusal leaves size and time unknown, as without them.
+int CControlSocket::AskFileFacts(const std::string& remotePath, FileEntry& remote,
+                                 bool& haveEntry) {
+    const ServerFeatures& features = session.serverFeatures;
+    const std::string argument = TransferArgument(remotePath);
+    const int type = WantedType(session.currentFile);
+    if (features.size && session.remoteSize == -1 && type == 1) {
+        int result = SetType(type);
+        if (result == kResultOk) result = SendCommand("size " + argument, true);
+        if (internal::EndsOperation(result)) return result;
+        const int64_t size =
+            result == kResultOk && replyCodes[0] == "213" ? SizeFromReply(replyText) : -1;
+        if (size >= 0) session.remoteSize = size;
+    }
+    if (features.mdtm) {
+        const int result = SendCommand("mdtm " + argument, true);
+        if (internal::EndsOperation(result)) return result;
+        if (result == kResultOk && replyCodes[0] == "213") {
+            remote.modified = ParseFactTime(TrimFieldSpaces(std::string_view(replyText).substr(3)));
+            haveEntry = remote.modified >= 0 && session.remoteSize >= 0;
+        }
+    }
+    return kResultOk;
 }
 
 int CControlSocket::SettleResume(int action, uint64_t targetSize, int64_t sourceSize) {
@@ -524,6 +601,7 @@ int CControlSocket::StoreFile(const std::string& localPath, const std::string& r
     bool listAfter = false;
     result = RunUpload(remotePath, listAfter);
     EndTransfer(info, result);
+    if (result == kResultOk) KeepUploadTime(remotePath, local.modified);
     if (!listAfter) return result;
     const int listed = ListAfter(opt);
     return result != kResultOk ? result : listed;
@@ -554,6 +632,17 @@ int CControlSocket::RunUpload(const std::string& remotePath, bool& listAfter) {
         return waited;
     }
     return UploadOutcome(data.result, listAfter);
+}
+
+// MFMT: the uploaded file gets the local file's time on the server too. Whatever the server
+// answers, the upload stands.
+void CControlSocket::KeepUploadTime(const std::string& remotePath, int64_t modified) {
+    if (!session.serverFeatures.mfmt) return;
+    const std::string stamp = FormatFactTime(modified);
+    if (stamp.empty()) return;
+    const int result = SendCommand("mfmt " + stamp + " " + TransferArgument(remotePath), true);
+    if (result == kResultOk && replyCodes[0] == "213") return;
+    session.Log("The server did not take the time of " + session.currentFile + ".", LOG_WARNING);
 }
 
 int CControlSocket::RestartUpload(const FileEntry& remote) {

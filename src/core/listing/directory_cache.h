@@ -5,7 +5,9 @@
 //
 // The site key is the site's host address as entered; the root "/" maps to the site key's
 // own directory, "/pub/" and "/pub" to the same one, and a drive prefix ("C:/data") is
-// dropped. The file holds the LIST data exactly as received. Readers use the listing parser.
+// dropped. The file holds the LIST or MLSD data as received (an MLSD
+// listing from its first fact line on: the parser tells the two apart by the first line). Readers
+// use the listing parser.
 //
 // Names come from the server and from the site list, so they are checked before they become
 // part of a local path: a site key that is empty, ".", ".." or contains "/" is refused, and

@@ -5,6 +5,7 @@
 #include <array>
 #include <ctime>
 
+#include "listing/fact_listing.h"
 #include "listing/line_reader.h"
 #include "listing/local_time.h"
 #include "listing/text_utils.h"
@@ -197,6 +198,35 @@ LineKind Classify(std::string_view rawLine, std::string_view& trimmed) {
     return LineKind::kEntry;
 }
 
+// A listing is a LIST listing or a machine (MLSD) one, told by its first entry line: fact
+// lines carry no marker of their own, and a cached listing is stored as it came.
+enum class ListingFormat { kUnknown, kList, kFacts };
+
+// Parses one entry line of a listing into `list` by the listing's format (decided here from
+// the first line); `keepDots` keeps "." and ".." of LIST listings.
+void AddEntryLine(FileEntryList& list, std::string_view line, ListingFormat& format, bool keepDots,
+                  ClockFunction clock, LocalTimeCache& times) {
+    if (format == ListingFormat::kUnknown) {
+        format = IsFactLine(line) ? ListingFormat::kFacts : ListingFormat::kList;
+    }
+    FileEntry& entry = list.emplace_back();
+    if (format == ListingFormat::kFacts) {
+        // The listed directory and its parent, and lines that are no facts, are no entries.
+        if (ParseFactLine(entry, line) != FactLineKind::kEntry) list.pop_back();
+        return;
+    }
+    ParseTrimmedLine(entry, line, clock, times);
+    if (!keepDots && IsDotName(entry.name)) list.pop_back();
+}
+
+// A machine listing comes in the server's directory order; its entries are put in name order,
+// the order `ls` gives a LIST listing, so that a directory reads the same either way.
+void SortFactEntries(FileEntryList& list, size_t first, ListingFormat format) {
+    if (format != ListingFormat::kFacts) return;
+    std::stable_sort(list.begin() + static_cast<std::ptrdiff_t>(first), list.end(),
+                     [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
+}
+
 size_t CountLineFeeds(std::string_view text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -211,7 +241,12 @@ void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now
     if (!now) now = SystemNow;
     LocalTimeCache& times = LocalTimeCache::ForThisThread();
     times.SyncWithTimeZone();
-    ParseTrimmedLine(entry, TrimFieldSpaces(line), now, times);
+    const std::string_view trimmed = TrimFieldSpaces(line);
+    if (IsFactLine(trimmed)) {
+        ParseFactLine(entry, trimmed);
+        return;
+    }
+    ParseTrimmedLine(entry, trimmed, now, times);
 }
 
 void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now) {
@@ -222,22 +257,23 @@ void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction 
     // append many listings to one list.
     const size_t needed = list.size() + CountLineFeeds(text) + 1;
     if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
+    ListingFormat format = ListingFormat::kUnknown;
+    const size_t first = list.size();
     size_t pos = 0;
     for (;;) {
         // Runs of line feeds count as one, so empty lines vanish.
         while (pos < text.size() && text[pos] == '\n') ++pos;
-        if (pos == text.size()) return;
+        if (pos == text.size()) break;
         size_t feed = text.find('\n', pos);
         if (feed == std::string_view::npos) feed = text.size();
         std::string_view line;
         const LineKind kind = Classify(text.substr(pos, feed - pos), line);
         pos = feed;
-        if (kind == LineKind::kEnd) return;
+        if (kind == LineKind::kEnd) break;
         if (kind == LineKind::kSkip) continue;
-        FileEntry& entry = list.emplace_back();
-        ParseTrimmedLine(entry, line, now, times);
-        if (IsDotName(entry.name)) list.pop_back();
+        AddEntryLine(list, line, format, false, now, times);
     }
+    SortFactEntries(list, first, format);
 }
 
 int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction now) {
@@ -249,6 +285,7 @@ int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction 
     times.SyncWithTimeZone();
 
     const size_t oldSize = list.size();
+    ListingFormat format = ListingFormat::kUnknown;
     std::string_view rawLine;
     for (;;) {
         const LineStatus status = reader.Next(rawLine);
@@ -262,8 +299,9 @@ int LoadListingFile(const std::string& path, FileEntryList& list, ClockFunction 
         const LineKind kind = Classify(rawLine, line);
         if (kind == LineKind::kEnd) break;
         if (kind == LineKind::kSkip) continue;
-        ParseTrimmedLine(list.emplace_back(), line, now, times);
+        AddEntryLine(list, line, format, true, now, times);
     }
+    SortFactEntries(list, oldSize, format);
     return 0;
 }
 

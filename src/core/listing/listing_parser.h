@@ -1,5 +1,7 @@
 // Directory listing parser: turns the text of a LIST reply (UNIX- or DOS-style lines, told
-// apart line by line) into FileEntry records, and formats sizes for display.
+// apart line by line) or of an MLSD reply (fact lines, see fact_listing.h; a listing whose
+// first entry line is a fact line is read as one throughout, its entries put in name order)
+// into FileEntry records, and formats sizes for display.
 // Every function here is reentrant and may be called from any thread.
 #pragma once
 
@@ -46,7 +48,7 @@ int64_t SystemNow();
 
 // Parses one line (trimmed by the caller or not: field spaces around it are ignored). Never
 // fails: a malformed line yields a malformed entry. Sets name, modified, size and
-// isDirectory; attributes only for UNIX-style lines (pass a fresh entry).
+// isDirectory; attributes only for UNIX-style and fact lines (pass a fresh entry).
 // Sizes are unsigned 64-bit; a size that is negative or does not fit 64 bits is refused and
 // read as 0, like a missing one. A DOS date with a four-digit year takes it as written.
 void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now = SystemNow);
@@ -54,7 +56,8 @@ void ParseListingLine(FileEntry& entry, std::string_view line, ClockFunction now
 // Parses a whole listing held in memory, appending to `list`. Lines are separated by line
 // feeds (empty ones vanish) and trimmed (which removes the CR of CR LF). Skips "total" lines
 // and lines longer than kMaxListingLineLength, stops at the first all-white-space line,
-// drops "." and "..".
+// drops "." and ".." (and the directory entries of a fact listing, and its lines that are
+// no fact lines).
 void ParseListingText(FileEntryList& list, std::string_view text, ClockFunction now = SystemNow);
 
 // Parses a listing stored in a file, appending to `list`; keeps "." and "..". The file is
