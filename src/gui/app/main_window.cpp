@@ -41,6 +41,7 @@
 #include "prompts/overwrite_dialog.h"
 #include "queue/session_list.h"
 #include "res/icons.h"
+#include "search/offline_search_dialog.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -202,6 +203,12 @@ void MainWindow::CreateActions() {
                         tr("Reset Queue"), &MainWindow::ResetQueue);
     a.offlineSearch = make(tr("Offline Search"), "edit-find", QStyle::SP_FileDialogContentsView,
                            tr("Offline Search"), nullptr);
+    connect(a.offlineSearch, &QAction::triggered, this, [this] {
+        OfflineSearchDialog dialog(settings.cacheHomeDirectory, this);
+        connect(&dialog, &OfflineSearchDialog::openUrlRequested, this,
+                [this](const QString& url) { ConnectUrl(url); });
+        dialog.exec();
+    });
     a.helpContents = make(tr("Contents"), "help-contents", QStyle::SP_TitleBarContextHelpButton,
                           tr("Help"), nullptr);
     a.helpContents->setShortcut(QKeySequence::HelpContents);
@@ -959,7 +966,7 @@ void MainWindow::UpdateActions() {
     a.stop->setEnabled(busy);
     // The file panes carry these out; until they exist there is no focused pane.
     for (QAction* action : {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details,
-                            a.siteManager, a.offlineSearch})
+                            a.siteManager})
         action->setEnabled(false);
     for (QAction* action : {a.ascii, a.binary, a.autoMode, a.transferMode}) action->setEnabled(any);
     if (any) {
