@@ -201,9 +201,9 @@ void SaveOfflineSearch() {
     };
     for (const char* site : {"ftp.example.org", "files.example.com", "mirror.example.net"}) {
         UpdateDirectoryCache(cache, site, "/", line("pub", true) + line("README.txt", false));
-        UpdateDirectoryCache(cache, site, "/pub",
-                             line("releases", true) + line("notes.txt", false) +
-                                 line("logo.png", false));
+        UpdateDirectoryCache(
+            cache, site, "/pub",
+            line("releases", true) + line("notes.txt", false) + line("logo.png", false));
         UpdateDirectoryCache(cache, site, "/pub/releases",
                              line("changes-2.1.txt", false) + line("tarnwick-2.1.tar.gz", false));
     }
