@@ -965,8 +965,8 @@ void MainWindow::UpdateActions() {
     a.startTransfer->setEnabled(any && session->CanStartQueue());
     a.stop->setEnabled(busy);
     // The file panes carry these out; until they exist there is no focused pane.
-    for (QAction* action : {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details,
-                            a.siteManager})
+    for (QAction* action :
+         {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details, a.siteManager})
         action->setEnabled(false);
     for (QAction* action : {a.ascii, a.binary, a.autoMode, a.transferMode}) action->setEnabled(any);
     if (any) {
