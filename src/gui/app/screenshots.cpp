@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
@@ -16,6 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 #include "app/main_window.h"
@@ -223,7 +223,7 @@ void SaveOfflineSearch() {
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     button("Search")->click();
     loop.exec();
-    auto* results = dialog.findChild<QListView*>();
+    auto* results = dialog.findChild<QTreeView*>();
     results->setCurrentIndex(results->model()->index(1, 0));
     Save(dialog, QStringLiteral("offline_search"));
 }

@@ -6,13 +6,14 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -28,6 +29,8 @@ namespace tarnwick::gui {
 // The dialog waits this long for its worker when destroyed mid-search.
 constexpr std::chrono::milliseconds kWorkerStopBound{2000};
 constexpr int kBatchIntervalMs = 50;
+constexpr int kWorkerBatch = 4096;
+constexpr int kRowsPerBatchMs = 2000;
 constexpr int kSiteKeyRole = Qt::UserRole;  // the site directory's name, as bytes
 
 struct SearchChannel {
@@ -139,13 +142,18 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     countLabel = plainLabel(tr("Result list: 0 files found."));
     statusLabel = plainLabel(tr("Click <search> button to start searching."));
     results = new SearchResultModel(this);
-    resultList = new QListView(this);
+    // A one-column tree view, as it lays out a million rows lazily (a list view would lay
+    // them all out again on every batch).
+    resultList = new QTreeView(this);
     resultList->setModel(results);
-    resultList->setUniformItemSizes(true);
+    resultList->setUniformRowHeights(true);
+    resultList->setRootIsDecorated(false);
+    resultList->setHeaderHidden(true);
+    resultList->header()->setMinimumSectionSize(800);  // the list scrolls sideways from 800 px
     resultList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultList->setAccessibleName(tr("Result list"));
     resultList->setMinimumSize(560, 180);
-    connect(resultList, &QListView::activated, this, &OfflineSearchDialog::OpenSelected);
+    connect(resultList, &QTreeView::activated, this, &OfflineSearchDialog::OpenSelected);
 
     copyButton = button(tr("Copy URL"), tr("Copy the selected results' URLs"));
     connect(copyButton, &QPushButton::clicked, this, &OfflineSearchDialog::CopySelected);
@@ -235,23 +243,35 @@ void OfflineSearchDialog::StartSearch() {
     countLabel->setText(tr("Results: %1 files found.").arg(0));
     channel = std::make_shared<SearchChannel>();
     channel->receiver = this;
+    batchTimer->setInterval(kBatchIntervalMs);
     worker = std::thread([channel = channel, request = std::move(request)] {
-        OfflineSearchCallbacks callbacks;
-        callbacks.searchingDirectory = [&channel](const std::string& directory) {
+        // Results gather here and reach the channel once per directory (or every
+        // kWorkerBatch results), so the lock is not taken for every result.
+        QStringList found;
+        auto handOver = [&channel, &found] {
+            if (found.isEmpty()) return;
             const std::lock_guard lock(channel->mutex);
-            channel->directory = directory;
-        };
-        callbacks.resultFound = [&channel](const std::string& url) {
-            QString text = QString::fromStdString(url);  // decoded here, not on the GUI thread
-            const std::lock_guard lock(channel->mutex);
-            channel->pending.append(std::move(text));
+            channel->pending.append(std::move(found));
+            found.clear();
             if (channel->firstResultPosted) return;
             channel->firstResultPosted = true;
             auto* dialog = channel->receiver;
             channel->PostLocked([dialog] { dialog->TakeBatch(); });
         };
+        OfflineSearchCallbacks callbacks;
+        callbacks.searchingDirectory = [&channel, &handOver](const std::string& directory) {
+            handOver();
+            const std::lock_guard lock(channel->mutex);
+            channel->directory = directory;
+        };
+        callbacks.resultFound = [&found, &handOver, first = true](const std::string& url) mutable {
+            found.append(QString::fromStdString(url));  // decoded here, not on the GUI thread
+            if (first || found.size() >= kWorkerBatch) handOver();
+            first = false;
+        };
         callbacks.stopRequested = [&channel] { return channel->stop.load(); };
         const OfflineSearchResult outcome = RunOfflineSearch(request, callbacks);
+        handOver();
         const std::lock_guard lock(channel->mutex);
         auto* dialog = channel->receiver;
         channel->PostLocked([dialog, outcome] { dialog->FinishSearch(outcome); });
@@ -281,7 +301,11 @@ void OfflineSearchDialog::TakeBatch() {
         statusLabel->setText(tr("Searching %1...").arg(QString::fromStdString(directory)));
     if (batch.isEmpty()) return;
     results->Append(batch);
-    countLabel->setText(tr("Results: %1 files found.").arg(results->rowCount()));
+    const int rows = results->rowCount();
+    countLabel->setText(tr("Results: %1 files found.").arg(rows));
+    // The view lays out all its rows again after each batch: a long list gets fewer, larger
+    // batches, so that the layouts cost a bounded share of the search.
+    batchTimer->setInterval(std::max(kBatchIntervalMs, rows / kRowsPerBatchMs));
     resultList->scrollToBottom();
 }
 

@@ -26,10 +26,10 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QListWidget;
 class QPushButton;
 class QTimer;
+class QTreeView;
 
 namespace tarnwick::gui {
 
@@ -105,7 +105,7 @@ private:
     QLabel* countLabel = nullptr;
     QLabel* statusLabel = nullptr;
     SearchResultModel* results = nullptr;
-    QListView* resultList = nullptr;
+    QTreeView* resultList = nullptr;
     QPushButton* copyButton = nullptr;
     QPushButton* downloadButton = nullptr;
     QPushButton* downloadAllButton = nullptr;
