@@ -15,7 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 #include <cstdio>
 
 #include "app/main_window.h"
@@ -223,7 +223,7 @@ void SaveOfflineSearch() {
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     button("Search")->click();
     loop.exec();
-    auto* results = dialog.findChild<QTreeView*>();
+    auto* results = dialog.findChild<QTableView*>();
     results->setCurrentIndex(results->model()->index(1, 0));
     Save(dialog, QStringLiteral("offline_search"));
 }

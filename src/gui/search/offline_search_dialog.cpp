@@ -12,8 +12,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -142,18 +142,23 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     countLabel = plainLabel(tr("Result list: 0 files found."));
     statusLabel = plainLabel(tr("Click <search> button to start searching."));
     results = new SearchResultModel(this);
-    // A one-column tree view, as it lays out a million rows lazily (a list view would lay
-    // them all out again on every batch).
-    resultList = new QTreeView(this);
+    // A one-column table: its rows are header sections of one height, so a batch costs
+    // little however long the list is (list and tree views lay out every row again).
+    resultList = new QTableView(this);
     resultList->setModel(results);
-    resultList->setUniformRowHeights(true);
-    resultList->setRootIsDecorated(false);
-    resultList->setHeaderHidden(true);
-    resultList->header()->setMinimumSectionSize(800);  // the list scrolls sideways from 800 px
+    resultList->setShowGrid(false);
+    resultList->setWordWrap(false);
+    resultList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    resultList->horizontalHeader()->hide();
+    resultList->horizontalHeader()->setMinimumSectionSize(800);  // scrolls sideways from 800 px
+    resultList->horizontalHeader()->setStretchLastSection(true);
+    resultList->verticalHeader()->hide();
+    resultList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    resultList->verticalHeader()->setDefaultSectionSize(resultList->fontMetrics().height() + 4);
     resultList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultList->setAccessibleName(tr("Result list"));
     resultList->setMinimumSize(560, 180);
-    connect(resultList, &QTreeView::activated, this, &OfflineSearchDialog::OpenSelected);
+    connect(resultList, &QTableView::activated, this, &OfflineSearchDialog::OpenSelected);
 
     copyButton = button(tr("Copy URL"), tr("Copy the selected results' URLs"));
     connect(copyButton, &QPushButton::clicked, this, &OfflineSearchDialog::CopySelected);
@@ -303,8 +308,8 @@ void OfflineSearchDialog::TakeBatch() {
     results->Append(batch);
     const int rows = results->rowCount();
     countLabel->setText(tr("Results: %1 files found.").arg(rows));
-    // The view lays out all its rows again after each batch: a long list gets fewer, larger
-    // batches, so that the layouts cost a bounded share of the search.
+    // A batch costs the view work in proportion to the whole list: a long list gets fewer,
+    // larger batches, so that the view's share of the search stays bounded.
     batchTimer->setInterval(std::max(kBatchIntervalMs, rows / kRowsPerBatchMs));
     resultList->scrollToBottom();
 }

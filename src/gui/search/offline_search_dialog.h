@@ -29,7 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
-class QTreeView;
+class QTableView;
 
 namespace tarnwick::gui {
 
@@ -105,7 +105,7 @@ private:
     QLabel* countLabel = nullptr;
     QLabel* statusLabel = nullptr;
     SearchResultModel* results = nullptr;
-    QTreeView* resultList = nullptr;
+    QTableView* resultList = nullptr;
     QPushButton* copyButton = nullptr;
     QPushButton* downloadButton = nullptr;
     QPushButton* downloadAllButton = nullptr;
