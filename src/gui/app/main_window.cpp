@@ -42,6 +42,7 @@
 #include "queue/queue_view.h"
 #include "queue/session_list.h"
 #include "res/icons.h"
+#include "search/offline_search_dialog.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -193,6 +194,12 @@ void MainWindow::CreateActions() {
                         tr("Reset Queue"), &MainWindow::ResetQueue);
     a.offlineSearch = make(tr("Offline Search"), "edit-find", QStyle::SP_FileDialogContentsView,
                            tr("Offline Search"), nullptr);
+    connect(a.offlineSearch, &QAction::triggered, this, [this] {
+        OfflineSearchDialog dialog(settings.cacheHomeDirectory, this);
+        connect(&dialog, &OfflineSearchDialog::openUrlRequested, this,
+                [this](const QString& url) { ConnectUrl(url); });
+        dialog.exec();
+    });
     a.helpContents = make(tr("Contents"), "help-contents", QStyle::SP_TitleBarContextHelpButton,
                           tr("Help"), nullptr);
     a.helpContents->setShortcut(QKeySequence::HelpContents);
@@ -1008,8 +1015,8 @@ void MainWindow::UpdateActions() {
     a.startTransfer->setEnabled(any && session->CanStartQueue());
     a.stop->setEnabled(busy);
     // The file panes carry these out; until they exist there is no focused pane.
-    for (QAction* action : {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details,
-                            a.siteManager, a.offlineSearch})
+    for (QAction* action :
+         {a.refresh, a.listStyle, a.largeIcons, a.smallIcons, a.list, a.details, a.siteManager})
         action->setEnabled(false);
     for (QAction* action : {a.ascii, a.binary, a.autoMode, a.transferMode}) action->setEnabled(any);
     if (any) {

@@ -6,15 +6,21 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTableView>
 #include <cstdio>
 
 #include "app/main_window.h"
 #include "app/open_sessions.h"
+#include "listing/directory_cache.h"
 #include "listing/url.h"
 #include "log/log_view.h"
 #include "log/login_message_window.h"
@@ -28,6 +34,7 @@
 #include "queue/queue_file.h"
 #include "queue/queue_view.h"
 #include "queue/session_list.h"
+#include "search/offline_search_dialog.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -221,6 +228,43 @@ void SaveQueueTransferring() {
     queue.Clear();
 }
 
+// The offline search over a small generated cache, after a search for "*.txt".
+void SaveOfflineSearch() {
+    QTemporaryDir home;
+    const CacheConfig cache{home.path().toStdString()};
+    auto line = [](const std::string& name, bool directory) {
+        return std::string(directory ? "drwxr-xr-x" : "-rw-r--r--") +
+               " 1 ftp ftp 4096 Jan  5 10:00 " + name + "\n";
+    };
+    for (const char* site : {"ftp.example.org", "files.example.com", "mirror.example.net"}) {
+        UpdateDirectoryCache(cache, site, "/", line("pub", true) + line("README.txt", false));
+        UpdateDirectoryCache(
+            cache, site, "/pub",
+            line("releases", true) + line("notes.txt", false) + line("logo.png", false));
+        UpdateDirectoryCache(cache, site, "/pub/releases",
+                             line("changes-2.1.txt", false) + line("tarnwick-2.1.tar.gz", false));
+    }
+    OfflineSearchDialog dialog(cache.home);
+    auto button = [&dialog](const char* text) {
+        for (auto* b : dialog.findChildren<QPushButton*>())
+            if (b->text() == QLatin1String(text)) return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    auto* available = dialog.findChildren<QListWidget*>().value(0);
+    available->item(1)->setSelected(true);
+    available->item(2)->setSelected(true);
+    button(">")->click();
+    dialog.findChild<QLineEdit*>()->setText(QStringLiteral("*.txt"));
+    QEventLoop loop;
+    QObject::connect(&dialog, &OfflineSearchDialog::searchFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    button("Search")->click();
+    loop.exec();
+    auto* results = dialog.findChild<QTableView*>();
+    results->setCurrentIndex(results->model()->index(1, 0));
+    Save(dialog, QStringLiteral("offline_search"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -287,5 +331,8 @@ int main(int argc, char** argv) {
     SavePanePopups();
     SaveSessionList();
     SaveQueueTransferring();
+}
+
+    SaveOfflineSearch();
     return 0;
 }
