@@ -139,18 +139,20 @@ private slots:
         QCOMPARE(LookUpLocalPath("/no/such/path").exists, false);
     }
 
-    // A pasted file URL is queued with the size the directory cache knows, else unknown.
+    // A pasted URL is queued with the size the directory cache knows, else unknown; one the
+    // cache knows as a directory is queued as a tree.
     void PasteUrlTakesTheSizeFromTheDirectoryCache() {
         auto settings = std::make_shared<AppSettings>();
         settings->cacheHomeDirectory = dir.path().toStdString() + "/cache/";
         QVERIFY(UpdateDirectoryCache({settings->cacheHomeDirectory, true}, "127.0.0.1", "/pub",
-                                     "-rw-r--r-- 1 u g 5000000000 Jan 01  2020 big.iso\r\n") == 1);
+                                     "-rw-r--r-- 1 u g 5000000000 Jan 01  2020 big.iso\r\n"
+                                     "drwxr-xr-x 1 u g 4096 Jan 01  2020 releases\r\n") == 1);
         SessionObserver quiet;
         CFtpSession session(LoopbackSite(), settings, quiet);
         const auto provider = [&](const std::string&, bool) {
             return std::shared_ptr<CFtpSession>(&session, [](CFtpSession*) {});
         };
-        for (const char* name : {"big.iso", "other.iso"}) {
+        for (const char* name : {"big.iso", "other.iso", "releases"}) {
             QGuiApplication::clipboard()->setText(QStringLiteral("ftp://127.0.0.1/pub/") + name);
             QTimer::singleShot(0, [] {  // OK, with "Add to queue only" ticked
                 auto* dialog = qobject_cast<PasteUrlDialog*>(QApplication::activeModalWidget());
@@ -162,9 +164,10 @@ private slots:
             QVERIFY(PasteUrl(nullptr, dir.path().toStdString(), provider));
         }
         const auto items = session.queue.Snapshot();
-        QCOMPARE(items.size(), size_t{2});
+        QCOMPARE(items.size(), size_t{3});
         QCOMPARE(items[0]->Size(), int64_t{5000000000});
         QCOMPARE(items[1]->Size(), kUnknownSize);
+        QCOMPARE(items[2]->kind, QueueItemKind::kDirectory);
     }
 };
 

@@ -198,6 +198,8 @@ void MainWindow::CreateActions() {
         OfflineSearchDialog dialog(settings.cacheHomeDirectory, this);
         connect(&dialog, &OfflineSearchDialog::openUrlRequested, this,
                 [this](const QString& url) { ConnectUrl(url); });
+        connect(&dialog, &OfflineSearchDialog::downloadRequested, this,
+                [this, &dialog](const QStringList& urls) { DownloadUrls(urls, &dialog); });
         dialog.exec();
     });
     a.helpContents = make(tr("Contents"), "help-contents", QStyle::SP_TitleBarContextHelpButton,
@@ -666,6 +668,48 @@ void MainWindow::AdoptSession(const std::shared_ptr<CFtpSession>& session) {
     adopted.insert(session->Id());
     bridge.Track(session->Id());
     logPane->AddSession(session->Id());
+}
+
+// Queues the downloads of ftp:// URLs (the offline search's results) into a directory the
+// user picks, each on its host's open session or a new one, and starts those queues.
+void MainWindow::DownloadUrls(const QStringList& urls, QWidget* parent) {
+    const FilePaneView* local = nullptr;
+    for (SiteView* view : {leftSites, rightSites})
+        if (FilePaneView* pane = view->CurrentPane(); pane != nullptr && !pane->IsRemote())
+            local = pane;
+    const QString directory = QFileDialog::getExistingDirectory(
+        parent, tr("Download to"),
+        local != nullptr ? local->Directory() : Utf8(settings.defaultLocalDirectory));
+    if (directory.isEmpty()) return;
+    const SessionForHost sessionFor = SessionProvider();
+    std::vector<std::shared_ptr<CFtpSession>> touched;
+    for (const QString& text : urls) {
+        const std::optional<UrlParts> url = ParseFtpUrlText(text.toStdString(), false);
+        if (!url) continue;
+        std::shared_ptr<CFtpSession> session = sessionFor(url->server, false);
+        if (!session) continue;
+        QueueUrlDownload(*session, url->path, directory.toStdString(), false);
+        if (std::find(touched.begin(), touched.end(), session) == touched.end())
+            touched.push_back(session);
+    }
+    for (const auto& session : touched) StartQueueWhenFree(session->Id());
+}
+
+// Starts the session's queue now, or, while it is busy (a session just opened is still
+// logging in and listing), as soon as the command under way has finished.
+void MainWindow::StartQueueWhenFree(SessionId id) {
+    auto session = sessions.FindById(id);
+    if (!session || session->queue.Empty()) return;
+    if (session->CanStartQueue()) {
+        session->StartQueue();
+        return;
+    }
+    auto* waiting = new QObject(this);
+    connect(&bridge, &SessionBridge::commandFinished, waiting, [this, id, waiting](SessionId done) {
+        if (done != id) return;
+        waiting->deleteLater();
+        StartQueueWhenFree(id);
+    });
 }
 
 SessionForHost MainWindow::SessionProvider() {

@@ -122,6 +122,8 @@ private:
     // The URL dialogs' rule: an open session of the host unless a new one is forced, else a
     // new session for the host's site record.
     SessionForHost SessionProvider();
+    void DownloadUrls(const QStringList& urls, QWidget* parent);
+    void StartQueueWhenFree(SessionId id);
     void AdoptSession(const std::shared_ptr<CFtpSession>& session);
     void ForgetClosedSessions();
     std::shared_ptr<CFtpSession> Active() const { return sessions.Active(); }

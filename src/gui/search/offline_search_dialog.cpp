@@ -163,7 +163,13 @@ OfflineSearchDialog::OfflineSearchDialog(const std::string& cacheHome, QWidget* 
     copyButton = button(tr("Copy URL"), tr("Copy the selected results' URLs"));
     connect(copyButton, &QPushButton::clicked, this, &OfflineSearchDialog::CopySelected);
     downloadButton = button(tr("Download..."), tr("Download the selected results"));
+    connect(downloadButton, &QPushButton::clicked, this, [this] {
+        if (const QStringList urls = SelectedUrls(); !urls.isEmpty()) emit downloadRequested(urls);
+    });
     downloadAllButton = button(tr("Download All..."), tr("Download all results"));
+    connect(downloadAllButton, &QPushButton::clicked, this, [this] {
+        if (const QStringList urls = AllUrls(); !urls.isEmpty()) emit downloadRequested(urls);
+    });
     openButton = button(tr("Open in Browser"), tr("Open the selected result in a site view"));
     connect(openButton, &QPushButton::clicked, this, &OfflineSearchDialog::OpenSelected);
     closeButton = button(tr("Close"), tr("Close the window"));
@@ -357,6 +363,13 @@ void OfflineSearchDialog::MoveSites(QListWidget* from, QListWidget* to, bool all
         item->setSelected(false);
         to->addItem(item);
     }
+}
+
+QStringList OfflineSearchDialog::AllUrls() const {
+    QStringList urls;
+    urls.reserve(results->rowCount());
+    for (int row = 0; row < results->rowCount(); ++row) urls << results->Url(row);
+    return urls;
 }
 
 QStringList OfflineSearchDialog::SelectedUrls() const {

@@ -71,6 +71,9 @@ public:
 signals:
     // "Open in Browser": the URL of the chosen result, to be opened in a site view.
     void openUrlRequested(const QString& url);
+    // "Download..." / "Download All...": the URLs of the chosen (or all) results, to be queued
+    // for download.
+    void downloadRequested(const QStringList& urls);
     // The walk has ended (completed, cancelled or a bad pattern) and the controls are back.
     void searchFinished();
 
@@ -87,6 +90,7 @@ private:
     void SetControlsEnabled(bool enabled);
     void MoveSites(QListWidget* from, QListWidget* to, bool all);
     QStringList SelectedUrls() const;
+    QStringList AllUrls() const;
     void CopySelected();
     void OpenSelected();
     void StopWorker();

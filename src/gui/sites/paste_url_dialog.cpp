@@ -67,20 +67,23 @@ bool PasteUrl(QWidget* parent, const std::string& localDir, const SessionForHost
     if (!url || !sessionForHost) return false;
     std::shared_ptr<CFtpSession> session = sessionForHost(url->server, dialog.ForceNewSession());
     if (!session) return false;
-    // The size of a file the directory cache knows; unknown otherwise.
-    int64_t size = kUnknownSize;
-    FileEntry cached;
-    const AppSettings& settings = session->CommandSettings();
-    if (!dialog.Folder() && settings.enableCache &&
-        LookupCachedEntry(settings.cacheHomeDirectory, session->HostAddress(), url->path, cached) &&
-        !cached.isDirectory) {
-        size = static_cast<int64_t>(cached.Size());
-    }
-    session->queue.Append(
-        MakeQueueItem(QueueOperation::kDownload, localDir, url->path, size,
-                      dialog.Folder() ? QueueItemKind::kDirectory : QueueItemKind::kFile));
+    QueueUrlDownload(*session, url->path, localDir, dialog.Folder());
     if (!dialog.AddToQueueOnly() && session->CanStartQueue()) session->StartQueue();
     return true;
+}
+
+void QueueUrlDownload(CFtpSession& session, const std::string& path, const std::string& localDir,
+                      bool folder) {
+    int64_t size = kUnknownSize;
+    FileEntry cached;
+    const AppSettings& settings = session.CommandSettings();
+    if (settings.enableCache &&
+        LookupCachedEntry(settings.cacheHomeDirectory, session.HostAddress(), path, cached)) {
+        folder = folder || cached.isDirectory;
+        if (!folder) size = static_cast<int64_t>(cached.Size());
+    }
+    session.queue.Append(MakeQueueItem(QueueOperation::kDownload, localDir, path, size,
+                                       folder ? QueueItemKind::kDirectory : QueueItemKind::kFile));
 }
 
 }  // namespace tarnwick::gui

@@ -39,4 +39,10 @@ private:
 // session).
 bool PasteUrl(QWidget* parent, const std::string& localDir, const SessionForHost& sessionForHost);
 
+// Appends to the session's queue the download of the server path `path` into `localDir`. The
+// directory cache (when the session's settings use it) gives the entry's size, and says when
+// the path is a directory, which is then downloaded as a tree like one marked `folder`.
+void QueueUrlDownload(CFtpSession& session, const std::string& path, const std::string& localDir,
+                      bool folder);
+
 }  // namespace tarnwick::gui
