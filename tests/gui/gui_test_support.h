@@ -21,14 +21,20 @@ inline SiteSetting LoopbackSite() {
     return site;
 }
 
-// The line edit a label of the sheet names.
-inline QLineEdit* EditFor(QWidget& sheet, const QString& labelText) {
+// The field of type `Field` a label of the sheet names.
+template <typename Field>
+Field* BuddyOf(QWidget& sheet, const QString& labelText) {
     for (QLabel* label : sheet.findChildren<QLabel*>()) {
         if (label->text() != labelText || label->buddy() == nullptr) continue;
         QWidget* field = label->buddy();  // an edit, or a row with a browse button
-        return qobject_cast<QLineEdit*>(field->focusProxy() ? field->focusProxy() : field);
+        if (auto* direct = qobject_cast<Field*>(field)) return direct;
+        return qobject_cast<Field*>(field->focusProxy());
     }
     return nullptr;
+}
+
+inline QLineEdit* EditFor(QWidget& sheet, const QString& labelText) {
+    return BuddyOf<QLineEdit>(sheet, labelText);
 }
 
 // Presses `button` of the next message box once it is shown (for at most two seconds).

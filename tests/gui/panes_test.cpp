@@ -1,10 +1,8 @@
-// The file panes: the models' rows, texts and sort rules, the local pane's moves on disk, the
+// The file panes: the models' rows and sort rules, the local pane's moves on disk, the
 // address box's rules and the queue items of transfers between panes.
 #include <QAbstractItemModelTester>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QMenu>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -94,26 +92,6 @@ private slots:
         QCOMPARE(Names(model), names);
         model.SetEntries(Listing());  // a new listing keeps the sort
         QCOMPARE(Names(model), names);
-    }
-
-    void texts() {
-        const int64_t time = QDateTime(QDate(2024, 3, 9), QTime(7, 5, 4)).toSecsSinceEpoch();
-        FileEntryList entries{Entry("big.iso", 1ULL << 33, time), Entry("n.tar.gz", 1234567, time),
-                              Entry("dir", 0, time, true)};
-        LocalFileModel local;
-        RemoteFileModel remote;
-        local.SetEntries(entries);
-        remote.SetEntries(entries);
-        auto text = [](FileModel& model, const char* name, int column) {
-            return model.data(model.index(model.RowOfName(name), column), Qt::DisplayRole)
-                .toString();
-        };
-        QCOMPARE(text(remote, "big.iso", kColumnSize), QString(">4GB"));
-        QCOMPARE(text(remote, "n.tar.gz", kColumnSize), QString("1,234,567"));
-        QCOMPARE(text(remote, "n.tar.gz", kColumnType), QString("gz"));
-        QCOMPARE(text(remote, "dir", kColumnType), QString("<DIR>"));
-        QCOMPARE(text(local, "dir", kColumnModified), QString("03/09/24 07:05:04"));
-        QCOMPARE(text(remote, "dir", kColumnModified), QString("03/09/24 07:05"));
     }
 
     void reselectAfterUp_data() {
@@ -373,27 +351,6 @@ private slots:
             QCOMPARE(dropped.count(), leave ? 0 : 1);
             if (!leave)
                 QCOMPARE(dropped.at(0).mid(1), (QVariantList{"/pub/dir", keys == Qt::AltModifier}));
-        }
-    }
-
-    // The remote popup: caching a directory needs a directory under the click, Quit an idle
-    // session.
-    void remotePopupEnabling() {
-        for (const bool busy : {false, true}) {
-            FilePaneView pane(1, "ftp.example.org", "/pub", {});
-            pane.SetBusyProbe([busy] { return busy; });
-            pane.ShowListing("/pub", {Entry("dir", 0, 1, true), Entry("f.txt", 1, 1)});
-            pane.show();
-            for (int row = 0; row < 2; ++row) {
-                QMenu menu;
-                QAbstractItemView* view = pane.CurrentView();
-                pane.FillPopup(menu, view->visualRect(pane.Model().index(row, 0)).center());
-                QMap<QString, bool> enabled;
-                for (QAction* action : menu.actions())
-                    enabled[action->text()] = action->isEnabled();
-                QCOMPARE(enabled.value("Cache Directory..."), row == 0);
-                QCOMPARE(enabled.value("Quit"), !busy);
-            }
         }
     }
 };

@@ -67,7 +67,6 @@ private slots:
         // Row 0 has items, row 1 is empty, row 2 is busy with items.
         const QString rest = "Save... Save All.. Import... Delete Select All ";
         QTest::newRow("with items") << 0 << "Start " + rest;
-        QTest::newRow("empty queue") << 1 << rest;
         QTest::newRow("busy") << 2 << "Stop " + rest;
         QTest::newRow("no entry keeps the selection")
             << -1 << "Start Save All.. Import... Select All ";
