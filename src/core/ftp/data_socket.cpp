@@ -78,8 +78,40 @@ void CDataSocket::ReleaseUpload() {
 }
 
 void CDataSocket::Accepted() {
+    if (StartSecuring()) return;
+    ConnectionUp();
+}
+
+void CDataSocket::ConnectionUp() {
     connected = true;
     SendFile();  // does nothing unless a released upload waits for its connection
+}
+
+bool CDataSocket::StartSecuring() {
+    CControlSocket& control = session.controlSocket;
+    if (!control.IsTls()) return false;
+    if (!StartTls(session.tlsContext, session.hostAddress, control.TlsSession())) {
+        session.Log("TLS handshake failed: " + TlsErrorText(), LOG_ERROR);
+        OnTlsHandshake(platform::WSAECONNABORTED);
+    }
+    return true;
+}
+
+void CDataSocket::OnTlsHandshake(int error) {
+    std::string untrusted = error == 0 ? TlsVerifyError() : std::string();
+    if (!untrusted.empty() && !session.tlsAcceptUnverified) {
+        session.Log("certificate of " + session.hostAddress + " not trusted: " + untrusted,
+                    LOG_ERROR);
+        error = platform::WSAECONNABORTED;
+    }
+    if (error != 0) {
+        OnConnect(error);  // ends the armed transfer as a failed connection does
+        return;
+    }
+    session.Log(std::string("Data connection secured (") + TlsVersion() +
+                    (TlsResumed() ? ", session resumed)." : ", new session)."),
+                LOG_STATE);
+    ConnectionUp();
 }
 
 bool CDataSocket::IsConnected() const {
@@ -102,6 +134,7 @@ void CDataSocket::SendFile() {
     if (sending || !uploading || !released) return;
     sending = true;
     int outcome = SendChunks();
+    if (outcome == 0 && IsTls()) outcome = SendCloseNotify();
     chunkLength = 0;
     chunkOffset = 0;
     CloseFile();
@@ -151,6 +184,26 @@ int CDataSocket::SendChunks() {
     }
 }
 
+int CDataSocket::SendCloseNotify() {
+    for (;;) {
+        if (ShutdownTls() == 0) return 0;
+        const int error = GetLastError();
+        if (error != platform::WSAEWOULDBLOCK) {
+            ReportError(error, true);
+            return 1;
+        }
+        closingTls = true;
+        chunkSent.Reset();
+        const int waited = session.WaitForSession(&chunkSent, 0);
+        closingTls = false;
+        if (waited != kResultOk) {
+            FinishTransfer(true);
+            return waited;
+        }
+        if (lastError != 0 || !IsOpen()) return 1;
+    }
+}
+
 bool CDataSocket::SendPendingChunk() {
     RearmDeadline();
     while (chunkOffset < chunkLength) {
@@ -171,6 +224,10 @@ bool CDataSocket::SendPendingChunk() {
 void CDataSocket::OnSend(int error) {
     if (error != 0) {
         ReportError(error, true);
+        return;
+    }
+    if (closingTls) {
+        chunkSent.Set();
         return;
     }
     if (chunkOffset >= chunkLength) return;
@@ -197,8 +254,8 @@ void CDataSocket::OnConnect(int error) {
         }
         return;
     }
-    connected = true;
-    SendFile();
+    if (StartSecuring()) return;
+    ConnectionUp();
 }
 
 void CDataSocket::OnReceive(int error) {
@@ -207,7 +264,13 @@ void CDataSocket::OnReceive(int error) {
         return;
     }
     for (int i = 0; i < kReceivesPerNotification; ++i) {
-        if (ReceiveChunk(0) <= 0) break;
+        const int received = ReceiveChunk(0);
+        if (received == 0) {
+            // The end of the stream (a TLS close_notify comes as data, before the close).
+            OnClose(0);
+            return;
+        }
+        if (received < 0) break;
     }
 }
 
@@ -294,6 +357,7 @@ void CDataSocket::FinishTransfer(bool upload) {
 void CDataSocket::ReportError(int error, bool upload) {
     if (error == 0) return;
     session.Log(SocketErrorText(error), LOG_ERROR);
+    if (IsTls() && !TlsErrorText().empty()) session.Log("TLS: " + TlsErrorText(), LOG_ERROR);
     FinishTransfer(upload);
     lastError = error;
 }

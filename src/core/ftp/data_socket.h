@@ -81,8 +81,14 @@ protected:
     void OnSend(int error) override;
     void OnConnect(int error) override;
     void OnClose(int error) override;
+    void OnTlsHandshake(int error) override;
 
 private:
+    // When the control connection is TLS, the data connection is TLS too and resumes its
+    // session: true when the handshake was started (OnTlsHandshake then goes on).
+    bool StartSecuring();
+    void ConnectionUp();      // connected (and secured): a released upload starts
+    int SendCloseNotify();    // after the last chunk of a TLS upload: 0 or the failure
     void EndReceive();        // receiveFinished, and the mirror flag the data path tests
     void EndSend();           // sendFinished (and chunkSent, so a waiting upload sees the end)
     bool SendPendingChunk();  // false when the transfer ended with an error
@@ -103,9 +109,10 @@ private:
     // system call.
     bool receiving = false;
     bool uploading = false;
-    bool released = false;   // the upload may start (STOR sent)
-    bool connected = false;  // the current connection is up (with IsOpen)
-    bool sending = false;    // SendFile is running (guards against a nested start)
+    bool released = false;    // the upload may start (STOR sent)
+    bool connected = false;   // the current connection is up (with IsOpen)
+    bool sending = false;     // SendFile is running (guards against a nested start)
+    bool closingTls = false;  // an upload's close_notify waits for room
     std::chrono::steady_clock::time_point lastArmed;
 };
 
