@@ -186,7 +186,7 @@ int CDataSocket::SendChunks() {
 
 int CDataSocket::SendCloseNotify() {
     for (;;) {
-        if (ShutdownTls() == 0) return 0;
+        if (ShutdownTls() == 0) return AwaitPeerClose();
         const int error = GetLastError();
         if (error != platform::WSAEWOULDBLOCK) {
             ReportError(error, true);
@@ -201,6 +201,29 @@ int CDataSocket::SendCloseNotify() {
             return waited;
         }
         if (lastError != 0 || !IsOpen()) return 1;
+    }
+}
+
+// Closing at once could reset the connection (the server's late TLS records are unread) and
+// make the server drop the last bytes it had not read yet: the end goes out first, and the
+// connection is closed once the server has closed its side.
+int CDataSocket::AwaitPeerClose() {
+    ShutDown(sends);
+    awaitingPeerClose = true;
+    chunkSent.Reset();
+    DiscardUntilClosed();
+    const int waited = chunkSent.TryWait() ? kResultOk : session.WaitForSession(&chunkSent, 0);
+    awaitingPeerClose = false;
+    if (waited != kResultOk) FinishTransfer(true);
+    return waited;
+}
+
+void CDataSocket::DiscardUntilClosed() {
+    for (;;) {
+        const int received = Receive(buffer.data(), buffer.size());
+        if (received > 0) continue;
+        if (received == 0 || GetLastError() != platform::WSAEWOULDBLOCK) chunkSent.Set();
+        return;
     }
 }
 
@@ -259,6 +282,10 @@ void CDataSocket::OnConnect(int error) {
 }
 
 void CDataSocket::OnReceive(int error) {
+    if (awaitingPeerClose) {
+        DiscardUntilClosed();
+        return;
+    }
     if (error != 0) {
         ReportError(error, uploading);
         return;
@@ -332,6 +359,10 @@ int CDataSocket::DrainReceive() {
 }
 
 void CDataSocket::OnClose(int error) {
+    if (awaitingPeerClose) {
+        chunkSent.Set();
+        return;
+    }
     if (DrainReceive() == -1) return;  // ended by an error (reported), or nothing to read
     if (error != 0) session.Log(SocketErrorText(error), LOG_ERROR);
     session.Log("Data connection closed.", LOG_STATE);

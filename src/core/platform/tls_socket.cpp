@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "platform/async_socket.h"
 
@@ -56,6 +57,7 @@ bool AsyncSocket::StartTls(const std::shared_ptr<TlsContext>& context, const std
 
 void AsyncSocket::ContinueHandshake() {
     ERR_clear_error();
+    errno = 0;
     const int done = SSL_connect(ssl.get());
     if (done == 1) {
         tlsState = TlsState::kEstablished;
@@ -82,7 +84,7 @@ int AsyncSocket::FailTls(int sslError, int result) {
             break;
         case SSL_ERROR_SYSCALL:
             if (errno != 0 && ERR_peek_error() == 0) {
-                tlsError = "connection failed";
+                tlsError = std::strerror(errno);
                 Fail(SocketErrorFromErrno(errno));
                 break;
             }
