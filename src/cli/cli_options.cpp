@@ -105,6 +105,10 @@ bool ApplyValuedOption(std::string_view name, const std::string& value, CliOptio
 bool ApplyFlag(std::string_view name, CliOptions& options) {
     if (name == "--active") {
         options.active = true;
+    } else if (name == "--tls") {
+        options.tls = true;
+    } else if (name == "--insecure") {
+        options.insecure = true;
     } else if (name == "-v" || name == "--verbose") {
         options.verbose = true;
     } else if (name == "--quiet" || name == "-q") {
@@ -227,7 +231,9 @@ std::string UsageText() {
            "  sites                   list the sites of site.dat: name, address, port, user,\n"
            "                          login type, data connection mode (never the password)\n"
            "\n"
-           "URLs: ftp://[user[:password]@]host[:port]/path; with --site, a remote path\n"
+           "URLs: ftp://[user[:password]@]host[:port]/path; with --site, a remote path.\n"
+           "ftpes:// URLs (or --tls) use explicit TLS: AUTH TLS before the login, and every\n"
+           "data connection over TLS; a server that refuses it ends the run with 6.\n"
            "Login: the URL's user and password, else --user/--password, else the site of\n"
            "site.dat with the URL's host address, else anonymous.\n"
            "Settings: those of the graphical client; the options below override them for\n"
@@ -238,9 +244,14 @@ std::string UsageText() {
            "  --site NAME             connect with the site NAME of site.dat\n"
            "  --active                active data connections (PORT); else passive (with\n"
            "                          --site: the site's mode)\n"
+           "  --tls                   require explicit TLS, as an ftpes:// URL does\n"
+           "  --insecure              accept a server certificate that does not verify\n"
+           "                          (else it fails with 6: \"certificate of HOST not\n"
+           "                          trusted: REASON\")\n"
            "  --user U                user name when the URL names none\n"
            "  --password P            password when the URL names none\n"
-           "  -v                      the session log on stderr\n"
+           "  -v                      the session log on stderr (with the TLS version and\n"
+           "                          cipher of a secured connection)\n"
            "  --quiet                 no progress line and no error lines\n"
            "  --overwrite ACTION      existing targets: skip, resume, overwrite or auto\n"
            "                          (default: the settings' default overwrite action)\n"

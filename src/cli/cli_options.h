@@ -18,6 +18,8 @@ inline constexpr int kExitUsage = 64;
 struct CliOptions {
     std::optional<std::string> home;  // --home: the program home for this run
     bool active = false;              // --active: PORT instead of PASV
+    bool tls = false;                 // --tls: explicit TLS (AUTH TLS) is required
+    bool insecure = false;            // --insecure: accept a certificate that does not verify
     std::optional<std::string> user;
     std::optional<std::string> password;
     bool verbose = false;  // -v: the session log on stderr

@@ -20,6 +20,7 @@ def parse_arguments():
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", default="tarnwick")
     parser.add_argument("--password", default="secret")
+    parser.add_argument("--certfile", help="PEM certificate and key: offer TLS (AUTH TLS)")
     return parser.parse_args()
 
 
@@ -35,6 +36,8 @@ def main():
     try:
         from pyftpdlib.authorizers import DummyAuthorizer
         from pyftpdlib.handlers import FTPHandler
+        if args.certfile:
+            from pyftpdlib.handlers import TLS_FTPHandler as FTPHandler
         from pyftpdlib.servers import FTPServer
     except ImportError as error:
         sys.stderr.write("pyftpdlib is not installed (Debian package python3-pyftpdlib): %s\n"
@@ -50,6 +53,8 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "Tarnwick test server ready."
+    if args.certfile:
+        Handler.certfile = args.certfile
 
     server = FTPServer(socket.socket(fileno=3), Handler)
     threading.Thread(target=exit_when_parent_goes, daemon=True).start()

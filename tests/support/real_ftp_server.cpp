@@ -67,7 +67,8 @@ IoStatus ConnectIpv6Loopback(uint16_t port, Deadline deadline, UniqueFd& out) {
 
 }  // namespace
 
-RealFtpServer::RealFtpServer(std::string address) : address_(std::move(address)) {
+RealFtpServer::RealFtpServer(std::string address, std::filesystem::path certificate)
+    : address_(std::move(address)), certificate_(std::move(certificate)) {
     Start();
 }
 
@@ -98,6 +99,10 @@ void RealFtpServer::Start() {
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     std::vector<std::string> arguments = {kPython,  "-u",  script,       "--root", root_.string(),
                                           "--user", kUser, "--password", kPassword};
+    if (!certificate_.empty()) {
+        arguments.push_back("--certfile");
+        arguments.push_back(certificate_.string());
+    }
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);

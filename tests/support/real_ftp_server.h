@@ -29,8 +29,11 @@ public:
     static constexpr const char* kUser = "tarnwick";
     static constexpr const char* kPassword = "secret";
 
-    // `address`: the numeric loopback address to serve on, "127.0.0.1" or "::1".
-    explicit RealFtpServer(std::string address = "127.0.0.1");
+    // `address`: the numeric loopback address to serve on, "127.0.0.1" or "::1". With a
+    // `certificate` (a PEM file holding the certificate and its key) the server offers TLS
+    // (AUTH TLS, PROT P), through pyftpdlib's TLS handler (python3-openssl).
+    explicit RealFtpServer(std::string address = "127.0.0.1",
+                           std::filesystem::path certificate = {});
     ~RealFtpServer();
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
@@ -56,6 +59,7 @@ private:
     pid_t pid_ = -1;
     UniqueFd stdinPipe_;  // held open while the server runs; its end of file stops the server
     std::string address_;
+    std::filesystem::path certificate_;
     uint16_t port_ = 0;
     std::string error_;
 };

@@ -26,10 +26,20 @@ int CControlSocket::ConnectAndLogin() {
     ResetReply();
     int result = ConnectSocket();
     if (result != kResultOk) return result;
+    if (session.tlsMode == kTlsImplicit) {
+        result = NegotiateTls();
+        if (result != kResultOk) return result;
+    }
     result = WaitReplyDone();
     if (result != kResultOk) return result;
     loginMessage = replyText;
     if (replyCount == 0 || replyCodes[replyCount - 1] != "220") return kResultFailed;
+    if (session.tlsMode == kTlsExplicit) {
+        result = SecureAfterWelcome();
+    } else if (session.tlsMode == kTlsImplicit) {
+        result = ProtectData();
+    }
+    if (result != kResultOk) return result;
     result = SendUserAndPassword();
     if (result != kResultOk) return result;
     session.loggedIn = true;

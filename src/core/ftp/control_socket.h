@@ -46,7 +46,10 @@ public:
     bool IsTransferPair() const;
 
     // ---- login and single-reply commands ----
-    int ConnectAndLogin();  // connect, USER/PASS, then FEAT
+    // Connect, TLS when the site asks for it (AUTH TLS, PBSZ 0, PROT P), USER/PASS, then
+    // FEAT. A server that refuses TLS, or a certificate not trusted, ends it with 6 and
+    // nothing more is sent.
+    int ConnectAndLogin();
     // FEAT → session.serverFeatures; a reply other than a feature list leaves it empty.
     int RequestFeatures();
     int ChangeDir(std::string dir, int opt);
@@ -103,6 +106,8 @@ public:
     std::string loginMessage;  // welcome text and login replies of the last login
     platform::Event sendDone{platform::Event::kAutoReset};
     platform::Event connectDone{platform::Event::kAutoReset};
+    platform::Event tlsDone{platform::Event::kAutoReset};
+    int tlsHandshakeError = 0;  // of the last handshake
     platform::Event replyDone{platform::Event::kManualReset, /*signalled=*/true};
     // Set with the first reply line of the awaited reply (a 150 before RETR's data), or when
     // the reply ends otherwise; reset with the next command.
@@ -113,6 +118,7 @@ protected:
     void OnSend(int error) override;
     void OnConnect(int error) override;
     void OnClose(int error) override;
+    void OnTlsHandshake(int error) override;
 
 private:
     // One received chunk while a command waits for its reply.
@@ -132,7 +138,12 @@ private:
 
     int ConnectSocket();  // the connect step of ConnectAndLogin
     int SendUserAndPassword();
-    int ListAfter(int opt);  // bit 1: list the current directory
+    // TLS on the control connection (tls_login.cpp).
+    int SecureAfterWelcome();               // explicit: AUTH TLS, then the handshake and PROT P
+    int NegotiateTls();                     // the handshake and the certificate check
+    int ProtectData();                      // PBSZ 0, PROT P
+    int RefuseTls(const std::string& why);  // logs, closes without a word: 6
+    int ListAfter(int opt);                 // bit 1: list the current directory
     std::string CacheHome() const;
 
     // Transfers (transfers.cpp).

@@ -78,8 +78,40 @@ void CDataSocket::ReleaseUpload() {
 }
 
 void CDataSocket::Accepted() {
+    if (StartSecuring()) return;
+    ConnectionUp();
+}
+
+void CDataSocket::ConnectionUp() {
     connected = true;
     SendFile();  // does nothing unless a released upload waits for its connection
+}
+
+bool CDataSocket::StartSecuring() {
+    CControlSocket& control = session.controlSocket;
+    if (!control.IsTls()) return false;
+    if (!StartTls(session.tlsContext, session.hostAddress, control.TlsSession())) {
+        session.Log("TLS handshake failed: " + TlsErrorText(), LOG_ERROR);
+        OnTlsHandshake(platform::WSAECONNABORTED);
+    }
+    return true;
+}
+
+void CDataSocket::OnTlsHandshake(int error) {
+    std::string untrusted = error == 0 ? TlsVerifyError() : std::string();
+    if (!untrusted.empty() && !session.tlsAcceptUnverified) {
+        session.Log("certificate of " + session.hostAddress + " not trusted: " + untrusted,
+                    LOG_ERROR);
+        error = platform::WSAECONNABORTED;
+    }
+    if (error != 0) {
+        OnConnect(error);  // ends the armed transfer as a failed connection does
+        return;
+    }
+    session.Log(std::string("Data connection secured (") + TlsVersion() +
+                    (TlsResumed() ? ", session resumed)." : ", new session)."),
+                LOG_STATE);
+    ConnectionUp();
 }
 
 bool CDataSocket::IsConnected() const {
@@ -102,6 +134,7 @@ void CDataSocket::SendFile() {
     if (sending || !uploading || !released) return;
     sending = true;
     int outcome = SendChunks();
+    if (outcome == 0 && IsTls()) outcome = SendCloseNotify();
     chunkLength = 0;
     chunkOffset = 0;
     CloseFile();
@@ -151,6 +184,49 @@ int CDataSocket::SendChunks() {
     }
 }
 
+int CDataSocket::SendCloseNotify() {
+    for (;;) {
+        if (ShutdownTls() == 0) return AwaitPeerClose();
+        const int error = GetLastError();
+        if (error != platform::WSAEWOULDBLOCK) {
+            ReportError(error, true);
+            return 1;
+        }
+        closingTls = true;
+        chunkSent.Reset();
+        const int waited = session.WaitForSession(&chunkSent, 0);
+        closingTls = false;
+        if (waited != kResultOk) {
+            FinishTransfer(true);
+            return waited;
+        }
+        if (lastError != 0 || !IsOpen()) return 1;
+    }
+}
+
+// Closing at once could reset the connection (the server's late TLS records are unread) and
+// make the server drop the last bytes it had not read yet: the end goes out first, and the
+// connection is closed once the server has closed its side.
+int CDataSocket::AwaitPeerClose() {
+    ShutDown(sends);
+    awaitingPeerClose = true;
+    chunkSent.Reset();
+    DiscardUntilClosed();
+    const int waited = chunkSent.TryWait() ? kResultOk : session.WaitForSession(&chunkSent, 0);
+    awaitingPeerClose = false;
+    if (waited != kResultOk) FinishTransfer(true);
+    return waited;
+}
+
+void CDataSocket::DiscardUntilClosed() {
+    for (;;) {
+        const int received = Receive(buffer.data(), buffer.size());
+        if (received > 0) continue;
+        if (received == 0 || GetLastError() != platform::WSAEWOULDBLOCK) chunkSent.Set();
+        return;
+    }
+}
+
 bool CDataSocket::SendPendingChunk() {
     RearmDeadline();
     while (chunkOffset < chunkLength) {
@@ -171,6 +247,10 @@ bool CDataSocket::SendPendingChunk() {
 void CDataSocket::OnSend(int error) {
     if (error != 0) {
         ReportError(error, true);
+        return;
+    }
+    if (closingTls) {
+        chunkSent.Set();
         return;
     }
     if (chunkOffset >= chunkLength) return;
@@ -197,17 +277,27 @@ void CDataSocket::OnConnect(int error) {
         }
         return;
     }
-    connected = true;
-    SendFile();
+    if (StartSecuring()) return;
+    ConnectionUp();
 }
 
 void CDataSocket::OnReceive(int error) {
+    if (awaitingPeerClose) {
+        DiscardUntilClosed();
+        return;
+    }
     if (error != 0) {
         ReportError(error, uploading);
         return;
     }
     for (int i = 0; i < kReceivesPerNotification; ++i) {
-        if (ReceiveChunk(0) <= 0) break;
+        const int received = ReceiveChunk(0);
+        if (received == 0) {
+            // The end of the stream (a TLS close_notify comes as data, before the close).
+            OnClose(0);
+            return;
+        }
+        if (received < 0) break;
     }
 }
 
@@ -269,6 +359,10 @@ int CDataSocket::DrainReceive() {
 }
 
 void CDataSocket::OnClose(int error) {
+    if (awaitingPeerClose) {
+        chunkSent.Set();
+        return;
+    }
     if (DrainReceive() == -1) return;  // ended by an error (reported), or nothing to read
     if (error != 0) session.Log(SocketErrorText(error), LOG_ERROR);
     session.Log("Data connection closed.", LOG_STATE);
@@ -294,6 +388,7 @@ void CDataSocket::FinishTransfer(bool upload) {
 void CDataSocket::ReportError(int error, bool upload) {
     if (error == 0) return;
     session.Log(SocketErrorText(error), LOG_ERROR);
+    if (IsTls() && !TlsErrorText().empty()) session.Log("TLS: " + TlsErrorText(), LOG_ERROR);
     FinishTransfer(upload);
     lastError = error;
 }

@@ -81,11 +81,19 @@ protected:
     void OnSend(int error) override;
     void OnConnect(int error) override;
     void OnClose(int error) override;
+    void OnTlsHandshake(int error) override;
 
 private:
-    void EndReceive();        // receiveFinished, and the mirror flag the data path tests
-    void EndSend();           // sendFinished (and chunkSent, so a waiting upload sees the end)
-    bool SendPendingChunk();  // false when the transfer ended with an error
+    // When the control connection is TLS, the data connection is TLS too and resumes its
+    // session: true when the handshake was started (OnTlsHandshake then goes on).
+    bool StartSecuring();
+    void ConnectionUp();    // connected (and secured): a released upload starts
+    int SendCloseNotify();  // after the last chunk of a TLS upload: 0 or the failure
+    int AwaitPeerClose();
+    void DiscardUntilClosed();  // reads what the server still sends; chunkSent at its end
+    void EndReceive();          // receiveFinished, and the mirror flag the data path tests
+    void EndSend();             // sendFinished (and chunkSent, so a waiting upload sees the end)
+    bool SendPendingChunk();    // false when the transfer ended with an error
     bool StoreReceived(const char* bytes, size_t count);
     // Re-arms the session's inactivity deadline, at most every few tenths of a second: the
     // deadline is in whole seconds, and re-arming per chunk would cost a system call each.
@@ -103,9 +111,11 @@ private:
     // system call.
     bool receiving = false;
     bool uploading = false;
-    bool released = false;   // the upload may start (STOR sent)
-    bool connected = false;  // the current connection is up (with IsOpen)
-    bool sending = false;    // SendFile is running (guards against a nested start)
+    bool released = false;           // the upload may start (STOR sent)
+    bool connected = false;          // the current connection is up (with IsOpen)
+    bool sending = false;            // SendFile is running (guards against a nested start)
+    bool closingTls = false;         // an upload's close_notify waits for room
+    bool awaitingPeerClose = false;  // an upload's end is out; the server is to close
     std::chrono::steady_clock::time_point lastArmed;
 };
 

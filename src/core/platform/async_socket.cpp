@@ -49,6 +49,7 @@ void AsyncSocket::OnSend(int) {}
 void AsyncSocket::OnConnect(int) {}
 void AsyncSocket::OnClose(int) {}
 void AsyncSocket::OnAccept(int) {}
+void AsyncSocket::OnTlsHandshake(int) {}
 
 bool AsyncSocket::Register(int descriptor, int socketFamily, State initialState) {
     fd = descriptor;
@@ -158,6 +159,7 @@ int AsyncSocket::Send(const void* data, size_t length) {
         Fail(IsOpen() ? WSAENOTCONN : WSAENOTSOCK);
         return SOCKET_ERROR;
     }
+    if (ssl) return TlsSend(data, length);
     const ssize_t sent = send(fd, data, ClampLength(length), MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<int>(sent);
     const int error = SocketErrorFromErrno(errno);
@@ -172,6 +174,7 @@ int AsyncSocket::Receive(void* buffer, size_t length) {
         return SOCKET_ERROR;
     }
     readEnabled = true;
+    if (ssl) return TlsReceive(buffer, length);
     const ssize_t received = recv(fd, buffer, ClampLength(length), 0);
     if (received >= 0) return static_cast<int>(received);
     Fail(SocketErrorFromErrno(errno));
@@ -197,6 +200,10 @@ int AsyncSocket::Unregister() {
     lookup.reset();  // a late lookup result is simply never read
     candidates.clear();
     nextCandidate = 0;
+    ssl.reset();
+    tlsContext.reset();
+    tlsState = TlsState::kNone;
+    tlsWantsWrite = false;
     state = State::kClosed;
     readEnabled = writeWanted = acceptEnabled = closeDelivered = false;
     family = 0;
@@ -262,6 +269,10 @@ pollfd AsyncSocket::PollRequest() const {
             if (acceptEnabled) request = {fd, POLLIN, 0};
             break;
         case State::kConnected: {
+            if (tlsState == TlsState::kHandshaking) {
+                request = {fd, static_cast<short>(tlsWantsWrite ? POLLOUT : POLLIN), 0};
+                break;
+            }
             short events = 0;
             if (readEnabled && !closeDelivered) events |= POLLIN;
             if (writeWanted) events |= POLLOUT;
@@ -293,12 +304,20 @@ bool AsyncSocket::RunStep(Step step, short revents) {
             }
             return true;
         case Step::kWrite:
+            if (state == State::kConnected && tlsState == TlsState::kHandshaking) {
+                if (revents & (POLLOUT | kTrouble)) ContinueHandshake();
+                return true;
+            }
             if (state == State::kConnected && writeWanted && (revents & (POLLOUT | kTrouble))) {
                 writeWanted = false;
                 OnSend(0);
             }
             return true;
         case Step::kRead:
+            if (state == State::kConnected && tlsState == TlsState::kHandshaking) {
+                if (revents & (POLLIN | kTrouble)) ContinueHandshake();
+                return true;
+            }
             if (state == State::kConnected && readEnabled && !closeDelivered &&
                 (revents & (POLLIN | kTrouble))) {
                 ReadOrClose();
@@ -372,6 +391,11 @@ void AsyncSocket::FinishConnect() {
 // Peeks to tell data from the end of the stream, so the close is reported only after every
 // byte that came before it has been offered.
 void AsyncSocket::ReadOrClose() {
+    if (HasBufferedInput()) {
+        readEnabled = false;
+        OnReceive(0);
+        return;
+    }
     char probe = 0;
     const ssize_t peeked = recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (peeked > 0) {

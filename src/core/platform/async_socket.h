@@ -21,6 +21,11 @@
 //   (So a handler that stops reading learns of a close only once it reads again.)
 // - OnAccept: when a connection is waiting on a listening socket; not again until Accept.
 //
+// - OnTlsHandshake: once per StartTls, when the handshake has ended (0, or WSAECONNABORTED
+//   with the reason in TlsErrorText()). Until then no OnReceive or OnSend is delivered. In
+//   TLS mode Send and Receive move application data; Receive gives 0 once the peer has sent
+//   its close_notify, and a connection that ends without one fails with WSAECONNABORTED.
+//
 // Failing operations return false or SOCKET_ERROR and leave the Windows Sockets number in
 // GetLastError() (per thread, like WSAGetLastError).
 #pragma once
@@ -38,6 +43,9 @@
 #include "platform/event.h"
 #include "platform/name_lookup.h"
 #include "platform/socket_errors.h"
+#include "platform/tls_context.h"
+
+struct ssl_st;
 
 namespace tarnwick::platform {
 
@@ -98,6 +106,25 @@ public:
     bool SetSendBufferSize(int bytes);
     bool SetReceiveBufferSize(int bytes);
 
+    // ---- TLS, client side (tls_socket.cpp) ----
+    // Starts a TLS handshake on a connected socket; OnTlsHandshake follows. `host` (a name,
+    // or a numeric address) is what the certificate must name; `resume`, when set, is the
+    // session of another connection to resume.
+    bool StartTls(const std::shared_ptr<TlsContext>& context, const std::string& host,
+                  const TlsSessionHandle& resume);
+    bool IsTls() const { return ssl != nullptr; }
+    // After a successful handshake: "TLSv1.3", the cipher's name, whether the session was
+    // resumed, and why the certificate did not verify for the host ("" when it did).
+    std::string TlsVersion() const;
+    std::string TlsCipher() const;
+    bool TlsResumed() const;
+    std::string TlsVerifyError() const;
+    TlsSessionHandle TlsSession() const;  // the session to resume elsewhere, or null
+    const std::string& TlsErrorText() const { return tlsError; }
+    // Sends close_notify: 0 once it is out, else SOCKET_ERROR (WSAEWOULDBLOCK: OnSend comes
+    // when there is room; try again then).
+    int ShutdownTls();
+
     bool IsOpen() const { return fd >= 0; }
     int Handle() const { return fd; }
     int Family() const { return family; }  // AF_INET or AF_INET6 while open
@@ -112,6 +139,7 @@ protected:
     virtual void OnConnect(int error);
     virtual void OnClose(int error);
     virtual void OnAccept(int error);
+    virtual void OnTlsHandshake(int error);
 
 private:
     friend class detail::SocketRegistry;
@@ -119,6 +147,10 @@ private:
     enum class State { kClosed, kOpen, kResolving, kConnecting, kConnected, kListening, kFailed };
     // The kinds of readiness the dispatcher turns into notifications, in delivery order.
     enum class Step { kLookup, kConnect, kAccept, kWrite, kRead };
+    enum class TlsState { kNone, kHandshaking, kEstablished, kFailed };
+    struct SslFree {
+        void operator()(ssl_st* handle) const;
+    };
 
     bool Register(int descriptor, int socketFamily, State initialState);
     int Unregister();  // returns the descriptor, still open
@@ -138,6 +170,12 @@ private:
     bool FinishLookup();
     void FinishConnect();
     void ReadOrClose();
+    // TLS (tls_socket.cpp).
+    void ContinueHandshake();  // one handshake step; OnTlsHandshake when it has ended
+    int TlsSend(const void* data, size_t length);
+    int TlsReceive(void* buffer, size_t length);
+    int FailTls(int sslError, int result);  // maps an SSL_get_error value; returns `result`
+    bool HasBufferedInput() const;          // decrypted bytes wait in the TLS layer
 
     int fd = -1;
     int family = 0;
@@ -152,6 +190,11 @@ private:
     bool familyFixed = false;               // bound to an address or port: the family stays
     std::vector<SocketAddress> candidates;  // of a lookup, to try in turn
     size_t nextCandidate = 0;
+    std::unique_ptr<ssl_st, SslFree> ssl;  // in TLS mode
+    std::shared_ptr<TlsContext> tlsContext;
+    TlsState tlsState = TlsState::kNone;
+    bool tlsWantsWrite = false;  // the handshake waits for room rather than for data
+    std::string tlsError;
 };
 
 }  // namespace tarnwick::platform

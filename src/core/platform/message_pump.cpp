@@ -59,14 +59,15 @@ int MessagePumpWait(std::span<Waitable* const> handles, int seconds) {
         fds.clear();
         socketIds.clear();
         for (Waitable* handle : handles) fds.push_back({handle->PollFd(), POLLIN, 0});
-        registry.CollectPollSet(fds, socketIds);
+        const bool buffered = registry.CollectPollSet(fds, socketIds);
+        if (buffered) timeoutMs = 0;  // that input is ready now
 
         const int ready = poll(fds.data(), fds.size(), timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return WAIT_FAILED;
         }
-        if (ready == 0) return WAIT_TIMEOUT;
+        if (ready == 0 && !buffered) return WAIT_TIMEOUT;
         for (size_t i = 0; i < handles.size(); ++i) {
             if (fds[i].revents & POLLNVAL) return WAIT_FAILED;  // its descriptor was closed
         }
@@ -75,7 +76,8 @@ int MessagePumpWait(std::span<Waitable* const> handles, int seconds) {
         // Only now the sockets: a signalled handle wins over pending notifications, which
         // stay pending (poll reports them again) for the next wait.
         for (size_t i = 0; i < socketIds.size(); ++i) {
-            const short revents = fds[handles.size() + i].revents;
+            short revents = fds[handles.size() + i].revents;
+            if (buffered) revents |= registry.BufferedEvents(socketIds[i]);
             if (revents != 0) registry.Dispatch(socketIds[i], revents);
         }
     }

@@ -25,13 +25,21 @@ AsyncSocket* SocketRegistry::Find(uint64_t id) const {
     return found == sockets.end() ? nullptr : found->second;
 }
 
-void SocketRegistry::CollectPollSet(std::vector<pollfd>& fds, std::vector<uint64_t>& ids) const {
+bool SocketRegistry::CollectPollSet(std::vector<pollfd>& fds, std::vector<uint64_t>& ids) const {
+    bool buffered = false;
     for (const auto& [id, socket] : sockets) {
         const pollfd request = socket->PollRequest();
         if (request.fd < 0) continue;
         fds.push_back(request);
         ids.push_back(id);
+        buffered = buffered || socket->HasBufferedInput();
     }
+    return buffered;
+}
+
+short SocketRegistry::BufferedEvents(uint64_t id) const {
+    const AsyncSocket* socket = Find(id);
+    return socket != nullptr && socket->HasBufferedInput() ? POLLIN : 0;
 }
 
 void SocketRegistry::Dispatch(uint64_t id, short revents) {

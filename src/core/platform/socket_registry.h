@@ -33,7 +33,10 @@ public:
     AsyncSocket* Find(uint64_t id) const;
 
     // Appends one poll entry for every socket that is waiting for something, and its id.
-    void CollectPollSet(std::vector<pollfd>& fds, std::vector<uint64_t>& ids) const;
+    // True when some socket holds input that poll() cannot see (decrypted TLS bytes): the
+    // poll must not block, and BufferedEvents adds that input to its result.
+    bool CollectPollSet(std::vector<pollfd>& fds, std::vector<uint64_t>& ids) const;
+    short BufferedEvents(uint64_t id) const;
 
     // Delivers the notifications that `revents` (from polling socket `id`) calls for.
     void Dispatch(uint64_t id, short revents);

@@ -35,6 +35,8 @@ CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSetti
     loginType = site.logintype;
     hostType = site.hosttype;
     passive = site.passive != 0;
+    tlsMode = site.tls;
+    tlsAcceptUnverified = site.tlsAcceptUnverified;
     if (loginType == kLoginAnonymous) {
         user = "anonymous";
         password = settings->anonymousPass;

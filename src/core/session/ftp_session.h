@@ -329,6 +329,9 @@ public:
     int loginType = kLoginAnonymous;
     int hostType = 0;
     bool passive = false;
+    int tlsMode = kTlsNone;
+    bool tlsAcceptUnverified = false;
+    std::shared_ptr<platform::TlsContext> tlsContext;  // made at the first TLS connect
     std::string currentDirectory;
     std::string localAddress;       // of the control connection, for PORT
     ServerFeatures serverFeatures;  // from FEAT after the last login; none before

@@ -165,6 +165,8 @@ int CFtpSession::ConnectWithRetry() {
                 return finish(kResultOk);
             }
             if (result == kResultInterrupted) return finish(kResultInterrupted);
+            // TLS refused or a certificate not trusted: another try would end the same way.
+            if (result == kResultRefused) return finish(kResultRefused);
         }
         // A socket that cannot be created counts against the limit too: retrying a local
         // failure without end would only fill the log.

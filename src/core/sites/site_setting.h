@@ -8,6 +8,10 @@ namespace tarnwick {
 
 enum LoginType : int { kLoginNormal = 0, kLoginAnonymous = 1, kLoginDouble = 2 };
 
+// How the connection is secured: not at all, AUTH TLS after the welcome (explicit), or TLS
+// from the first byte (implicit).
+enum TlsMode : int { kTlsNone = 0, kTlsExplicit = 1, kTlsImplicit = 2 };
+
 struct SiteSetting {
     std::string name;
     std::string address;
@@ -19,6 +23,9 @@ struct SiteSetting {
     std::string deflocaldir;
     std::string defremotedir;
     int passive = 0;
+    // Kept in memory only; the site file does not store them (yet).
+    int tls = kTlsNone;
+    bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted
 };
 
 }  // namespace tarnwick

@@ -1,0 +1,176 @@
+// The TLS side of AsyncSocket: an OpenSSL connection over the socket's own non-blocking
+// descriptor. The handshake is driven by the dispatcher (one step per readiness), so the
+// owner waits for OnTlsHandshake the way it waits for OnConnect.
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/async_socket.h"
+
+namespace tarnwick::platform {
+
+namespace {
+
+bool IsNumericAddress(const std::string& host) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// The certificate must name `host`: its DNS name, or for an address its IP entry.
+bool SetExpectedPeer(SSL* ssl, const std::string& host) {
+    if (IsNumericAddress(host)) {
+        return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1;
+    }
+    return SSL_set1_host(ssl, host.c_str()) == 1 &&
+           SSL_set_tlsext_host_name(ssl, host.c_str()) == 1;
+}
+
+}  // namespace
+
+void AsyncSocket::SslFree::operator()(ssl_st* handle) const {
+    SSL_free(handle);
+}
+
+bool AsyncSocket::StartTls(const std::shared_ptr<TlsContext>& context, const std::string& host,
+                           const TlsSessionHandle& resume) {
+    if (state != State::kConnected || ssl || !context) return Fail(WSAEINVAL);
+    ERR_clear_error();
+    std::unique_ptr<ssl_st, SslFree> handle(SSL_new(context->Handle()));
+    if (!handle || SSL_set_fd(handle.get(), fd) != 1 || !SetExpectedPeer(handle.get(), host) ||
+        (resume && SSL_set_session(handle.get(), resume.get()) != 1)) {
+        tlsError = TakeTlsErrorText("cannot set up the TLS connection");
+        return Fail(WSAENOBUFS);
+    }
+    ssl = std::move(handle);
+    tlsContext = context;
+    tlsError.clear();
+    tlsState = TlsState::kHandshaking;
+    tlsWantsWrite = true;  // the first step (the client's hello) runs from the dispatcher
+    return true;
+}
+
+void AsyncSocket::ContinueHandshake() {
+    ERR_clear_error();
+    errno = 0;
+    const int done = SSL_connect(ssl.get());
+    if (done == 1) {
+        tlsState = TlsState::kEstablished;
+        readEnabled = true;
+        writeWanted = false;
+        OnTlsHandshake(0);
+        return;
+    }
+    const int error = SSL_get_error(ssl.get(), done);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        tlsWantsWrite = error == SSL_ERROR_WANT_WRITE;
+        return;
+    }
+    FailTls(error, 0);
+    tlsState = TlsState::kFailed;
+    OnTlsHandshake(WSAECONNABORTED);
+}
+
+int AsyncSocket::FailTls(int sslError, int result) {
+    switch (sslError) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            Fail(WSAEWOULDBLOCK);
+            break;
+        case SSL_ERROR_SYSCALL:
+            if (errno != 0 && ERR_peek_error() == 0) {
+                tlsError = std::strerror(errno);
+                Fail(SocketErrorFromErrno(errno));
+                break;
+            }
+            [[fallthrough]];
+        default:
+            // Includes a connection that ended without close_notify: the stream was cut.
+            tlsError = TakeTlsErrorText("the connection ended without a TLS close_notify");
+            Fail(WSAECONNABORTED);
+            break;
+    }
+    return result;
+}
+
+int AsyncSocket::TlsSend(const void* data, size_t length) {
+    if (tlsState != TlsState::kEstablished) {
+        Fail(tlsState == TlsState::kFailed ? WSAECONNABORTED : WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    }
+    ERR_clear_error();
+    errno = 0;
+    const int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+    const int sent = SSL_write(ssl.get(), data, count);
+    if (sent > 0) return sent;
+    const int error = SSL_get_error(ssl.get(), sent);
+    if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) writeWanted = true;
+    return FailTls(error, SOCKET_ERROR);
+}
+
+int AsyncSocket::TlsReceive(void* buffer, size_t length) {
+    if (tlsState != TlsState::kEstablished) {
+        Fail(tlsState == TlsState::kFailed ? WSAECONNABORTED : WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    }
+    ERR_clear_error();
+    errno = 0;
+    const int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+    const int received = SSL_read(ssl.get(), buffer, count);
+    if (received > 0) return received;
+    const int error = SSL_get_error(ssl.get(), received);
+    if (error == SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
+    return FailTls(error, SOCKET_ERROR);
+}
+
+int AsyncSocket::ShutdownTls() {
+    if (!ssl || tlsState != TlsState::kEstablished) {
+        Fail(WSAENOTCONN);
+        return SOCKET_ERROR;
+    }
+    ERR_clear_error();
+    errno = 0;
+    const int done = SSL_shutdown(ssl.get());
+    if (done >= 0) return 0;  // sent; the peer's own close_notify is not awaited
+    const int error = SSL_get_error(ssl.get(), done);
+    if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) writeWanted = true;
+    return FailTls(error, SOCKET_ERROR);
+}
+
+bool AsyncSocket::HasBufferedInput() const {
+    return ssl && tlsState == TlsState::kEstablished && readEnabled && !closeDelivered &&
+           SSL_pending(ssl.get()) > 0;
+}
+
+std::string AsyncSocket::TlsVersion() const {
+    return ssl ? SSL_get_version(ssl.get()) : "";
+}
+
+std::string AsyncSocket::TlsCipher() const {
+    return ssl ? SSL_get_cipher_name(ssl.get()) : "";
+}
+
+bool AsyncSocket::TlsResumed() const {
+    return ssl && SSL_session_reused(ssl.get()) == 1;
+}
+
+std::string AsyncSocket::TlsVerifyError() const {
+    if (!ssl) return "no TLS connection";
+    if (SSL_get0_peer_certificate(ssl.get()) == nullptr) return "no certificate presented";
+    const long result = SSL_get_verify_result(ssl.get());
+    return result == X509_V_OK ? "" : X509_verify_cert_error_string(result);
+}
+
+TlsSessionHandle AsyncSocket::TlsSession() const {
+    if (!ssl) return nullptr;
+    SSL_SESSION* session = SSL_get1_session(ssl.get());
+    if (session == nullptr) return nullptr;
+    return TlsSessionHandle(session, SSL_SESSION_free);
+}
+
+}  // namespace tarnwick::platform

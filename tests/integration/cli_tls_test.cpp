@@ -1,0 +1,152 @@
+// tarnwick-cli over explicit TLS (AUTH TLS): against pyftpdlib's TLS handler with a
+// self-signed certificate made for the test, against a plain server, and against vsftpd
+// (which insists that data connections resume the control connection's TLS session).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <thread>
+
+#include "cli_fixture.h"
+#include "loopback_socket.h"
+
+namespace tarnwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Lowered(std::string text) {
+    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// A certificate for CN=localhost and IP 127.0.0.1 with its key, in one PEM file.
+fs::path MakeCertificate(const fs::path& dir) {
+    const fs::path key = dir / "key.pem", cert = dir / "cert.pem", both = dir / "server.pem";
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+        "/CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return {};
+    WriteFile(both, ReadFile(key) + ReadFile(cert));
+    return both;
+}
+
+class CliTlsTest : public CliTest {
+protected:
+    std::string Url(uint16_t port, const std::string& path) const {
+        return std::string("ftpes://") + RealFtpServer::kUser + ":" + RealFtpServer::kPassword +
+               "@127.0.0.1:" + std::to_string(port) + path;
+    }
+    fs::path certificate = MakeCertificate(scratch);
+};
+
+TEST_F(CliTlsTest, ListsDownloadsAndUploadsOverTlsWithInsecure) {
+    ASSERT_FALSE(certificate.empty()) << "openssl req failed";
+    RealFtpServer server("127.0.0.1", certificate);
+    ASSERT_TRUE(server.Running()) << server.Error();
+    // Several TLS records, and a size that is no multiple of a record.
+    std::string payload(300001, '\0');
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 251);
+    WriteFile(server.Root() / "data.bin", payload);
+
+    CliResult listed = Run({"--insecure", "-v", "ls", Url(server.Port(), "/")});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("300001\t"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.err.find("TLS connection established: TLSv1."), std::string::npos);
+    EXPECT_NE(Lowered(listed.err).find("prot p"), std::string::npos) << listed.err;
+
+    const fs::path down = scratch / "down";
+    fs::create_directories(down);
+    CliResult got = Run({"--insecure", "get", Url(server.Port(), "/data.bin"), down.string()});
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(ReadFile(down / "data.bin"), payload);
+
+    // An upload ends with close_notify: the server must have every byte.
+    const fs::path up = scratch / "up.bin";
+    WriteFile(up, payload);
+    CliResult put = Run({"--insecure", "put", up.string(), Url(server.Port(), "/")});
+    ASSERT_EQ(put.status, 0) << put.err;
+    EXPECT_EQ(ReadFile(server.Root() / "up.bin"), payload);
+}
+
+TEST_F(CliTlsTest, RefusedTlsOrUntrustedCertificateEndsWith6BeforeTheLogin) {
+    ASSERT_FALSE(certificate.empty()) << "openssl req failed";
+    RealFtpServer tls("127.0.0.1", certificate);
+    RealFtpServer plain;
+    ASSERT_TRUE(tls.Running()) << tls.Error();
+    ASSERT_TRUE(plain.Running()) << plain.Error();
+    const std::string plainUrl = "ftp://u:p@127.0.0.1:" + std::to_string(plain.Port()) + "/";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-v", "ls", Url(tls.Port(), "/")},
+         "certificate of 127.0.0.1 not trusted: self-signed certificate"},
+        {{"-v", "--tls", "ls", plainUrl}, "auth tls"},
+    };
+    for (const Case& c : cases) {
+        CliResult result = Run(c.args);
+        EXPECT_EQ(result.status, 6) << c.args.back() << "\n" << result.err;
+        const std::string err = Lowered(result.err);
+        EXPECT_NE(err.find(Lowered(c.message)), std::string::npos) << result.err;
+        EXPECT_EQ(err.find("user "), std::string::npos) << "login sent:\n" << result.err;
+        EXPECT_EQ(err.find("pass "), std::string::npos) << "login sent:\n" << result.err;
+    }
+}
+
+// vsftpd with ssl_enable=YES refuses a data connection that does not resume the control
+// connection's TLS session (require_ssl_reuse=YES, its default).
+TEST_F(CliTlsTest, DataConnectionsResumeTheControlSessionForVsftpd) {
+    const char* vsftpd = "/usr/sbin/vsftpd";
+    if (access(vsftpd, X_OK) != 0) GTEST_SKIP() << "vsftpd is not installed";
+    ASSERT_FALSE(certificate.empty()) << "openssl req failed";
+    const fs::path root = scratch / "anon", empty = scratch / "empty";
+    fs::create_directories(root);
+    fs::create_directories(empty);
+    WriteFile(root / "hello.txt", "hello over TLS\n");
+    UniqueFd probe = ListenLoopback("127.0.0.1");
+    const uint16_t port = LocalPort(probe.Get());
+    probe.Reset();  // vsftpd binds the port itself
+    const fs::path config = scratch / "vsftpd.conf";
+    WriteFile(config, "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
+                          "\nbackground=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
+                          "anonymous_enable=YES\nno_anon_password=YES\nlocal_enable=NO\n"
+                          "anon_root=" +
+                          root.string() + "\nsecure_chroot_dir=" + empty.string() +
+                          "\nssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_data_ssl=YES\n"
+                          "force_anon_logins_ssl=YES\nrsa_cert_file=" +
+                          certificate.string() + "\nrsa_private_key_file=" + certificate.string() +
+                          "\n");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(vsftpd, vsftpd, config.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    bool up = false;
+    for (int attempt = 0; attempt < 100 && !up; ++attempt) {  // at most about 5 s
+        UniqueFd client;
+        up = ConnectLoopback("127.0.0.1", port, DeadlineAfter(1s), client) == IoStatus::kOk;
+        if (!up) std::this_thread::sleep_for(50ms);
+    }
+    // Without a chroot (run as this user) the server's paths are the real ones.
+    const std::string url = "ftpes://127.0.0.1:" + std::to_string(port);
+    const fs::path down = scratch / "down";
+    fs::create_directories(down);
+    CliResult got =
+        up ? Run({"--insecure", "-v", "get", url + (root / "hello.txt").string(), down.string()})
+           : CliResult{};
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(up) << "vsftpd did not start";
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(ReadFile(down / "hello.txt"), "hello over TLS\n");
+    EXPECT_NE(got.err.find("session resumed"), std::string::npos) << got.err;
+}
+
+}  // namespace
+}  // namespace tarnwick::test
