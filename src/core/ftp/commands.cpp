@@ -1,5 +1,7 @@
 // Login and the commands that need no data connection: CWD, CDUP, PWD, DELE, MKD, RMD,
 // RNFR/RNTO, TYPE, REST, ABOR, QUIT. Command words go out in lower case.
+#include <algorithm>
+
 #include "ftp/control_socket.h"
 #include "ftp/ftp_internal.h"
 #include "listing/directory_cache.h"
@@ -52,6 +54,18 @@ int CControlSocket::RequestFeatures() {
     if (result != kResultOk) return result;
     // Anything but a feature list (500, 502: FEAT unknown) means no features, not a failure.
     session.serverFeatures = ParseFeatReply(replyText);
+    // Many servers leave the Unix mode out of machine listings unless asked: ask for it with
+    // the facts the listing reads, so the attribute column shows modes, not bare permissions.
+    const std::vector<std::string>& offered = session.serverFeatures.mlstFacts;
+    const auto offers = [&offered](std::string_view fact) {
+        return std::find(offered.begin(), offered.end(), fact) != offered.end();
+    };
+    if (session.serverFeatures.mlst && offers("unix.mode")) {
+        std::string facts;
+        for (std::string_view fact : {"type", "size", "modify", "perm", "unix.mode"})
+            if (offers(fact)) facts += std::string(fact) + ";";
+        return SendCommand("opts mlst " + facts, true);  // a refusal leaves the default facts
+    }
     return kResultOk;
 }
 

@@ -149,6 +149,9 @@ FactLineKind ParseFactLine(FileEntry& entry, std::string_view line) {
     entry.isDirectory = link || EqualsIgnoringCase(type, "dir");
     entry.name.assign(name);
     const char typeChar = link ? 'l' : entry.isDirectory ? 'd' : '-';
+    // Some servers write the mode with a "0o" prefix ("0o644").
+    if (mode.size() > 2 && mode[0] == '0' && (mode[1] == 'o' || mode[1] == 'O'))
+        mode.remove_prefix(2);
     entry.attributes = ModeText(typeChar, mode.size() > 4 ? mode.substr(mode.size() - 4) : mode);
     if (entry.attributes.empty()) entry.attributes.assign(perm);
     return FactLineKind::kEntry;

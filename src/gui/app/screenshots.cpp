@@ -331,8 +331,6 @@ int main(int argc, char** argv) {
     SavePanePopups();
     SaveSessionList();
     SaveQueueTransferring();
-}
-
     SaveOfflineSearch();
     return 0;
 }

@@ -75,6 +75,8 @@ TEST(FileFactsRealServerTest, SizesAndTimesSurviveListingDownloadAndUpload) {
     const FileEntryList& entries = *session.listingEntries;
     EXPECT_TRUE(entries[0].Size() == 1000 && entries[0].modified == 1234567890);
     EXPECT_TRUE(entries[1].Size() == bigSize && entries[1].modified == 1700000000);
+    // The Unix mode, asked for with OPTS MLST, not the bare permission letters.
+    EXPECT_EQ(entries[0].attributes.substr(0, 4), "-rw-") << observer.FormattedLog();
 
     const std::string upload = scratch / "up.txt";
     WriteFile(upload, "uploaded");
