@@ -428,11 +428,14 @@ void FilePaneView::CopySelected() {
     std::vector<std::string> texts;
     for (const TransferSource& source : SelectedSources())
         texts.push_back(remote ? MakeFtpUrl(Utf8(host), source.path) : source.path);
-    if (texts.empty()) return;
+    if (!texts.empty()) PutUrlsOnClipboard(texts, this);
+}
+
+void PutUrlsOnClipboard(const std::vector<std::string>& texts, const void* source) {
     auto* data = new QMimeData;
     data->setText(QString::fromStdString(JoinClipboardText(texts)));
     const std::string block =
-        EncodeUrlBlock(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this)), texts);
+        EncodeUrlBlock(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(source)), texts);
     data->setData(QString::fromLatin1(kUrlClipboardMimeType.data(), kUrlClipboardMimeType.size()),
                   QByteArray(block.data(), static_cast<qsizetype>(block.size())));
     QGuiApplication::clipboard()->setMimeData(data);

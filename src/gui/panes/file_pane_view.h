@@ -164,4 +164,8 @@ private:
     QPersistentModelIndex savedCurrent;
 };
 
+// Puts the paths or URLs on the clipboard as text, one per line, and as the program's own URL
+// block (tagged with `source`, so a paste can tell where they came from).
+void PutUrlsOnClipboard(const std::vector<std::string>& texts, const void* source);
+
 }  // namespace tarnwick::gui

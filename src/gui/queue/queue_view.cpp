@@ -146,14 +146,7 @@ void QueueView::ResetQueue() {
 void QueueView::CopyUrl() {
     const QModelIndexList rows = selectionModel()->selectedRows();
     if (rows.size() != 1) return;
-    const std::vector<std::string> texts{model.UrlAt(rows.front().row()).toStdString()};
-    auto* data = new QMimeData;
-    data->setText(QString::fromStdString(JoinClipboardText(texts)));
-    const std::string block =
-        EncodeUrlBlock(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this)), texts);
-    data->setData(QString::fromLatin1(kUrlClipboardMimeType.data(), kUrlClipboardMimeType.size()),
-                  QByteArray(block.data(), static_cast<qsizetype>(block.size())));
-    QGuiApplication::clipboard()->setMimeData(data);
+    PutUrlsOnClipboard({model.UrlAt(rows.front().row()).toStdString()}, this);
 }
 
 void QueueView::SelectAllRows() {
