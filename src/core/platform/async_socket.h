@@ -173,6 +173,9 @@ private:
     // TLS (tls_socket.cpp).
     void ContinueHandshake();  // one handshake step; OnTlsHandshake when it has ended
     int TlsSend(const void* data, size_t length);
+    // Before a TLS read or write: true once the handshake is done (the error queue cleared),
+    // else the call fails as a plain socket's would (would block, or aborted).
+    bool TlsReadyForData();
     int TlsReceive(void* buffer, size_t length);
     int FailTls(int sslError, int result);  // maps an SSL_get_error value; returns `result`
     bool HasBufferedInput() const;          // decrypted bytes wait in the TLS layer

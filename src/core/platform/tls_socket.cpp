@@ -98,13 +98,18 @@ int AsyncSocket::FailTls(int sslError, int result) {
     return result;
 }
 
-int AsyncSocket::TlsSend(const void* data, size_t length) {
+bool AsyncSocket::TlsReadyForData() {
     if (tlsState != TlsState::kEstablished) {
         Fail(tlsState == TlsState::kFailed ? WSAECONNABORTED : WSAEWOULDBLOCK);
-        return SOCKET_ERROR;
+        return false;
     }
     ERR_clear_error();
     errno = 0;
+    return true;
+}
+
+int AsyncSocket::TlsSend(const void* data, size_t length) {
+    if (!TlsReadyForData()) return SOCKET_ERROR;
     const int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
     const int sent = SSL_write(ssl.get(), data, count);
     if (sent > 0) return sent;
@@ -114,12 +119,7 @@ int AsyncSocket::TlsSend(const void* data, size_t length) {
 }
 
 int AsyncSocket::TlsReceive(void* buffer, size_t length) {
-    if (tlsState != TlsState::kEstablished) {
-        Fail(tlsState == TlsState::kFailed ? WSAECONNABORTED : WSAEWOULDBLOCK);
-        return SOCKET_ERROR;
-    }
-    ERR_clear_error();
-    errno = 0;
+    if (!TlsReadyForData()) return SOCKET_ERROR;
     const int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
     const int received = SSL_read(ssl.get(), buffer, count);
     if (received > 0) return received;
