@@ -4,16 +4,12 @@
 #include <cctype>
 
 #include "listing/paths.h"
+#include "listing/text_utils.h"
 #include "listing/url.h"
 
 namespace tarnwick::cli {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(
-        a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
 
 void SetAnonymous(SiteSetting& site) {
     site.logintype = kLoginAnonymous;

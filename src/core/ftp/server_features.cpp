@@ -1,33 +1,18 @@
 #include "ftp/server_features.h"
 
-#include <algorithm>
-#include <cctype>
+#include "listing/text_utils.h"
 
 namespace tarnwick {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-std::string_view Trim(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    const size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
 std::vector<std::string> MlstFacts(std::string_view list) {
     std::vector<std::string> facts;
     while (!list.empty()) {
         const size_t semicolon = list.find(';');
-        std::string_view fact = Trim(list.substr(0, semicolon));
+        std::string_view fact = TrimFieldSpaces(list.substr(0, semicolon));
         if (fact.ends_with('*')) fact.remove_suffix(1);
-        if (!fact.empty()) facts.push_back(Lower(fact));
+        if (!fact.empty()) facts.push_back(ToLowerAscii(fact));
         if (semicolon == std::string_view::npos) break;
         list.remove_prefix(semicolon + 1);
     }
@@ -36,9 +21,10 @@ std::vector<std::string> MlstFacts(std::string_view list) {
 
 void AddFeature(ServerFeatures& features, std::string_view line) {
     const size_t blank = line.find(' ');
-    const std::string name = Lower(line.substr(0, blank));
-    const std::string_view argument =
-        blank == std::string_view::npos ? std::string_view() : Trim(line.substr(blank + 1));
+    const std::string name = ToLowerAscii(line.substr(0, blank));
+    const std::string_view argument = blank == std::string_view::npos
+                                          ? std::string_view()
+                                          : TrimFieldSpaces(line.substr(blank + 1));
     if (name == "epsv") {
         features.epsv = true;
     } else if (name == "eprt") {
@@ -52,7 +38,7 @@ void AddFeature(ServerFeatures& features, std::string_view line) {
     } else if (name == "utf8") {
         features.utf8 = true;
     } else if (name == "rest") {
-        features.restStream = features.restStream || Lower(argument) == "stream";
+        features.restStream = features.restStream || ToLowerAscii(argument) == "stream";
     } else if (name == "mlst") {
         features.mlst = true;
         features.mlstFacts = MlstFacts(argument);
@@ -70,7 +56,7 @@ ServerFeatures ParseFeatReply(std::string_view replyText) {
         const std::string_view line = replyText.substr(0, end);
         // Feature lines start with a space; the "211-" and "211 " lines frame them.
         if (line.starts_with(' ')) {
-            const std::string_view feature = Trim(line);
+            const std::string_view feature = TrimFieldSpaces(line);
             if (!feature.empty()) AddFeature(features, feature);
         }
         if (end == std::string_view::npos) break;

@@ -12,6 +12,7 @@
 #include "listing/atomic_file.h"
 #include "listing/local_files.h"
 #include "listing/paths.h"
+#include "listing/text_utils.h"
 
 namespace tarnwick {
 
@@ -73,12 +74,6 @@ std::optional<CacheLocation> Locate(const std::string& home, const std::string& 
 bool IsRegularFile(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // True if every directory from the host's directory down to the location is a real

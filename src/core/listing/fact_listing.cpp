@@ -3,21 +3,11 @@
 
 #include <cstdio>
 
+#include "listing/text_utils.h"
+
 namespace tarnwick {
 
 namespace {
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
 
 bool AllDigits(std::string_view text) {
     for (char c : text) {

@@ -79,6 +79,26 @@ std::string IndentContinuationLines(std::string_view text) {
     return indented;
 }
 
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+std::string ToLowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = LowerAscii(c);
+    return lower;
+}
+
 std::string IntToString(int64_t value, int radix) {
     if (radix < 2 || radix > 36) return {};
     const bool negative = radix == 10 && value < 0;

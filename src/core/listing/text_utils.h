@@ -56,6 +56,11 @@ std::string DecodePassword(std::string_view encoded);
 // continuation lines line up under the log's prefixes.
 std::string IndentContinuationLines(std::string_view text);
 
+// ASCII letters compared without regard to case; every other byte as it is.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// The text with its ASCII letters in lower case.
+std::string ToLowerAscii(std::string_view text);
+
 // The value in radix 2 to 36 with lower-case digits; empty for another radix. In radix 10 a
 // negative value gets a minus sign; in other radixes its 64-bit two's complement is shown.
 std::string IntToString(int64_t value, int radix);

@@ -40,12 +40,6 @@ bool IsValidScheme(std::string_view scheme) {
     return true;
 }
 
-std::string ToLowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
 // Decodes "%XX" escapes; a "%" not followed by two hex digits stays as it is.
 std::string PercentDecode(std::string_view text) {
     std::string decoded;
