@@ -216,6 +216,9 @@ void CliObserver::OnCommandFinished(CFtpSession&, RequestId request, int command
 void CliObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>& question) {
     if (question->kind == Question::Kind::kAsk) {
         question->Answer(AnswerAsk(question->text, question->style));
+    } else if (question->kind == Question::Kind::kCertificate) {
+        // Only --trust-fingerprint or --insecure trust a certificate that does not verify.
+        question->Cancel();
     } else {
         question->Answer(AnswerOverwrite(question->overwrite));
     }

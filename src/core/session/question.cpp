@@ -8,6 +8,9 @@ Question::Question(std::string text, int style)
 Question::Question(const OverwriteQuestion& overwrite)
     : kind(Kind::kOverwrite), overwrite(overwrite) {}
 
+Question::Question(const CertificateQuestion& certificate)
+    : kind(Kind::kCertificate), style(kAskYesNo), certificate(certificate) {}
+
 bool Question::Answer(int answer) {
     return Settle(answer, OverwriteAnswer{kSkip, false});
 }

@@ -47,28 +47,45 @@ struct OverwriteAnswer {
     bool all = false;    // remember for every later file of the same case
 };
 
+// A server certificate that did not verify, shown to the user to accept or refuse. Texts as
+// the TLS library writes them; times in UTC ("2026-12-07 11:53:00 UTC").
+struct CertificateQuestion {
+    std::string host;  // as the user wrote it
+    int port = 0;
+    std::string subject;  // one line, "CN=example.org, O=Example"
+    std::string issuer;
+    std::string validFrom;
+    std::string validUntil;
+    std::string fingerprint;  // SHA-256, upper-case hex pairs joined by ':'
+    std::string reason;       // why it did not verify: "self-signed certificate", ...
+};
+
 class Question {
 public:
-    enum class Kind { kAsk, kOverwrite };
+    enum class Kind { kAsk, kOverwrite, kCertificate };
 
     // A message box: `text` with the session's host address as caption, buttons by `style`.
     Question(std::string text, int style);
     // The overwrite confirmation.
     explicit Question(const OverwriteQuestion& overwrite);
+    // Whether to trust a certificate: answered kAnswerYes (trust it and remember it for the
+    // host) or kAnswerNo (the default of Cancel).
+    explicit Question(const CertificateQuestion& certificate);
     Question(const Question&) = delete;
     Question& operator=(const Question&) = delete;
 
     const Kind kind;
-    const std::string text;             // kAsk
-    const int style = 0;                // kAsk
-    const OverwriteQuestion overwrite;  // kOverwrite
+    const std::string text;                 // kAsk
+    const int style = 0;                    // kAsk
+    const OverwriteQuestion overwrite;      // kOverwrite
+    const CertificateQuestion certificate;  // kCertificate
 
     // The front end's answer: an AskAnswer for kAsk, an OverwriteAnswer for kOverwrite.
     // False when the question had been answered or cancelled already.
     bool Answer(int answer);
     bool Answer(const OverwriteAnswer& answer);
     // Answers with the safe default: Cancel (No for a Yes/No box) for kAsk, Skip (not for
-    // all) for kOverwrite. False when it had been answered already.
+    // all) for kOverwrite, No for kCertificate. False when it had been answered already.
     bool Cancel();
 
     bool Answered() const;
