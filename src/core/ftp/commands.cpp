@@ -36,7 +36,7 @@ int CControlSocket::ConnectAndLogin() {
     if (result != kResultOk) return result;
     loginMessage = replyText;
     if (replyCount == 0 || replyCodes[replyCount - 1] != "220") return kResultFailed;
-    if (session.tlsMode == kTlsExplicit) {
+    if (session.tlsMode == kTlsExplicit || session.tlsMode == kTlsIfAvailable) {
         result = SecureAfterWelcome();
     } else if (session.tlsMode == kTlsImplicit) {
         result = ProtectData();

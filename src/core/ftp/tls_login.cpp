@@ -8,7 +8,11 @@ namespace tarnwick {
 int CControlSocket::SecureAfterWelcome() {
     int result = SendCommand("auth tls", true);
     if (result != kResultOk) return result;
-    if (replyCodes[0] != "234") return RefuseTls("The server refused AUTH TLS.");
+    if (replyCodes[0] != "234") {
+        if (session.tlsMode != kTlsIfAvailable) return RefuseTls("The server refused AUTH TLS.");
+        session.Log("The server refused AUTH TLS: the login goes on in clear.", LOG_WARNING);
+        return kResultOk;
+    }
     result = NegotiateTls();
     if (result != kResultOk) return result;
     return ProtectData();

@@ -8,9 +8,10 @@ namespace tarnwick {
 
 enum LoginType : int { kLoginNormal = 0, kLoginAnonymous = 1, kLoginDouble = 2 };
 
-// How the connection is secured: not at all, AUTH TLS after the welcome (explicit), or TLS
-// from the first byte (implicit).
-enum TlsMode : int { kTlsNone = 0, kTlsExplicit = 1, kTlsImplicit = 2 };
+// How the connection is secured: not at all, AUTH TLS after the welcome (explicit), TLS
+// from the first byte (implicit), or AUTH TLS when the server offers it and clear otherwise
+// (the user allowed that fallback by choosing it).
+enum TlsMode : int { kTlsNone = 0, kTlsExplicit = 1, kTlsImplicit = 2, kTlsIfAvailable = 3 };
 
 struct SiteSetting {
     std::string name;
