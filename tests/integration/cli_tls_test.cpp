@@ -5,12 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <thread>
 
 #include "cli_fixture.h"
+#include "listing/text_utils.h"
 #include "loopback_socket.h"
+#include "test_certificate.h"
 
 namespace tarnwick::test {
 namespace {
@@ -18,21 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Lowered(std::string text) {
-    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-// A certificate for CN=localhost and IP 127.0.0.1 with its key, in one PEM file.
-fs::path MakeCertificate(const fs::path& dir) {
-    const fs::path key = dir / "key.pem", cert = dir / "cert.pem", both = dir / "server.pem";
-    const std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
-        "/CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-        key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return {};
-    WriteFile(both, ReadFile(key) + ReadFile(cert));
-    return both;
+std::string Lowered(std::string_view text) {
+    return ToLowerAscii(text);
 }
 
 class CliTlsTest : public CliTest {
