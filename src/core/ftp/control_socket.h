@@ -147,7 +147,8 @@ private:
     std::string CacheHome() const;
 
     // Transfers (transfers.cpp).
-    int SendPortTo(const std::string& host, int port);  // PORT naming any host and port
+    int SendPortTo(const std::string& host, int port);  // PORT (EPRT for IPv6) to any host
+    int EnterPassiveForPartner();  // PASV, EPSV over IPv6: the other server will connect
     // Whether the extended command is to be tried: not refused yet, and the connection is
     // IPv6 (where only it works) or the server lists it.
     bool UseExtended(bool refused, bool listed) const;

@@ -153,8 +153,13 @@ int CControlSocket::SendPort() {
     return SendPortTo(session.localAddress, port);
 }
 
+int CControlSocket::EnterPassiveForPartner() {
+    return Family() == AF_INET6 ? EnterPassiveForData() : EnterPassive();
+}
+
 int CControlSocket::SendPortTo(const std::string& host, int port) {
-    int result = SendCommand(MakePortCommand(host, port), true);
+    const bool v6 = host.find(':') != std::string::npos;
+    int result = SendCommand(v6 ? MakeEprtCommand(host, port) : MakePortCommand(host, port), true);
     if (result != kResultOk) return result;
     return replyCodes[0] == "200" ? kResultOk : kResultFailed;
 }
@@ -733,13 +738,25 @@ int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string&
         each->bytesDone = 0;
     }
     const int type = WantedType(session.currentFile);
+    bool targetTls = false;
     result = SetType(type);
     if (result == kResultOk) {
-        result =
-            target.RunForPartner(session, [type](CControlSocket& t) { return t.SetType(type); });
+        result = target.RunForPartner(session, [type, &targetTls](CControlSocket& t) {
+            targetTls = t.IsTls();
+            return t.SetType(type);
+        });
     }
     if (result != kResultOk) return result;
 
+    // Each server would wait for the other to begin the TLS handshake of their data
+    // connection: between protected sessions there is no way to keep the data protected.
+    if (IsTls() || targetTls) {
+        session.Log(
+            "A server-to-server transfer cannot be protected by TLS; transfer the file "
+            "through this computer instead (download, then upload).",
+            LOG_ERROR);
+        return kResultFailed;
+    }
     bool targetListens = false;
     result = LinkDataConnections(target, targetListens);
     if (result == kResultOk) result = SendCommand("retr " + TransferArgument(sourcePath), false);
@@ -757,12 +774,13 @@ int CControlSocket::SiteToSite(const std::string& sourcePath, const std::string&
 
 // The target listens (PASV) and the source connects to it (PORT); if either refuses, the
 // other way round. The announced address is handed on as it is: it is the other server, not
-// this client, that connects to it.
+// this client, that connects to it. Over IPv6 the listener is asked with EPSV, which names
+// no host: the other server is sent, with EPRT, to the address this client reaches it at.
 int CControlSocket::LinkDataConnections(CFtpSession& target, bool& targetListens) {
     std::string host;
     int port = 0;
     int result = target.RunForPartner(session, [&](CControlSocket& t) {
-        const int passive = t.EnterPassive();
+        const int passive = t.EnterPassiveForPartner();
         host = t.dataHost;
         port = t.dataPort;
         return passive;
@@ -770,7 +788,7 @@ int CControlSocket::LinkDataConnections(CFtpSession& target, bool& targetListens
     if (result == kResultOk) result = SendPortTo(host, port);
     targetListens = result == kResultOk;
     if (result == kResultOk || internal::EndsOperation(result)) return result;
-    result = EnterPassive();
+    result = EnterPassiveForPartner();
     if (result != kResultOk) return result;
     return target.RunForPartner(
         session, [this](CControlSocket& t) { return t.SendPortTo(dataHost, dataPort); });

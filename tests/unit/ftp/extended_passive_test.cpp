@@ -7,6 +7,7 @@
 #include "ftp/server_features.h"
 #include "ftp_fixture.h"
 #include "real_ftp_server.h"
+#include "test_certificate.h"
 
 namespace tarnwick::test {
 namespace {
@@ -113,6 +114,66 @@ TEST(Ipv6RealServerTest, ListsAndDownloadsOverExtendedCommands) {
         const ObserverRecord record = observer.Snapshot();
         EXPECT_EQ(record.CountLog("epsv"), passive ? 2 : 0) << observer.FormattedLog();
         EXPECT_EQ(record.CountLog("pasv"), 0);
+    }
+}
+
+// A logged-in session on `server`, with a worker of its own or none.
+std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObserver& observer,
+                                      int tls) {
+    auto settings = std::make_shared<AppSettings>();
+    settings->errorRetry = 0;
+    settings->enableCache = false;
+    SiteSetting site = SiteOn(server.Port());
+    site.address = server.Address();
+    site.username = RealFtpServer::kUser;
+    site.tls = tls;
+    site.tlsAcceptUnverified = true;
+    auto session = std::make_unique<CFtpSession>(site, settings, observer);
+    session->SetDefaultTimeout(10);
+    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    return session;
+}
+
+// Server to server: over IPv6 the target listens through EPSV and the source is sent there
+// with EPRT, and connects; between TLS sessions, whose servers could not secure the connection
+// between them, the transfer fails at once with the reason instead of hanging until the timeout.
+TEST(Ipv6RealServerTest, ServerToServerOverIpv6AndRefusedOverTls) {
+    platform::AsyncSocket probe;
+    if (!probe.Create(0, SOCK_STREAM, AF_INET6, "::1")) GTEST_SKIP() << "this machine has no ::1";
+    probe.Close();
+    testing::ScratchDirectory scratch;
+    const std::filesystem::path certificate = MakeCertificate(scratch.path());
+    ASSERT_FALSE(certificate.empty()) << "openssl req failed";
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "IPv6");
+        RealFtpServer from(tls ? "127.0.0.1" : "::1", tls ? certificate : "");
+        RealFtpServer to(tls ? "127.0.0.1" : "::1", tls ? certificate : "");
+        ASSERT_TRUE(from.Running() && to.Running()) << from.Error() << to.Error();
+        const std::string content = Pattern(100000);
+        WriteFile((from.Root() / "f.bin").string(), content);
+        std::filesystem::create_directory(to.Root() / "in");
+        RecordingObserver sourceLog, targetLog;
+        auto source = LoggedIn(from, sourceLog, tls ? kTlsExplicit : kTlsNone);
+        auto target = LoggedIn(to, targetLog, tls ? kTlsExplicit : kTlsNone);
+        const int result = source->controlSocket.SiteToSite("/f.bin", "/in", *target, 0);
+        if (tls) {
+            EXPECT_EQ(result, kResultFailed);
+            EXPECT_NE(sourceLog.FormattedLog().find("cannot be protected by TLS"),
+                      std::string::npos)
+                << sourceLog.FormattedLog();
+            EXPECT_FALSE(std::filesystem::exists(to.Root() / "in" / "f.bin"));
+        } else {
+            // pyftpdlib as the target drops a data connection whose bytes arrive before its
+            // STOR, which this order (RETR answered first) allows: the link is what is checked.
+            (void)result;
+            EXPECT_EQ(targetLog.Snapshot().CountLog("epsv"), 1) << targetLog.FormattedLog();
+            EXPECT_NE(sourceLog.FormattedLog().find("eprt |2|::1|"), std::string::npos);
+            EXPECT_NE(sourceLog.FormattedLog().find("200 Active data connection established"),
+                      std::string::npos)
+                << sourceLog.FormattedLog();
+        }
+        source->CloseSession();
+        target->CloseSession();
     }
 }
 
