@@ -53,7 +53,8 @@ private slots:
             UpdateDirectoryCache(many, "site", "/d" + std::to_string(i), files);
     }
 
-    // A wildcard (brackets are literal in one), a pattern, and one that does not compile.
+    // Wildcards (a bracket keeps its meaning as a set: "[x].c" is not found), a pattern, and
+    // one that does not compile.
     void FindsWholeNamesAndSaysHowItEnded() {
         const QStringList txt{"ftp://alpha/a.txt", "ftp://alpha/pub/a.txt", "ftp://beta/notes.txt"};
         struct Case {
