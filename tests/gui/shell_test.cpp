@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -25,6 +24,7 @@
 #include "app/speed_window.h"
 #include "gui_test_support.h"
 #include "log/log_view.h"
+#include "loopback_socket.h"
 #include "options/options_sheet.h"
 #include "prompts/overwrite_dialog.h"
 
@@ -195,10 +195,7 @@ private slots:
         QLineEdit* port = EditFor(window, "Port:");
         QVERIFY(anonymous->isChecked() && user->text().isEmpty() && password->text().isEmpty());
         QComboBox* url = BuddyOf<QComboBox>(window, "URL:");
-        QTcpServer closed;  // a loopback port nobody listens on once it is closed
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const int freePort = closed.serverPort();
-        closed.close();
+        const int freePort = tarnwick::test::RefusingPort();
         struct Case {
             QString url, user, password, port;
             bool anonymous;
