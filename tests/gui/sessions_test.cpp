@@ -61,32 +61,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Hosts(model), QString("a"), 2000);
     }
 
-    void popupEnablingFollowsTheSelection_data() {
-        QTest::addColumn<int>("clickedRow");  // -1: over no entry
-        QTest::addColumn<QString>("expected");
-        // Row 0 has items, row 1 is empty, row 2 is busy with items.
-        const QString rest = "Save... Save All.. Import... Delete Select All ";
-        QTest::newRow("with items") << 0 << "Start " + rest;
-        QTest::newRow("busy") << 2 << "Stop " + rest;
-        QTest::newRow("no entry keeps the selection")
-            << -1 << "Start Save All.. Import... Select All ";
-    }
+    // Row 0 has items, row 1 is empty, row 2 is busy with items; -1: over no entry, which
+    // keeps the selection.
     void popupEnablingFollowsTheSelection() {
-        QFETCH(int, clickedRow);
-        QFETCH(QString, expected);
-        OpenSessions sessions;
-        SessionListView view(sessions);
-        Open(sessions, "a", 1);
-        Open(sessions, "b");
-        QVERIFY(Open(sessions, "c", 1)->TryMarkBusy());
-        view.SelectSession(view.Model()->IdAt(0));
-        QString enabled;  // the enabled commands, in menu order
-        for (QAction* action : view.PreparePopup(clickedRow)->actions())
-            if (action->isEnabled() && !action->isSeparator()) enabled += action->text() + ' ';
-        QCOMPARE(enabled, expected);
-        // Right-clicking an unselected entry makes it the only selection.
-        QCOMPARE(sessions.Selected().size(), size_t{1});
-        QCOMPARE(view.Model()->RowOf(view.CurrentSession()), std::max(clickedRow, 0));
+        const QString rest = "Save... Save All.. Import... Delete Select All ";
+        const std::pair<int, QString> cases[] = {{0, "Start " + rest},
+                                                 {2, "Stop " + rest},
+                                                 {-1, "Start Save All.. Import... Select All "}};
+        for (const auto& [clickedRow, expected] : cases) {
+            OpenSessions sessions;
+            SessionListView view(sessions);
+            Open(sessions, "a", 1);
+            Open(sessions, "b");
+            QVERIFY(Open(sessions, "c", 1)->TryMarkBusy());
+            view.SelectSession(view.Model()->IdAt(0));
+            QString enabled;  // the enabled commands, in menu order
+            for (QAction* action : view.PreparePopup(clickedRow)->actions())
+                if (action->isEnabled() && !action->isSeparator()) enabled += action->text() + ' ';
+            QCOMPARE(enabled, expected);
+            // Right-clicking an unselected entry makes it the only selection.
+            QCOMPARE(sessions.Selected().size(), size_t{1});
+            QCOMPARE(view.Model()->RowOf(view.CurrentSession()), std::max(clickedRow, 0));
+        }
     }
 
     void deleteMovesTheCaret() {

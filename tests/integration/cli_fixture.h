@@ -99,6 +99,7 @@ protected:
 // Against a real FTP server, on its disk. A TEST_P runs passive and (parameter false) active.
 class CliRealServerTest : public CliTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override { ASSERT_TRUE(real.Running()) << real.Error(); }
     // The server's URL for `path`, with the full login or (anonymous) none.
     std::string Url(const std::string& path, bool anonymous = false) const {
         const std::string login = std::string(real.kUser) + ":" + real.kPassword + "@";

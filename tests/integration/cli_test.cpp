@@ -183,7 +183,6 @@ TEST_F(CliTest, ABrokenDownloadIsRetried) {
 // ---- a real server's disk ----
 
 TEST_P(CliRealServerTest, OverwriteOptionAnswersForAnExistingFile) {
-    ASSERT_TRUE(real.Running()) << real.Error();
     const std::string data = Pattern(300'000);
     WriteFile(real.Root() / "f.bin", data);
     const fs::path local = scratch / "f.bin";
@@ -202,7 +201,6 @@ TEST_P(CliRealServerTest, OverwriteOptionAnswersForAnExistingFile) {
 }
 
 TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
-    ASSERT_TRUE(real.Running()) << real.Error();
     WriteFile(real.Root() / "old.txt", "text");
     const fs::path& root = real.Root();
 
@@ -221,7 +219,6 @@ TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
 }
 
 TEST_P(CliRealServerTest, RefusedAndMissingFilesFailWithTheServersWord) {
-    ASSERT_TRUE(real.Running()) << real.Error();
     WriteFile(scratch / "up.txt", "data");
     // Anonymous users may only read this server.
     CliResult result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});

@@ -1,5 +1,5 @@
-// Small POSIX socket helpers shared by the test servers. Everything is IPv4 loopback only
-// (127.0.0.0/8), every socket is non-blocking, and every wait has a deadline
+// Small POSIX socket helpers shared by the test servers. Everything is loopback only
+// (127.0.0.0/8 and ::1), every socket is non-blocking, and every wait has a deadline
 // and can be broken by an optional wake descriptor (a pipe that becomes readable on stop).
 // No shared state: any thread may call these functions on descriptors it owns.
 #pragma once
@@ -98,33 +98,48 @@ inline IoStatus SleepUntil(Deadline deadline, int wakeFd) {
                                                                       : IoStatus::kOk;
 }
 
-// A numeric IPv4 address in 127.0.0.0/8, the only peers tests may talk to; false for anything
-// else.
-inline bool LoopbackAddress(std::string_view host, uint16_t port, sockaddr_in& address) {
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    return inet_pton(AF_INET, std::string(host).c_str(), &address.sin_addr) == 1 &&
-           (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+// A numeric loopback address, in 127.0.0.0/8 or ::1: the only peers tests may talk to. False
+// for anything else.
+struct LoopbackSockaddr {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+inline bool LoopbackAddress(std::string_view host, uint16_t port, LoopbackSockaddr& address) {
+    const std::string text(host);
+    address = {};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        address.length = sizeof *v4;
+        return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
+    }
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    address.length = sizeof *v6;
+    return inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1 &&
+           IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
 }
 
 inline bool IsLoopbackAddress(std::string_view numericHost) {
-    sockaddr_in address;
+    LoopbackSockaddr address;
     return LoopbackAddress(numericHost, 0, address);
 }
 
-// A TCP socket bound to `host` (numeric IPv4 loopback address), port 0 = chosen by the
-// system. Invalid on failure (errno tells why).
+// A TCP socket bound to `host` (a numeric loopback address), port 0 = chosen by the system.
+// Invalid on failure (errno tells why).
 inline UniqueFd BindLoopback(std::string_view host, uint16_t port) {
-    sockaddr_in address;
+    LoopbackSockaddr address;
     if (!LoopbackAddress(host, port, address)) {
         errno = EINVAL;
         return {};
     }
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    UniqueFd fd(socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const int on = 1;
     setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
+    if (bind(fd.Get(), address.Get(), address.length) != 0) return {};
     return fd;
 }
 
@@ -138,10 +153,13 @@ inline UniqueFd ListenLoopback(std::string_view host = "127.0.0.1", uint16_t por
 
 // The local port of a bound socket, 0 on failure.
 inline uint16_t LocalPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    LoopbackSockaddr address;
+    address.length = sizeof address.storage;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0)
+        return 0;
+    return ntohs(address.storage.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6*>(&address.storage)->sin6_port
+                     : reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_port);
 }
 
 // A port on 127.0.0.1 that refuses every connection: bound, never listening, and held for the
@@ -155,10 +173,12 @@ inline uint16_t RefusingPort() {
 // any network traffic.
 inline IoStatus ConnectLoopback(std::string_view host, uint16_t port, Deadline deadline,
                                 UniqueFd& out, int wakeFd = -1) {
-    sockaddr_in address;
-    out = UniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!LoopbackAddress(host, port, address) || !out) return IoStatus::kFailed;
-    if (connect(out.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    LoopbackSockaddr address;
+    if (!LoopbackAddress(host, port, address)) return IoStatus::kFailed;
+    out =
+        UniqueFd(socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!out) return IoStatus::kFailed;
+    if (connect(out.Get(), address.Get(), address.length) != 0) {
         if (errno != EINPROGRESS) return IoStatus::kFailed;
         const IoStatus waited = WaitFd(out.Get(), POLLOUT, deadline, wakeFd);
         if (waited != IoStatus::kOk) return waited;

@@ -31,40 +31,6 @@ std::string ServerScript() {
         .string();
 }
 
-// A listening socket on ::1, port chosen by the system; invalid when there is no ::1.
-UniqueFd ListenIpv6Loopback() {
-    UniqueFd fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    if (!fd || bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd.Get(), 16) != 0) {
-        return UniqueFd();
-    }
-    return fd;
-}
-
-// Connects to [::1]:port within the deadline (kOk or kFailed).
-IoStatus ConnectIpv6Loopback(uint16_t port, Deadline deadline, UniqueFd& out) {
-    out = UniqueFd(socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    address.sin6_port = htons(port);
-    if (!out) return IoStatus::kFailed;
-    if (connect(out.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        return IoStatus::kOk;
-    }
-    pollfd request{out.Get(), POLLOUT, 0};
-    if (errno != EINPROGRESS || poll(&request, 1, PollTimeout(deadline)) != 1) {
-        return IoStatus::kFailed;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    getsockopt(out.Get(), SOL_SOCKET, SO_ERROR, &error, &length);
-    return error == 0 ? IoStatus::kOk : IoStatus::kFailed;
-}
-
 }  // namespace
 
 RealFtpServer::RealFtpServer(std::string address, std::filesystem::path certificate)
@@ -75,8 +41,7 @@ RealFtpServer::RealFtpServer(std::string address, std::filesystem::path certific
 void RealFtpServer::Start() {
     std::filesystem::create_directory(root_);
     const std::string script = ServerScript();
-    const bool ipv6 = address_ == "::1";
-    UniqueFd listener = ipv6 ? ListenIpv6Loopback() : ListenLoopback(address_);
+    UniqueFd listener = ListenLoopback(address_);
     if (listener.Get() == kServerSocketFd) {
         listener = UniqueFd(fcntl(kServerSocketFd, F_DUPFD_CLOEXEC, kServerSocketFd + 1));
     }
@@ -116,9 +81,7 @@ void RealFtpServer::Start() {
     UniqueFd probe;
     std::string greeting;
     const Deadline deadline = DeadlineAfter(kStartLimit);
-    const IoStatus connected = ipv6 ? ConnectIpv6Loopback(port_, deadline, probe)
-                                    : ConnectLoopback(address_, port_, deadline, probe);
-    if (connected == IoStatus::kOk) {
+    if (ConnectLoopback(address_, port_, deadline, probe) == IoStatus::kOk) {
         while (greeting.find('\n') == std::string::npos &&
                ReceiveSome(probe.Get(), greeting, deadline) == IoStatus::kOk) {
         }

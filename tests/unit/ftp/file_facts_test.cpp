@@ -1,5 +1,5 @@
-// Listings through MLSD and file times through MDTM/SIZE and MFMT: the fallback to LIST when a
-// server turns MLSD down (scripted server), and exact sizes and times against a real server.
+// Listings through MLSD and file times through MDTM/SIZE and MFMT: exact sizes and times
+// against a real server.
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -11,24 +11,6 @@
 namespace tarnwick::test {
 namespace {
 
-TEST_F(FtpTest, RefusedMlsdFallsBackToListOnceForTheSession) {
-    server.Expect("feat").Reply("211-Features:\r\n MLST type*;size*;modify*;\r\n211 End\r\n");
-    server.Expect("pasv").Passive();
-    server.Expect("mlsd").Reply("502 not here\r\n");
-    for (int listing = 0; listing < 2; ++listing) {
-        server.Expect("pasv").Passive();
-        server.Expect("list")
-            .Reply("150 here\r\n")
-            .SendData("-rw-r--r-- 1 u g 7 Jan 01 2020 f\r\n")
-            .Reply("226 done\r\n");
-    }
-    Connect();
-    for (int listing = 0; listing < 2; ++listing) {
-        ASSERT_EQ(Control().ListDir("", "", 0), kResultOk) << observer.FormattedLog();
-    }
-    EXPECT_TRUE(server.WaitDone()) << ::testing::PrintToString(server.Failures());
-}
-
 void SetTime(const std::string& path, int64_t seconds) {
     const timeval times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
     ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
@@ -39,7 +21,7 @@ int64_t TimeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : -2;
 }
 
-TEST(FileFactsRealServerTest, SizesAndTimesSurviveListingDownloadAndUpload) {
+TEST_F(FtpTest, RealServerSizesAndTimesSurviveListingDownloadAndUpload) {
     RealFtpServer real;
     ASSERT_TRUE(real.Running()) << real.Error();
     const std::string small = (real.Root() / "a b;c.txt").string();
@@ -51,28 +33,19 @@ TEST(FileFactsRealServerTest, SizesAndTimesSurviveListingDownloadAndUpload) {
     std::filesystem::resize_file(big, bigSize);
     SetTime(big, 1700000000);
 
-    testing::ScratchDirectory scratch;
-    auto settings = std::make_shared<AppSettings>();
-    settings->errorRetry = 0;
-    settings->cacheHomeDirectory = scratch / "cache";
     SiteSetting site = SiteOn(real.Port());
     site.username = RealFtpServer::kUser;
-    RecordingObserver observer;
-    CFtpSession session(site, settings, observer);
-    session.SetDefaultTimeout(10);
-    session.transferType = 1;
-    ASSERT_EQ(session.ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-    CControlSocket& control = session.controlSocket;
+    ConnectTo(site).transferType = 1;
 
     // No listing yet: SIZE and MDTM tell the file's size and time (both needed to set it).
-    ASSERT_EQ(control.RetrieveFile(scratch.path(), "/a b;c.txt", 0), kResultOk)
+    ASSERT_EQ(Control().RetrieveFile(scratch.string(), "/a b;c.txt", 0), kResultOk)
         << observer.FormattedLog();
     EXPECT_EQ(TimeOf(scratch / "a b;c.txt"), 1234567890);
 
-    ASSERT_EQ(control.ListDir("/", "", 0), kResultOk) << observer.FormattedLog();
-    ASSERT_TRUE(session.listingEntries && session.listingEntries->size() == 2);
+    ASSERT_EQ(Control().ListDir("/", "", 0), kResultOk) << observer.FormattedLog();
+    ASSERT_TRUE(session->listingEntries && session->listingEntries->size() == 2);
     // Exact to the second and past 4 GiB: what a LIST line cannot tell.
-    const FileEntryList& entries = *session.listingEntries;
+    const FileEntryList& entries = *session->listingEntries;
     EXPECT_TRUE(entries[0].Size() == 1000 && entries[0].modified == 1234567890);
     EXPECT_TRUE(entries[1].Size() == bigSize && entries[1].modified == 1700000000);
     // The Unix mode, asked for with OPTS MLST, not the bare permission letters.
@@ -81,7 +54,7 @@ TEST(FileFactsRealServerTest, SizesAndTimesSurviveListingDownloadAndUpload) {
     const std::string upload = scratch / "up.txt";
     WriteFile(upload, "uploaded");
     SetTime(upload, 1000000000);
-    ASSERT_EQ(control.StoreFile(upload, "/", 0), kResultOk) << observer.FormattedLog();
+    ASSERT_EQ(Control().StoreFile(upload, "/", 0), kResultOk) << observer.FormattedLog();
     EXPECT_EQ(TimeOf((real.Root() / "up.txt").string()), 1000000000) << observer.FormattedLog();
 }
 

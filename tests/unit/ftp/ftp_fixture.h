@@ -37,10 +37,15 @@ protected:
     CFtpSession& Connect(bool passive = true) {
         SiteSetting site = SiteOn(server.Port());
         site.passive = passive ? 1 : 0;
+        ConnectTo(site);
+        EXPECT_TRUE(passive || session->listenSocket.Open());
+        return *session;
+    }
+    // The same on another server (a real one), replacing any earlier session.
+    CFtpSession& ConnectTo(const SiteSetting& site) {
         session = std::make_unique<CFtpSession>(site, settings, observer);
         session->SetDefaultTimeout(10);
         EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-        EXPECT_TRUE(passive || session->listenSocket.Open());
         return *session;
     }
     CControlSocket& Control() { return session->controlSocket; }

@@ -1,5 +1,6 @@
 // AsyncSocket over loopback: notifications, their order and their re-enabling rules, name
-// lookups, errors, and handlers that close or destroy sockets while being dispatched.
+// lookups (and the family they lead to), errors, and handlers that close or destroy sockets
+// while being dispatched.
 // Everything runs on the test thread; every wait is bounded.
 #include <gtest/gtest.h>
 
@@ -248,6 +249,21 @@ TEST_F(AsyncSocketTest, ConnectReportsRefusalLookupsAndBadAddresses) {
         auto client = MakeSocket("client");
         ASSERT_TRUE(client->Create());
         EXPECT_EQ(ConnectAndWait(*client, host, port), expected);
+    }
+}
+
+// A host name is looked up for every family: a socket opened for IPv6 connects to an IPv4
+// address of the name, unless it was bound to an address of its own.
+TEST_F(AsyncSocketTest, NameLookupFollowsTheAddressUnlessTheSocketIsBound) {
+    auto listener = MakeSocket("listener");
+    const int port = Listen(*listener, "127.0.0.1");
+    for (const auto& [bindAddress, connects] : {std::pair{"", true}, std::pair{"::1", false}}) {
+        SCOPED_TRACE(bindAddress);
+        transcript.clear();
+        auto client = MakeSocket("client");
+        if (!client->Create(0, SOCK_STREAM, AF_INET6, bindAddress)) GTEST_SKIP() << "no IPv6";
+        EXPECT_EQ(ConnectAndWait(*client, "localhost", port) == 0, connects);
+        EXPECT_EQ(client->Family(), connects ? AF_INET : AF_INET6);
     }
 }
 

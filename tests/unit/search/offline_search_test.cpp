@@ -80,8 +80,9 @@ TEST_F(OfflineSearchTest, MatchesWholeNamesAsTheListingFileReaderGivesThem) {
 }
 
 // Sites in the order given, each level by level; a directory without a listing of its own is
-// still walked, and a trailing separator on the cache home changes no URL.
-TEST_F(OfflineSearchTest, WalksEverySiteLevelByLevel) {
+// still walked, and a trailing separator on the cache home changes no URL. Stop is honoured
+// between directories and ends all sites.
+TEST_F(OfflineSearchTest, WalksEverySiteLevelByLevelUntilStopped) {
     Cache("h/b/no-listing/sub", File("x"));
     Cache("h/a", File("x"));
     Cache("h", File("x"));
@@ -89,12 +90,6 @@ TEST_F(OfflineSearchTest, WalksEverySiteLevelByLevel) {
     const Strings expected{"ftp://h/x", "ftp://h/a/x", "ftp://h/b/no-listing/sub/x", "ftp://g/x"};
     EXPECT_EQ(Search("x", {"h", "g"}).urls, expected);
     EXPECT_EQ(Search("x", {"h", "g"}, false, 0, home() + "/").urls, expected);
-}
-
-TEST_F(OfflineSearchTest, StopIsHonouredBetweenDirectoriesAndEndsAllSites) {
-    Cache("h", File("x"));
-    Cache("h/a", File("x"));
-    Cache("g", File("x"));
     const SearchRun run = Search("x", {"h", "g"}, false, 2);
     EXPECT_EQ(run.result.outcome, SearchOutcome::kCancelled);
     EXPECT_EQ(run.urls, (Strings{"ftp://h/x"}));
