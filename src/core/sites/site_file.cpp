@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <optional>
 
 #include "listing/atomic_file.h"
 #include "listing/line_reader.h"
@@ -48,6 +49,16 @@ std::string ValueOfLine(std::string_view line) {
     const size_t equals = line.find('=');
     if (equals != std::string_view::npos) line.remove_prefix(equals + 1);
     return std::string(TrimFieldSpaces(line));
+}
+
+// The TLS mode of a "tls=" line after a block (key and value trimmed, as the other values
+// are); a value that names no mode reads as none. Nothing for any other line.
+std::optional<int> TlsModeOfLine(std::string_view line) {
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos || TrimFieldSpaces(line.substr(0, equals)) != "tls")
+        return std::nullopt;
+    const int mode = DecimalValue(ValueOfLine(line));
+    return mode >= kTlsNone && mode <= kTlsIfAvailable ? mode : kTlsNone;
 }
 
 SiteSetting SiteFromValues(std::string name, std::array<std::string, kValueCount>& values) {
@@ -100,7 +111,8 @@ std::string SiteFileText(const std::vector<SiteSetting>& sites) {
         AppendLine(text, "hosttype=", std::to_string(site.hosttype));
         AppendLine(text, "deflocaldir=", site.deflocaldir);
         AppendLine(text, "defremotedir=", site.defremotedir);
-        AppendLine(text, "passive=", std::to_string(site.passive), "\n\n");
+        AppendLine(text, "passive=", std::to_string(site.passive));
+        AppendLine(text, "tls=", std::to_string(site.tls), "\n\n");
     }
     return text;
 }
@@ -120,21 +132,33 @@ SiteFileResult LoadSiteFile(const std::string& path, std::vector<SiteSetting>& s
                                             : SiteFileResult::kCannotRead;
     }
     std::string_view line;
+    bool haveLine = false;  // `line` was read after a block and is not yet looked at
     for (;;) {
-        LineStatus status = reader.Next(line);
-        if (status != LineStatus::kLine) return FromLineStatus(status);
+        if (!haveLine) {
+            const LineStatus status = reader.Next(line);
+            if (status != LineStatus::kLine) return FromLineStatus(status);
+        }
+        haveLine = false;
         const std::string_view header = TrimFieldSpaces(line);
         if (header.empty() || header.front() != '[') continue;
         std::string name = NameOfHeader(header);
 
         std::array<std::string, kValueCount> values;
         for (std::string& value : values) {
-            status = reader.Next(line);
+            const LineStatus status = reader.Next(line);
             // At the end of the file an incomplete block is dropped.
             if (status != LineStatus::kLine) return FromLineStatus(status);
             value = ValueOfLine(line);
         }
         sites.push_back(SiteFromValues(std::move(name), values));
+        // An optional "tls=" line follows; a file written without it has none.
+        const LineStatus status = reader.Next(line);
+        if (status != LineStatus::kLine) return FromLineStatus(status);
+        if (const std::optional<int> mode = TlsModeOfLine(line)) {
+            sites.back().tls = *mode;
+        } else {
+            haveLine = true;  // may begin the next block
+        }
     }
 }
 

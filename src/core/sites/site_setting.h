@@ -24,9 +24,9 @@ struct SiteSetting {
     std::string deflocaldir;
     std::string defremotedir;
     int passive = 0;
-    // Kept in memory only; the site file does not store them (yet).
-    int tls = kTlsNone;
-    bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted
+    int tls = kTlsNone;                // a TlsMode; stored in the site file
+    bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted;
+                                       // kept in memory only
 };
 
 }  // namespace tarnwick

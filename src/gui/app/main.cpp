@@ -14,6 +14,7 @@
 #include "listing/local_files.h"
 #include "qtsettings/qt_settings_store.h"
 #include "sites/site_file.h"
+#include "sites/tls_url.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ using namespace tarnwick;
 struct CommandLine {
     bool send = false;
     QStringList files;  // --send PATH...: absolute paths
-    QString url;        // an ftp:// URL to open (the desktop's ftp handler)
+    QString url;        // an ftp://, ftps:// or ftpes:// URL to open (the desktop's ftp handler)
 };
 
 CommandLine ParseArguments(const QStringList& arguments) {
@@ -33,7 +34,7 @@ CommandLine ParseArguments(const QStringList& arguments) {
             line.send = true;
         } else if (line.send) {
             line.files << QFileInfo(argument).absoluteFilePath();
-        } else if (IsFtpUrl(argument.toStdString())) {
+        } else if (IsFtpUrl(gui::SplitTlsScheme(argument.toStdString()).ftpUrl)) {
             line.url = argument;
         }
     }

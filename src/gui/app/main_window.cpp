@@ -43,11 +43,13 @@
 #include "queue/session_list.h"
 #include "res/icons.h"
 #include "search/offline_search_dialog.h"
+#include "sites/certificate_dialog.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
 #include "sites/site_list.h"
 #include "sites/site_manager_dialog.h"
+#include "sites/tls_url.h"
 
 namespace tarnwick::gui {
 
@@ -363,6 +365,10 @@ void MainWindow::CreateStatusBar() {
     fileNameField = field(80, tr("File Name"));
     percentField = field(150, tr("Percent"));
     speedField = field(70, tr("Speed"));
+    tlsField = new QLabel(tr("TLS"), this);
+    tlsField->setAccessibleName(tr("Encryption"));
+    tlsField->hide();
+    statusBar()->addPermanentWidget(tlsField);
     actions.toggleStatusBar->setCheckable(true);
     actions.toggleStatusBar->setChecked(true);
     connect(actions.toggleStatusBar, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
@@ -614,7 +620,11 @@ void MainWindow::LayOutPanes() {
 void MainWindow::ConnectBridge() {
     connect(&bridge, &SessionBridge::logLine, this, [this](SessionId id, const LogRecord& record) {
         if (LogView* view = logPane->View(id)) view->AddRecord(record);
+        tlsStatus.AddLogRecord(id, record);
     });
+    connect(&bridge, &SessionBridge::connectionStateChanged, &tlsStatus,
+            &TlsStatus::ConnectionChanged);
+    connect(&tlsStatus, &TlsStatus::changed, this, &MainWindow::ShowProtection);
     connect(&bridge, &SessionBridge::notice, this,
             [this](SessionId, const QString& host, const QString& text) {
                 notice->ShowNotice(text, host);
@@ -802,6 +812,7 @@ void MainWindow::ForgetClosedSessions() {
         bridge.Forget(id);
         logPane->RemoveSession(id);
         speeds.erase(id);
+        tlsStatus.Forget(id);
         runNotifier->Forget(id);
         if (auto window = loginWindows[id]) window->deleteLater();
         loginWindows.erase(id);
@@ -819,7 +830,8 @@ void MainWindow::ImportAutosavedQueue() {
 
 bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
                                      const QString& password, int port) {
-    QString url = text;
+    const TlsUrl secure = SplitTlsScheme(text.toStdString());
+    QString url = Utf8(secure.ftpUrl);
     if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
     UrlParts parts;
     if (!ParseUrl(url.toStdString(), parts)) {
@@ -833,14 +845,15 @@ bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
     site.logintype = kLoginNormal;
     site.username = user.toStdString();
     site.password = password.toStdString();
-    site.port = port;
+    if (secure.tls != kTlsNone) site.tls = secure.tls;  // else the listed site's own
+    site.port = PortForTlsMode(port, kTlsNone, site.tls);
     site.passive = 0;
     OpenSession(site);
     return true;
 }
 
 bool MainWindow::ConnectUrl(const QString& text) {
-    QString url = text;
+    QString url = Utf8(SplitTlsScheme(text.toStdString()).ftpUrl);
     if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
     UrlParts parts;
     if (!ParseUrl(url.toStdString(), parts)) return ConnectUrlWithLogin(text, {}, {}, 0);
@@ -877,9 +890,8 @@ void MainWindow::QuickConnect() {
     int port = portText.isEmpty() ? 21 : portText.toInt();
     // A port or a login the URL names itself wins over the bar's fields.
     UrlParts parts;
-    const std::string url = text.startsWith(QLatin1String("ftp://"))
-                                ? text.toStdString()
-                                : "ftp://" + text.toStdString();
+    std::string url = SplitTlsScheme(text.toStdString()).ftpUrl;
+    if (!url.starts_with("ftp://")) url.insert(0, "ftp://");
     if (ParseUrl(url, parts)) {
         if (parts.port != 21) port = parts.port;
         if (!parts.user.empty()) {
@@ -1030,6 +1042,10 @@ void MainWindow::UpdateStatusBar() {
     speedField->setText(speed);
 }
 
+QString MainWindow::TlsText() const {
+    return tlsField->isVisibleTo(this) ? tlsField->toolTip() : QString();
+}
+
 QString MainWindow::AddressText() const {
     return addressField->text();
 }
@@ -1048,6 +1064,9 @@ void MainWindow::UpdateActions() {
     const auto session = Active();
     const bool any = session != nullptr;
     const bool busy = any && session->IsBusy();
+    const QString tls = any ? tlsStatus.Description(session->Id()) : QString();
+    tlsField->setToolTip(tls);
+    tlsField->setVisible(!tls.isEmpty());
     // The queue view follows the active session whenever that changes.
     if (const SessionId activeId = any ? session->Id() : 0; activeId != queueFollows) {
         queueFollows = activeId;
@@ -1086,6 +1105,11 @@ void MainWindow::ShowQuestion(SessionId, const QString& host,
             question->Answer(OverwriteAnswer{action, all});
         });
         dialog = overwrite;
+    } else if (question->kind == Question::Kind::kCertificate) {
+        auto* certificate = new CertificateDialog(question->certificate, this);
+        connect(certificate, &CertificateDialog::answered, this,
+                [question](int answer) { question->Answer(answer); });
+        dialog = certificate;
     } else {
         auto* box = new QMessageBox(
             (question->style & kAskQuestion) ? QMessageBox::Question : QMessageBox::Information,
@@ -1112,6 +1136,15 @@ void MainWindow::CloseAnsweredQuestions() {
         pending.dialog->close();  // cancelled meanwhile (Stop, Close, the end of the worker)
         return true;
     });
+}
+
+// The tab of a protected session shows a lock; the status bar's "TLS" field follows the
+// active session.
+void MainWindow::ShowProtection(SessionId id) {
+    const bool secure = !tlsStatus.Description(id).isEmpty();
+    if (FilePaneView* pane = RemotePaneOf(id))
+        pane->setWindowIcon(secure ? ActionIcon("security-high") : QIcon());
+    UpdateActions();
 }
 
 void MainWindow::ShowLoginMessage(SessionId id, const QString& host, const QString& text) {

@@ -24,6 +24,7 @@
 #include "app/open_sessions.h"
 #include "app/session_bridge.h"
 #include "app/speed_window.h"
+#include "app/tls_status.h"
 #include "sites/site_setting.h"
 #include "sites/transfer_url.h"
 
@@ -88,6 +89,9 @@ public:
     QString FileNameText() const;
     QString PercentText() const;
     QString SpeedText() const;
+    // The version and cipher the "TLS" field names for the active session; empty when the
+    // field is hidden (the session is not protected).
+    QString TlsText() const;
     // One tick of the half-second timer.
     void TimerTick();
 
@@ -154,6 +158,7 @@ private:
     void ShowQuestion(SessionId id, const QString& host, const std::shared_ptr<Question>& question);
     void CloseAnsweredQuestions();
     void ShowLoginMessage(SessionId id, const QString& host, const QString& text);
+    void ShowProtection(SessionId id);
     void OpenDownloadedFile(const QString& path, const QString& viewer);
 
     std::string programHome;
@@ -171,6 +176,7 @@ private:
     OpenSessions sessions;
     std::set<SessionId> adopted;  // tracked by the bridge, with a log view
     std::map<SessionId, SpeedWindow> speeds;
+    TlsStatus tlsStatus;
     std::map<SessionId, QPointer<LoginMessageWindow>> loginWindows;
     QPointer<FilePaneView> titlePane;  // the last selected tab's pane: the title names its host
     struct PendingQuestion {
@@ -198,6 +204,7 @@ private:
     QLabel* fileNameField = nullptr;
     QLabel* percentField = nullptr;
     QLabel* speedField = nullptr;
+    QLabel* tlsField = nullptr;  // shown while the active session is protected
 
     QComboBox* urlBox = nullptr;
     QLineEdit* userEdit = nullptr;

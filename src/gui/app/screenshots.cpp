@@ -34,7 +34,9 @@
 #include "queue/queue_file.h"
 #include "queue/queue_view.h"
 #include "queue/session_list.h"
+#include "res/icons.h"
 #include "search/offline_search_dialog.h"
+#include "sites/certificate_dialog.h"
 #include "sites/paste_url_dialog.h"
 #include "sites/shell_transfer_dialog.h"
 #include "sites/site_file.h"
@@ -143,6 +145,7 @@ void SaveSiteViews() {
     auto* pane =
         new FilePaneView(1, QStringLiteral("ftp.example.org"), QStringLiteral("/pub"), nullptr);
     remote.AddPane(pane);
+    pane->setWindowIcon(ActionIcon("security-high"));  // as for a protected session
     FileEntryList entries;
     ParseListingText(entries,
                      "drwxr-xr-x 2 ftp ftp 4096 Jan 10 2024 docs\n"
@@ -316,6 +319,7 @@ int main(int argc, char** argv) {
     archive.name = "Example archive";
     archive.address = "ftp.example.org";
     archive.defremotedir = "/pub";
+    archive.tls = kTlsExplicit;
     SiteSetting work = archive;
     work.name = "Work";
     work.address = "files.example.com";
@@ -323,6 +327,17 @@ int main(int argc, char** argv) {
     work.logintype = kLoginNormal;
     SiteManagerDialog siteManager({archive, work}, "/nonexistent/site.dat", "guest@example.org");
     Save(siteManager, QStringLiteral("site_manager"));
+    CertificateQuestion certificate{"ftp.example.org",
+                                    21,
+                                    "CN=ftp.example.org, O=Example",
+                                    "CN=ftp.example.org, O=Example",
+                                    "2026-12-01 00:00:00 UTC",
+                                    "2027-12-01 00:00:00 UTC",
+                                    "3A:5F:00:1C:9B:7E:42:D1:88:0A:6C:F3:21:B4:5D:E9:70:13:AA:"
+                                    "4F:C2:8D:36:91:0E:B7:5A:64:DF:28:83:1B",
+                                    "self-signed certificate"};
+    CertificateDialog certificateDialog(certificate);
+    Save(certificateDialog, QStringLiteral("certificate"));
     PasteUrlDialog paste(QStringLiteral("ftp://ftp.example.org/pub/releases/notes.txt"));
     Save(paste, QStringLiteral("paste_url"));
     SaveLog(false);

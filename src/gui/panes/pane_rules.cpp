@@ -8,6 +8,7 @@
 
 #include "listing/paths.h"
 #include "listing/url.h"
+#include "sites/tls_url.h"
 
 namespace tarnwick::gui {
 
@@ -58,6 +59,7 @@ bool ListLocalDirectory(const std::string& directory, const std::string& pattern
 }
 
 AddressAction ClassifyAddress(const std::string& text) {
+    if (SplitTlsScheme(text).tls != kTlsNone) return {AddressKind::kFtpUrl, text};
     UrlParts parts;
     if (!ParseUrl(text, parts)) {
         UrlParts guessed;

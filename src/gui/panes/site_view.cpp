@@ -112,6 +112,16 @@ void SiteView::AddPane(FilePaneView* pane) {
                      bool queueOnly) { emit filesDropped(pane, files, dropDirectory, queueOnly); });
     const int index = tabs->insertTab(0, pane->IsRemote() ? pane->Host() : QString());
     tabs->setTabData(index, QVariant::fromValue<QObject*>(pane));
+    // A pane's own window icon (the lock of a protected session) is its tab's icon, so it
+    // goes with the pane to the peer view. Without one of its own, windowIcon() would be
+    // the main window's.
+    auto showIcon = [this, pane] {
+        if (const int at = IndexOf(pane); at >= 0)
+            tabs->setTabIcon(
+                at, pane->testAttribute(Qt::WA_SetWindowIcon) ? pane->windowIcon() : QIcon());
+    };
+    connect(pane, &QWidget::windowIconChanged, this, showIcon);
+    showIcon();
     ShowDirectory(pane, pane->Directory());
     tabs->setCurrentIndex(index);
     CurrentChanged(index);

@@ -1,5 +1,7 @@
 #include "sites/site_manager_dialog.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,9 +15,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "sites/site_file.h"
+#include "sites/tls_url.h"
 
 namespace tarnwick::gui {
 namespace {
@@ -38,6 +42,7 @@ SiteManagerDialog::SiteManagerDialog(std::vector<SiteSetting> sitesIn, std::stri
       userEdit(new QLineEdit(this)),
       passwordEdit(new QLineEdit(this)),
       portEdit(new QLineEdit(this)),
+      tlsBox(new QComboBox(this)),
       loginGroup(new QButtonGroup(this)),
       hostType(new QComboBox(this)),
       localDirEdit(new QLineEdit(this)),
@@ -49,6 +54,10 @@ SiteManagerDialog::SiteManagerDialog(std::vector<SiteSetting> sitesIn, std::stri
     list->setAccessibleName(tr("Sites"));
     passwordEdit->setEchoMode(QLineEdit::Password);
     hostType->addItem(tr("Auto Detect"));
+    tlsBox->addItem(tr("Plain FTP"), kTlsNone);
+    tlsBox->addItem(tr("FTP over explicit TLS"), kTlsExplicit);
+    tlsBox->addItem(tr("FTP over implicit TLS"), kTlsImplicit);
+    tlsBox->addItem(tr("Explicit TLS if available (else plain)"), kTlsIfAvailable);
 
     auto* form = new QFormLayout;
     form->addRow(tr("&Site Name:"), nameEdit);
@@ -56,6 +65,7 @@ SiteManagerDialog::SiteManagerDialog(std::vector<SiteSetting> sitesIn, std::stri
     form->addRow(tr("&User Name:"), userEdit);
     form->addRow(tr("Pass&word:"), passwordEdit);
     form->addRow(tr("P&ort:"), portEdit);
+    form->addRow(tr("Encr&yption:"), tlsBox);
     auto* loginBox = new QGroupBox(tr("Login Type"), this);
     auto* loginLayout = new QHBoxLayout(loginBox);
     const QString loginNames[] = {tr("No&rmal"), tr("&Anonymous"), tr("Dou&ble")};
@@ -102,6 +112,7 @@ SiteManagerDialog::SiteManagerDialog(std::vector<SiteSetting> sitesIn, std::stri
     connect(list, &QListWidget::itemDoubleClicked, this, &SiteManagerDialog::ConnectSite);
     connect(list, &QListWidget::currentRowChanged, this, &SiteManagerDialog::SelectionChanged);
     connect(nameEdit, &QLineEdit::textEdited, this, &SiteManagerDialog::NameEdited);
+    connect(tlsBox, &QComboBox::currentIndexChanged, this, &SiteManagerDialog::TlsModeChosen);
     connect(nameEdit, &QLineEdit::editingFinished, this, [this] {
         if (nameEdit->text().isEmpty()) nameEdit->setText(addressEdit->text());
     });
@@ -146,6 +157,7 @@ void SiteManagerDialog::ClearForm() {
     remoteDirEdit->setText(QStringLiteral("/"));
     loginGroup->button(fresh.logintype)->setChecked(true);
     passiveBox->setChecked(false);
+    SetTlsMode(kTlsNone);
 }
 
 void SiteManagerDialog::ShowSite(int row) {
@@ -166,6 +178,23 @@ void SiteManagerDialog::ShowSite(int row) {
     localDirEdit->setText(Utf8(site.deflocaldir));
     remoteDirEdit->setText(Utf8(site.defremotedir));
     passiveBox->setChecked(site.passive != 0);
+    SetTlsMode(site.tls);
+}
+
+// Shows a mode without touching the port: the port shown is the record's own.
+void SiteManagerDialog::SetTlsMode(int mode) {
+    const QSignalBlocker quiet(tlsBox);
+    tlsBox->setCurrentIndex(std::max(0, tlsBox->findData(mode)));
+    tlsShown = tlsBox->currentData().toInt();
+}
+
+// The user chose a mode: a default port follows it.
+void SiteManagerDialog::TlsModeChosen() {
+    const int mode = tlsBox->currentData().toInt();
+    bool isNumber = false;
+    const int port = portEdit->text().trimmed().toInt(&isNumber);
+    if (isNumber) portEdit->setText(QString::number(PortForTlsMode(port, tlsShown, mode)));
+    tlsShown = mode;
 }
 
 SiteSetting SiteManagerDialog::ReadForm() const {
@@ -180,6 +209,7 @@ SiteSetting SiteManagerDialog::ReadForm() const {
     site.deflocaldir = localDirEdit->text().toStdString();
     site.defremotedir = remoteDirEdit->text().toStdString();
     site.passive = passiveBox->isChecked() ? 1 : 0;
+    site.tls = tlsBox->currentData().toInt();
     return site;
 }
 
@@ -204,7 +234,10 @@ bool SiteManagerDialog::Validate() {
 
 void SiteManagerDialog::StoreShown() {
     const int index = RecordOf(shownRow);
-    if (index >= 0) sites[index] = ReadForm();
+    if (index < 0) return;
+    SiteSetting site = ReadForm();
+    site.tlsAcceptUnverified = sites[index].tlsAcceptUnverified;  // not in the form
+    sites[index] = std::move(site);
 }
 
 void SiteManagerDialog::EnterAdding() {

@@ -1,4 +1,5 @@
-// The Site Manager: edits a copy of the site list (names, addresses, logins, directories) and
+// The Site Manager: edits a copy of the site list (names, addresses, logins, encryption,
+// directories) and
 // writes the site file through SaveSiteFile only when closed with Close or Connect; Escape
 // leaves the file untouched. Connect hands the chosen site back through ChosenSite().
 //
@@ -51,6 +52,8 @@ private:
     void SelectionChanged();
     void NameEdited(const QString& text);
     void UpdateDelete();
+    void TlsModeChosen();
+    void SetTlsMode(int mode);
     int RecordOf(int row) const;
 
     std::vector<SiteSetting> sites;
@@ -60,6 +63,7 @@ private:
     bool adding = false;
     int shownRow = -1;
     bool updating = false;
+    int tlsShown = kTlsNone;  // the mode the encryption box showed before its last change
 
     QListWidget* list;
     QLineEdit* nameEdit;
@@ -67,6 +71,7 @@ private:
     QLineEdit* userEdit;
     QLineEdit* passwordEdit;
     QLineEdit* portEdit;
+    QComboBox* tlsBox;
     QButtonGroup* loginGroup;
     QComboBox* hostType;
     QLineEdit* localDirEdit;

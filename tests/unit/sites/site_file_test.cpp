@@ -46,23 +46,24 @@ TEST(SiteFileTest, WritesTheBlockFormatOwnerOnlyAndReadsItBack) {
     std::string password;  // every byte but NUL
     for (int c = 1; c <= 255; ++c) password.push_back(static_cast<char>(c));
     // Line breaks in a value are left out.
-    const SiteSetting site{"Mir\nror", "ftp.example.org", 2121,   "bob", password, kLoginNormal,
-                           0,          "/home/\r\nbob",   "/a=b", 1};
+    const SiteSetting site{"Mir\nror", "ftp.example.org", 2121,   "bob", password,    kLoginNormal,
+                           0,          "/home/\r\nbob",   "/a=b", 1,     kTlsImplicit};
     ASSERT_EQ(SaveSiteFile(path, {site, Site("", "h")}), SiteFileResult::kOk);
     EXPECT_EQ(PermissionBits(path), 0600);
     const std::string text = ReadFile(path);
     EXPECT_EQ(text, "[Mirror]\naddress=ftp.example.org\nport=2121\nusername=bob\npassword=" +
                         EncodePassword(password) +
                         "\nlogintype=0\nhosttype=0\ndeflocaldir=/home/bob\ndefremotedir=/a=b\n"
-                        "passive=1\n\n"
+                        "passive=1\ntls=2\n\n"
                         "[]\naddress=h\nport=21\nusername=anonymous\npassword=\nlogintype=1\n"
-                        "hosttype=0\ndeflocaldir=\ndefremotedir=\npassive=0\n\n");
+                        "hosttype=0\ndeflocaldir=\ndefremotedir=\npassive=0\ntls=0\n\n");
 
     std::vector<SiteSetting> loaded = {Site("listed before", "x")};
     ASSERT_EQ(LoadSiteFile(path, loaded), SiteFileResult::kOk);
     ASSERT_EQ(Summary(loaded), (std::vector<std::string>{"listed before x 21",
                                                          "Mirror ftp.example.org 2121", " h 21"}));
     EXPECT_EQ(loaded[1].password, password);
+    EXPECT_EQ(loaded[1].tls, kTlsImplicit);
     loaded.erase(loaded.begin());
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);  // an older file, written without care
     ASSERT_EQ(SaveSiteFile(path, loaded), SiteFileResult::kOk);
@@ -86,6 +87,21 @@ TEST(SiteFileTest, ReadsBlocksByPosition) {
     EXPECT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kOk);
     EXPECT_EQ(Summary(sites), (std::vector<std::string>{"k h2 2121", "v a=b 7", "n h 12",
                                                         "o h 2147483647", "c crlf 44"}));
+}
+
+// The TLS mode is an optional line after the nine: a block without it (an older file) is plain
+// FTP and the line after it may begin the next block; a value that names no mode is plain.
+TEST(SiteFileTest, TlsLineIsOptional) {
+    const std::string nine = "h\n21\nu\n\n1\n0\n\n\n1\n";
+    ScratchDirectory scratch;
+    WriteFile(scratch / "site.dat", "[old]\n" + nine + "[next]\n" + nine + " tls= 1 \n\n[bad]\n" +
+                                        nine + "tls=7\n[ssl]\n" + nine + "tls=3\n[no]\n" + nine +
+                                        "tlsx=2\n");
+    std::vector<SiteSetting> sites;
+    ASSERT_EQ(LoadSiteFile(scratch / "site.dat", sites), SiteFileResult::kOk);
+    std::vector<std::string> got;
+    for (const SiteSetting& s : sites) got.push_back(s.name + std::to_string(s.tls));
+    EXPECT_EQ(got, (std::vector<std::string>{"old0", "next1", "bad0", "ssl3", "no0"}));
 }
 
 TEST(SiteFileTest, MissingOverlongAndUnwritableFilesFailCleanly) {
