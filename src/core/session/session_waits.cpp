@@ -76,6 +76,10 @@ int CFtpSession::WaitWithTimer(platform::Waitable& handle, int seconds) {
 // awaited handle.
 int CFtpSession::ResultOfWait(int signalled, int timerIndex, bool timeoutIsError) {
     if (signalled == 0 || stopEvent.TryWait()) {
+        // The end of the worker stops every later wait as well: a step that goes on after an
+        // interrupted one (the start directory's listing after the login) must not wait for
+        // ever for a command that will never come.
+        if (quitting) stopEvent.Set();
         // A close that came with the stop must still end the session at its next wait.
         if (signalled == 1) connectionClosedEvent.Set();
         Log("Interrupted by user", LOG_ERROR);

@@ -138,6 +138,21 @@ TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     EXPECT_TRUE(weak.expired());
 }
 
+// Closing while a start-up step waits: the interrupted step must not leave the worker
+// waiting in the command loop for a command that will never come (it was left to end on its
+// own after the bound, and then reported to a front end already gone).
+TEST_F(WorkerTest, CloseDuringTheStartUpStepsEndsTheWorkerAtOnce) {
+    ScriptLogin(server);
+    server.Expect("pwd").Stall();
+    Open();
+    ASSERT_TRUE(session->StartWorker());
+    ASSERT_TRUE(observer.WaitForLogLine("pwd", kWait)) << observer.FormattedLog();
+    const auto start = std::chrono::steady_clock::now();
+    session->CloseSession();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << observer.FormattedLog();
+    EXPECT_FALSE(session->HasWorker());
+}
+
 // With keep-alive a session the server closed reconnects at once (a connect of the worker's
 // own, request 0); one the user interrupted never does. A close during the start-up steps
 // has been consumed by the step that saw it: that session ends there.
