@@ -27,6 +27,10 @@ struct SiteSetting {
     // Kept in memory only; the site file does not store them (yet).
     int tls = kTlsNone;
     bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted
+    // The only certificate accepted, whether it verifies or not (SHA-256, upper-case hex
+    // pairs joined by ':'); empty for none.
+    std::string tlsPinnedFingerprint;
+    std::string tlsCaFile;  // a PEM file of certificates trusted besides the system's
 };
 
 }  // namespace tarnwick
