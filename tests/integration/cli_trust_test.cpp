@@ -107,6 +107,11 @@ TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {
             << result.err;
         if (c.status == 0) {
             EXPECT_NE(result.out.find("listed.txt"), std::string::npos) << result.out;
+            EXPECT_NE(result.err.find("Certificate of 127.0.0.1: CN=localhost, issued by "
+                                      "CN=localhost, valid from 20"),
+                      std::string::npos)
+                << result.err;
+            EXPECT_NE(result.err.find(" UTC, SHA-256 " + good), std::string::npos);
         } else {
             EXPECT_EQ(ToLowerAscii(result.err).find("pass "), std::string::npos) << result.err;
         }

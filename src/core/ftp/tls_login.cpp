@@ -53,6 +53,10 @@ int CControlSocket::DecideOnCertificate() {
     if (!TlsPeerCertificate(certificate)) {
         return RefuseTls("certificate of " + host + " not trusted: no certificate presented");
     }
+    session.Log("Certificate of " + host + ": " + certificate.subject + ", issued by " +
+                    certificate.issuer + ", valid from " + certificate.validFrom + " until " +
+                    certificate.validUntil + ", SHA-256 " + certificate.fingerprint,
+                LOG_STATE);
     const std::string& offered = certificate.fingerprint;
     session.tlsAcceptedFingerprint.clear();
     if (!session.tlsPinnedFingerprint.empty()) {

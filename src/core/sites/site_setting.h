@@ -29,8 +29,8 @@ struct SiteSetting {
     bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted
     // The only certificate accepted, whether it verifies or not (SHA-256, upper-case hex
     // pairs joined by ':'); empty for none.
-    std::string tlsPinnedFingerprint;
-    std::string tlsCaFile;  // a PEM file of certificates trusted besides the system's
+    std::string tlsPinnedFingerprint{};
+    std::string tlsCaFile{};  // a PEM file of certificates trusted besides the system's
 };
 
 }  // namespace tarnwick
