@@ -3,8 +3,12 @@
 // client remembered in the program home. Against pyftpdlib's TLS handler.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "cli_fixture.h"
 #include "listing/text_utils.h"
+#include "recording_observer.h"
+#include "session/ftp_session.h"
 #include "session/trust_store.h"
 #include "test_certificate.h"
 
@@ -120,6 +124,53 @@ TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {
             EXPECT_EQ(ReadFile(home / kTrustStoreFileName), c.certificates);
         }
     }
+}
+
+// The desktop program's side: the user trusts the certificate the session asks about.
+class TrustingObserver : public RecordingObserver {
+public:
+    void OnQuestion(CFtpSession& session, const std::shared_ptr<Question>& question) override {
+        if (question->kind != Question::Kind::kCertificate) {
+            return RecordingObserver::OnQuestion(session, question);
+        }
+        std::lock_guard lock(mutex);
+        asked.push_back(question->certificate);
+        question->Answer(kAnswerYes);
+    }
+    std::mutex mutex;
+    std::vector<CertificateQuestion> asked;
+};
+
+TEST_F(CliTrustTest, CertificateTheUserTrustedInASessionIsRememberedAndTrustedByTheCli) {
+    ASSERT_FALSE(matching.empty()) << "openssl req failed";
+    RealFtpServer server("127.0.0.1", matching);
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const fs::path file = home / kTrustStoreFileName;
+    fs::create_directories(home);
+    TrustingObserver observer;
+    SiteSetting site = Site("tls", "127.0.0.1", server.Port(), RealFtpServer::kUser,
+                            RealFtpServer::kPassword, kLoginNormal);
+    site.tls = kTlsExplicit;
+    site.passive = 1;
+    {
+        CFtpSession session(site, nullptr, observer);
+        session.SetTrustStore(
+            std::make_shared<TrustStore>(file.string(), TrustStore::Access::kReadWrite));
+        ASSERT_TRUE(session.StartWorker());
+        EXPECT_EQ(observer.WaitForCommandFinished(CmdConnect, std::chrono::seconds(20)), 0)
+            << observer.FormattedLog();
+        session.CloseSession();
+    }
+    const std::string good = CertificateFingerprint(matching);
+    ASSERT_EQ(observer.asked.size(), 1u);
+    const CertificateQuestion& asked = observer.asked[0];
+    EXPECT_EQ(asked.host + ":" + std::to_string(asked.port) + " " + asked.subject + " " +
+                  asked.issuer + " " + asked.fingerprint + " " + asked.reason,
+              "127.0.0.1:" + std::to_string(server.Port()) + " CN=localhost CN=localhost " + good +
+                  " self-signed certificate");
+    EXPECT_EQ(ReadFile(file), "127.0.0.1:" + std::to_string(server.Port()) + " " + good + "\n");
+    const CliResult result = Run({"ls", Url(server.Port())});
+    EXPECT_EQ(result.status, 0) << result.err;
 }
 
 }  // namespace
