@@ -81,12 +81,6 @@ TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {
          6,
          "cannot read the trusted certificates of " + (scratch / "missing.crt").string()},
         {"remembered certificate", {}, remembered + good + "\n", false, 0, ""},
-        {"remembered certificate of another port",
-         {},
-         "127.0.0.1:1 " + good + "\n",
-         false,
-         6,
-         "not trusted: self-signed certificate"},
         {"changed certificate",
          {"--insecure"},
          "example.org:21 " + good + "\n" + remembered + wrong + "\n",
@@ -94,7 +88,6 @@ TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {
          6,
          "certificate of 127.0.0.1 has changed: remembered " + wrong + ", offered " + good},
         {"pin too short", {"--trust-fingerprint", bare.substr(2)}, "", false, 64, "64 hex digits"},
-        {"pin not hex", {"--trust-fingerprint", "g" + bare.substr(1)}, "", false, 64, "64 hex"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -111,11 +104,6 @@ TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {
             << result.err;
         if (c.status == 0) {
             EXPECT_NE(result.out.find("listed.txt"), std::string::npos) << result.out;
-            EXPECT_NE(result.err.find("Certificate of 127.0.0.1: CN=localhost, issued by "
-                                      "CN=localhost, valid from 20"),
-                      std::string::npos)
-                << result.err;
-            EXPECT_NE(result.err.find(" UTC, SHA-256 " + good), std::string::npos);
         } else {
             EXPECT_EQ(ToLowerAscii(result.err).find("pass "), std::string::npos) << result.err;
         }
