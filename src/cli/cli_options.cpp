@@ -4,6 +4,8 @@
 #include <limits>
 #include <string_view>
 
+#include "session/trust_store.h"
+
 namespace tarnwick::cli {
 
 namespace {
@@ -64,7 +66,7 @@ bool ParseOverwrite(std::string_view text, int& action) {
 bool IsValuedOption(std::string_view name) {
     return name == "--home" || name == "--user" || name == "--password" || name == "--overwrite" ||
            name == "--retries" || name == "--retry-delay" || name == "--timeout" ||
-           name == "--site";
+           name == "--site" || name == "--trust-fingerprint" || name == "--ca-file";
 }
 
 // Applies an option that takes a value; false (with `error`) for a bad value.
@@ -80,6 +82,18 @@ bool ApplyValuedOption(std::string_view name, const std::string& value, CliOptio
         options.password = value;
     } else if (name == "--site") {
         options.site = value;
+    } else if (name == "--trust-fingerprint") {
+        const std::string pin = NormalizeFingerprint(value);
+        if (pin.empty()) {
+            error =
+                "--trust-fingerprint takes a SHA-256 fingerprint (64 hex digits, colons "
+                "optional), not '" +
+                value + "'";
+            return false;
+        }
+        options.trustFingerprint = pin;
+    } else if (name == "--ca-file") {
+        options.caFile = value;
     } else if (name == "--overwrite") {
         int action = kAuto;
         if (!ParseOverwrite(value, action)) {
@@ -234,6 +248,8 @@ std::string UsageText() {
            "URLs: ftp://[user[:password]@]host[:port]/path; with --site, a remote path.\n"
            "ftpes:// URLs (or --tls) use explicit TLS: AUTH TLS before the login, and every\n"
            "data connection over TLS; a server that refuses it ends the run with 6.\n"
+           "Certificates accepted in the graphical client (certificates.dat of the program\n"
+           "home) are trusted here too; one that changed since fails with 6.\n"
            "Login: the URL's user and password, else --user/--password, else the site of\n"
            "site.dat with the URL's host address, else anonymous.\n"
            "Settings: those of the graphical client; the options below override them for\n"
@@ -248,8 +264,16 @@ std::string UsageText() {
            "  --insecure              accept a server certificate that does not verify\n"
            "                          (else it fails with 6: \"certificate of HOST not\n"
            "                          trusted: REASON\")\n"
+           "  --trust-fingerprint HEX accept only the server certificate with this SHA-256\n"
+           "                          fingerprint (64 hex digits, colons optional), even\n"
+           "                          one that would verify; another fails with 6\n"
+           "  --ca-file PEM           trust the certificates of PEM besides the system's\n"
+           "                          (the server's own certificate, or its CA); the host\n"
+           "                          name or IP address must still match\n"
            "  --user U                user name when the URL names none\n"
-           "  --password P            password when the URL names none\n"
+           "  --password P            password when the URL names none; a password on\n"
+           "                          the command line (here or in the URL) is visible\n"
+           "                          to other users of this computer\n"
            "  -v                      the session log on stderr (with the TLS version and\n"
            "                          cipher of a secured connection)\n"
            "  --quiet                 no progress line and no error lines\n"

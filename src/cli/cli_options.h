@@ -20,6 +20,8 @@ struct CliOptions {
     bool active = false;              // --active: PORT instead of PASV
     bool tls = false;                 // --tls: explicit TLS (AUTH TLS) is required
     bool insecure = false;            // --insecure: accept a certificate that does not verify
+    std::optional<std::string> trustFingerprint;  // --trust-fingerprint: the pin, normalized
+    std::optional<std::string> caFile;            // --ca-file: extra trusted certificates
     std::optional<std::string> user;
     std::optional<std::string> password;
     bool verbose = false;  // -v: the session log on stderr

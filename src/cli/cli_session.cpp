@@ -25,6 +25,8 @@ CliSession::CliSession(const SiteSetting& site, AppSettingsSnapshot settings, Cl
                        std::optional<int> timeout, bool listAtStart)
     : observer_(observer), session_(site, std::move(settings), observer) {
     if (timeout) session_.SetDefaultTimeout(*timeout);
+    // The certificates the graphical client remembered; this program never adds any.
+    session_.SetTrustStore(TrustStore::OfProgramHome(TrustStore::Access::kReadOnly));
     session_.SetListAtStart(listAtStart);
 }
 

@@ -48,10 +48,12 @@ const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
     return found == sites.rend() ? nullptr : &*found;
 }
 
-// --tls and --insecure apply to every site of the run; an ftpes:// URL asks for TLS too.
+// The TLS options apply to every site of the run; an ftpes:// URL asks for TLS too.
 void ApplyTlsOptions(const CliOptions& options, bool tlsUrl, SiteSetting& site) {
     if (options.tls || tlsUrl) site.tls = kTlsExplicit;
     if (options.insecure) site.tlsAcceptUnverified = true;
+    if (options.trustFingerprint) site.tlsPinnedFingerprint = *options.trustFingerprint;
+    if (options.caFile) site.tlsCaFile = *options.caFile;
 }
 
 constexpr std::string_view kExplicitTlsScheme = "ftpes://";

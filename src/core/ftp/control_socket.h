@@ -141,6 +141,7 @@ private:
     // TLS on the control connection (tls_login.cpp).
     int SecureAfterWelcome();               // explicit: AUTH TLS, then the handshake and PROT P
     int NegotiateTls();                     // the handshake and the certificate check
+    int DecideOnCertificate();              // after the handshake: 0 accepted, else refused
     int ProtectData();                      // PBSZ 0, PROT P
     int RefuseTls(const std::string& why);  // logs, closes without a word: 6
     int ListAfter(int opt);                 // bit 1: list the current directory

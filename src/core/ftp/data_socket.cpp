@@ -98,11 +98,23 @@ bool CDataSocket::StartSecuring() {
 }
 
 void CDataSocket::OnTlsHandshake(int error) {
-    std::string untrusted = error == 0 ? TlsVerifyError() : std::string();
-    if (!untrusted.empty() && !session.tlsAcceptUnverified) {
-        session.Log("certificate of " + session.hostAddress + " not trusted: " + untrusted,
-                    LOG_ERROR);
-        error = platform::WSAECONNABORTED;
+    // The control connection's certificate, however it was accepted, is accepted here; a
+    // different one only where no pin asks for another and it verifies (or the site accepts
+    // unverified ones).
+    platform::TlsCertificateInfo certificate;
+    if (error == 0 && (!TlsPeerCertificate(certificate) ||
+                       certificate.fingerprint != session.tlsAcceptedFingerprint)) {
+        std::string untrusted = TlsVerifyError();
+        if (!session.tlsPinnedFingerprint.empty()) {
+            untrusted = "fingerprint mismatch";
+        } else if (session.tlsAcceptUnverified) {
+            untrusted.clear();
+        }
+        if (!untrusted.empty()) {
+            session.Log("certificate of " + session.hostAddress + " not trusted: " + untrusted,
+                        LOG_ERROR);
+            error = platform::WSAECONNABORTED;
+        }
     }
     if (error != 0) {
         OnConnect(error);  // ends the armed transfer as a failed connection does

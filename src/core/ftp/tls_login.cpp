@@ -21,11 +21,9 @@ int CControlSocket::SecureAfterWelcome() {
 int CControlSocket::NegotiateTls() {
     if (!session.tlsContext) {
         std::string error;
-        session.tlsContext = platform::TlsContext::Create(error);
-        if (!session.tlsContext) {
-            session.Log("TLS unavailable: " + error, LOG_ERROR);
-            return kResultFailed;
-        }
+        session.tlsContext = platform::TlsContext::Create(error, session.tlsCaFile);
+        // Nothing goes on in clear, and a retry would meet the same local problem.
+        if (!session.tlsContext) return RefuseTls("TLS unavailable: " + error);
     }
     tlsHandshakeError = 0;
     if (!StartTls(session.tlsContext, session.hostAddress, nullptr)) {
@@ -40,17 +38,76 @@ int CControlSocket::NegotiateTls() {
         ReportLocalClose();
         return kResultFailed;
     }
-    const std::string untrusted = TlsVerifyError();
-    if (!untrusted.empty()) {
-        if (!session.tlsAcceptUnverified) {
-            return RefuseTls("certificate of " + session.hostAddress +
-                             " not trusted: " + untrusted);
-        }
-        session.Log("Accepting the certificate of " + session.hostAddress +
-                        " although it is not trusted: " + untrusted,
-                    LOG_WARNING);
-    }
+    result = DecideOnCertificate();
+    if (result != kResultOk) return result;
     session.Log("TLS connection established: " + TlsVersion() + ", " + TlsCipher(), LOG_STATE);
+    return kResultOk;
+}
+
+// In this order: a pin decides alone; a certificate that verifies is accepted; then the one
+// remembered for the host and port (a different one is refused without asking: the server's
+// certificate changed); then the site's "accept unverified"; last the user decides.
+int CControlSocket::DecideOnCertificate() {
+    const std::string& host = session.hostAddress;
+    platform::TlsCertificateInfo certificate;
+    if (!TlsPeerCertificate(certificate)) {
+        return RefuseTls("certificate of " + host + " not trusted: no certificate presented");
+    }
+    session.Log("Certificate of " + host + ": " + certificate.subject + ", issued by " +
+                    certificate.issuer + ", valid from " + certificate.validFrom + " until " +
+                    certificate.validUntil + ", SHA-256 " + certificate.fingerprint,
+                LOG_STATE);
+    const std::string& offered = certificate.fingerprint;
+    session.tlsAcceptedFingerprint.clear();
+    if (!session.tlsPinnedFingerprint.empty()) {
+        if (offered != session.tlsPinnedFingerprint) {
+            return RefuseTls("certificate of " + host + " not trusted: fingerprint mismatch");
+        }
+        session.Log("The certificate of " + host + " has the pinned fingerprint.", LOG_STATE);
+        session.tlsAcceptedFingerprint = offered;
+        return kResultOk;
+    }
+    const std::string untrusted = TlsVerifyError();
+    if (untrusted.empty()) {
+        session.tlsAcceptedFingerprint = offered;
+        return kResultOk;
+    }
+    if (!session.trustStore) {
+        session.trustStore = TrustStore::OfProgramHome(TrustStore::Access::kReadWrite);
+    }
+    const std::string remembered = session.trustStore->Find(host, session.port);
+    if (remembered == offered) {
+        session.Log("The certificate of " + host + " is one the user trusted before.", LOG_STATE);
+        session.tlsAcceptedFingerprint = offered;
+        return kResultOk;
+    }
+    if (!remembered.empty()) {
+        return RefuseTls("certificate of " + host + " has changed: remembered " + remembered +
+                         ", offered " + offered);
+    }
+    if (session.tlsAcceptUnverified) {
+        session.Log(
+            "Accepting the certificate of " + host + " although it is not trusted: " + untrusted,
+            LOG_WARNING);
+        session.tlsAcceptedFingerprint = offered;
+        return kResultOk;
+    }
+    CertificateQuestion question{host,
+                                 session.port,
+                                 certificate.subject,
+                                 certificate.issuer,
+                                 certificate.validFrom,
+                                 certificate.validUntil,
+                                 offered,
+                                 untrusted};
+    if (!session.AskCertificate(question)) {
+        return RefuseTls("certificate of " + host + " not trusted: " + untrusted);
+    }
+    std::string error;
+    if (!session.trustStore->Remember(host, session.port, offered, error)) {
+        session.Log("The certificate is trusted for this connection only: " + error, LOG_WARNING);
+    }
+    session.tlsAcceptedFingerprint = offered;
     return kResultOk;
 }
 

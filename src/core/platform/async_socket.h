@@ -120,6 +120,8 @@ public:
     bool TlsResumed() const;
     std::string TlsVerifyError() const;
     TlsSessionHandle TlsSession() const;  // the session to resume elsewhere, or null
+    // The server's certificate after a handshake; false when there is none.
+    bool TlsPeerCertificate(TlsCertificateInfo& info) const;
     const std::string& TlsErrorText() const { return tlsError; }
     // Sends close_notify: 0 once it is out, else SOCKET_ERROR (WSAEWOULDBLOCK: OnSend comes
     // when there is room; try again then).

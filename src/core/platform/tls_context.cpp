@@ -5,7 +5,7 @@
 
 namespace tarnwick::platform {
 
-std::shared_ptr<TlsContext> TlsContext::Create(std::string& error) {
+std::shared_ptr<TlsContext> TlsContext::Create(std::string& error, const std::string& caFile) {
     SSL_CTX* handle = SSL_CTX_new(TLS_client_method());
     if (handle == nullptr) {
         error = TakeTlsErrorText("cannot create a TLS context");
@@ -15,6 +15,11 @@ std::shared_ptr<TlsContext> TlsContext::Create(std::string& error) {
     if (SSL_CTX_set_min_proto_version(handle, TLS1_2_VERSION) != 1 ||
         SSL_CTX_set_default_verify_paths(handle) != 1) {
         error = TakeTlsErrorText("cannot load the system's trusted certificates");
+        return nullptr;
+    }
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(handle, caFile.c_str(), nullptr) != 1) {
+        error = "cannot read the trusted certificates of " + caFile + ": " +
+                TakeTlsErrorText("no certificate in it");
         return nullptr;
     }
     // The chain is checked during the handshake, but the verdict is the caller's (it may

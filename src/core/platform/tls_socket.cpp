@@ -2,13 +2,16 @@
 // descriptor. The handshake is driven by the dispatcher (one step per readiness), so the
 // owner waits for OnTlsHandshake the way it waits for OnConnect.
 #include <arpa/inet.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 
 #include "platform/async_socket.h"
 
@@ -29,6 +32,44 @@ bool SetExpectedPeer(SSL* ssl, const std::string& host) {
     }
     return SSL_set1_host(ssl, host.c_str()) == 1 &&
            SSL_set_tlsext_host_name(ssl, host.c_str()) == 1;
+}
+
+// One line, the most specific part first: "CN=example.org, O=Example".
+std::string NameText(const X509_NAME* name) {
+    constexpr unsigned long kFlags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_DN_REV | XN_FLAG_FN_SN |
+                                     (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    BIO* out = BIO_new(BIO_s_mem());
+    if (out == nullptr) return "";
+    std::string text;
+    if (X509_NAME_print_ex(out, name, 0, kFlags) >= 0) {
+        char* data = nullptr;
+        const long length = BIO_get_mem_data(out, &data);
+        if (length > 0) text.assign(data, static_cast<size_t>(length));
+    }
+    BIO_free(out);
+    return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+    std::tm parts{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return "";
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return std::string(text, length);
+}
+
+std::string FingerprintText(const X509* certificate) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return "";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        if (i > 0) text += ':';
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 0xF];
+    }
+    return text;
 }
 
 }  // namespace
@@ -164,6 +205,17 @@ std::string AsyncSocket::TlsVerifyError() const {
     if (SSL_get0_peer_certificate(ssl.get()) == nullptr) return "no certificate presented";
     const long result = SSL_get_verify_result(ssl.get());
     return result == X509_V_OK ? "" : X509_verify_cert_error_string(result);
+}
+
+bool AsyncSocket::TlsPeerCertificate(TlsCertificateInfo& info) const {
+    const X509* certificate = ssl ? SSL_get0_peer_certificate(ssl.get()) : nullptr;
+    if (certificate == nullptr) return false;
+    info.subject = NameText(X509_get_subject_name(certificate));
+    info.issuer = NameText(X509_get_issuer_name(certificate));
+    info.validFrom = TimeText(X509_get0_notBefore(certificate));
+    info.validUntil = TimeText(X509_get0_notAfter(certificate));
+    info.fingerprint = FingerprintText(certificate);
+    return !info.fingerprint.empty();
 }
 
 TlsSessionHandle AsyncSocket::TlsSession() const {

@@ -37,6 +37,10 @@ CFtpSession::CFtpSession(const SiteSetting& site, std::shared_ptr<const AppSetti
     passive = site.passive != 0;
     tlsMode = site.tls;
     tlsAcceptUnverified = site.tlsAcceptUnverified;
+    // A pin that is no fingerprint stays as it is: it matches nothing, so nothing is accepted.
+    tlsPinnedFingerprint = NormalizeFingerprint(site.tlsPinnedFingerprint);
+    if (tlsPinnedFingerprint.empty()) tlsPinnedFingerprint = site.tlsPinnedFingerprint;
+    tlsCaFile = site.tlsCaFile;
     if (loginType == kLoginAnonymous) {
         user = "anonymous";
         password = settings->anonymousPass;
@@ -488,6 +492,12 @@ OverwriteAnswer CFtpSession::AskOverwrite(const OverwriteQuestion& overwrite) {
     auto question = std::make_shared<Question>(overwrite);
     AskAndWait(question);
     return question->OverwriteResult();
+}
+
+bool CFtpSession::AskCertificate(const CertificateQuestion& certificate) {
+    auto question = std::make_shared<Question>(certificate);
+    AskAndWait(question);
+    return question->AskResult() == kAnswerYes;
 }
 
 void CFtpSession::AskAndWait(const std::shared_ptr<Question>& question) {

@@ -31,6 +31,7 @@
 #include "platform/thread.h"
 #include "queue/transfer_queue.h"
 #include "session/session_observer.h"
+#include "session/trust_store.h"
 #include "sites/site_setting.h"
 
 namespace tarnwick {
@@ -208,6 +209,8 @@ public:
     // The deadline of waits given 0 seconds (kDefaultTimeout unless a front end sets its
     // own, e.g. the command-line client's --timeout). Takes effect at the next wait.
     void SetDefaultTimeout(int seconds);
+    // The remembered certificates to use instead of the program home's (before StartWorker).
+    void SetTrustStore(std::shared_ptr<TrustStore> store) { trustStore = std::move(store); }
     int DefaultTimeout() const { return defaultTimeout; }
     // Whether the start-up lists the start directory (on unless a front end that needs no
     // listing, such as a one-shot transfer, turns it off before StartWorker). Off, the
@@ -255,6 +258,8 @@ public:
     // stopped asks no one and gets the safe default at once.
     int Ask(const std::string& text, int style);
     OverwriteAnswer AskOverwrite(const OverwriteQuestion& question);
+    // Whether to trust a certificate that did not verify: true for Yes.
+    bool AskCertificate(const CertificateQuestion& question);
     SessionObserver& Observer() { return observer; }
 
     // Waits: each can be broken by stopEvent (2, "Interrupted by user") and by
@@ -331,7 +336,15 @@ public:
     bool passive = false;
     int tlsMode = kTlsNone;
     bool tlsAcceptUnverified = false;
+    std::string tlsPinnedFingerprint;  // normalized; empty for none
+    std::string tlsCaFile;
     std::shared_ptr<platform::TlsContext> tlsContext;  // made at the first TLS connect
+    // The remembered certificates; the program home's (read-write) when the front end set
+    // none, made at the first certificate that does not verify.
+    std::shared_ptr<TrustStore> trustStore;
+    // The fingerprint of the certificate accepted on the control connection: data
+    // connections offering the same one are accepted too.
+    std::string tlsAcceptedFingerprint;
     std::string currentDirectory;
     std::string localAddress;       // of the control connection, for PORT
     ServerFeatures serverFeatures;  // from FEAT after the last login; none before

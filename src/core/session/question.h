@@ -75,7 +75,7 @@ public:
     Question& operator=(const Question&) = delete;
 
     const Kind kind;
-    const std::string text;                 // kAsk
+    const std::string text;                 // kAsk; for kCertificate its details as text
     const int style = 0;                    // kAsk
     const OverwriteQuestion overwrite;      // kOverwrite
     const CertificateQuestion certificate;  // kCertificate

@@ -24,9 +24,13 @@ struct SiteSetting {
     std::string deflocaldir;
     std::string defremotedir;
     int passive = 0;
-    int tls = kTlsNone;                // a TlsMode; stored in the site file
-    bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted;
-                                       // kept in memory only
+    int tls = kTlsNone;  // a TlsMode; stored in the site file
+    // Kept in memory only: set by the command line's options.
+    bool tlsAcceptUnverified = false;  // a certificate that does not verify is accepted
+    // The only certificate accepted, whether it verifies or not (SHA-256, upper-case hex
+    // pairs joined by ':'); empty for none.
+    std::string tlsPinnedFingerprint{};
+    std::string tlsCaFile{};  // a PEM file of certificates trusted besides the system's
 };
 
 }  // namespace tarnwick
