@@ -48,23 +48,26 @@ const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
     return found == sites.rend() ? nullptr : &*found;
 }
 
-// --tls and --insecure apply to every site of the run; an ftpes:// URL asks for TLS too.
-void ApplyTlsOptions(const CliOptions& options, bool tlsUrl, SiteSetting& site) {
-    if (options.tls || tlsUrl) site.tls = kTlsExplicit;
+// --tls and --insecure apply to every site of the run; an ftpes:// or ftps:// URL chooses
+// its own kind of TLS.
+void ApplyTlsOptions(const CliOptions& options, TlsMode urlTls, SiteSetting& site) {
+    if (urlTls != kTlsNone) {
+        site.tls = urlTls;
+    } else if (options.tls) {
+        site.tls = kTlsExplicit;
+    }
     if (options.insecure) site.tlsAcceptUnverified = true;
 }
 
-constexpr std::string_view kExplicitTlsScheme = "ftpes://";
-
 bool TargetOfUrl(std::string_view url, const CliOptions& options,
                  const std::vector<SiteSetting>& sites, RemoteTarget& target, std::string& error) {
-    // An ftpes:// URL is an ftp:// URL whose connection is secured with AUTH TLS.
-    const bool tlsUrl =
-        EqualsIgnoringCase(url.substr(0, kExplicitTlsScheme.size()), kExplicitTlsScheme);
-    const std::string plainUrl =
-        tlsUrl ? "ftp://" + std::string(url.substr(kExplicitTlsScheme.size())) : std::string(url);
     UrlParts parts;
-    if (!ParseUrl(plainUrl, parts) || parts.service != kServiceFtp) {
+    std::string reason;
+    if (!ParseUrl(url, parts, reason)) {
+        error = reason;
+        return false;
+    }
+    if (parts.service != kServiceFtp) {
         error = "not an ftp URL: '" + std::string(url) + "'";
         return false;
     }
@@ -72,7 +75,7 @@ bool TargetOfUrl(std::string_view url, const CliOptions& options,
     target.site.address = parts.server;
     target.site.port = parts.port;
     target.site.passive = options.active ? 0 : 1;
-    ApplyTlsOptions(options, tlsUrl, target.site);
+    ApplyTlsOptions(options, parts.tls, target.site);
     ApplyCredentials(parts.user, parts.password, options, FindSiteByAddress(sites, parts.server),
                      target.site);
     target.path = parts.path.empty() ? "/" : parts.path;
@@ -92,7 +95,7 @@ bool TargetOfSite(std::string_view path, const CliOptions& options,
     }
     target.site = *site;
     if (options.active) target.site.passive = 0;
-    ApplyTlsOptions(options, false, target.site);
+    ApplyTlsOptions(options, kTlsNone, target.site);
     ApplyCredentials({}, {}, options, site, target.site);
     const std::string base = site->defremotedir.empty() ? "/" : site->defremotedir;
     target.path = path.starts_with('/') ? std::string(path) : JoinPath(base, path, '/');
@@ -120,7 +123,7 @@ SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
         site.passive = 1;
     }
     if (options.active) site.passive = 0;
-    ApplyTlsOptions(options, false, site);
+    ApplyTlsOptions(options, kTlsNone, site);
     ApplyCredentials({}, {}, options, known, site);
     return site;
 }

@@ -22,10 +22,10 @@ struct RemoteTarget {
 const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::string_view name);
 
 // Makes the target of a command.
-// Without --site, `argument` is an ftp:// URL; its host address selects the site of `sites`
-// with that address (the last one, as the site list's lookup does), if any.
-// With --site NAME, the site comes from `sites` by name and `argument` is a remote path: an
-// absolute one, or one relative to the site's default remote directory.
+// Without --site, `argument` is an ftp://, ftpes:// or ftps:// URL (which chooses the TLS); its
+// host address selects the site of `sites` with that address (the last one, as the site list's
+// lookup does), if any. With --site NAME, the site comes from `sites` by name and `argument` is a
+// remote path: an absolute one, or one relative to the site's default remote directory.
 // Credentials, first found wins: the URL's user and password; --user and --password; the
 // site's login (its password only for the site's own user name); else an anonymous login.
 // Passive data connections unless --active; a --site site keeps its own mode.
