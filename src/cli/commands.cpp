@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "command_runner.h"
+#include "credentials.h"
 #include "listing/paths.h"
 #include "offline_commands.h"
 
@@ -58,6 +59,9 @@ int CommandRunner::Run() {
         options_.command == "put" ? options_.arguments.back() : options_.arguments.front();
     std::string error;
     if (!MakeRemoteTarget(url, options_, context_.sites, target_, error)) return Usage(error);
+    CompleteLogin(target_, SystemCredentialSources(), [this](const std::string& warning) {
+        if (!options_.quiet) console_.WriteLine("tarnwick-cli: " + warning);
+    });
     const std::string& command = options_.command;
     const std::string& path = target_.path;
     if (command == "ls") return Ls();

@@ -18,9 +18,9 @@ void SetAnonymous(SiteSetting& site) {
 }
 
 // `known`: the site of site.dat for this host, if any. The URL's user and password are
-// given as `urlUser` and `urlPassword` (empty when it names none).
-void ApplyCredentials(const std::string& urlUser, const std::string& urlPassword,
-                      const CliOptions& options, const SiteSetting* known, SiteSetting& site) {
+// given as `urlUser` and `urlPassword` (empty when it names none). Returns what is left open.
+OpenLogin ApplyCredentials(const std::string& urlUser, const std::string& urlPassword,
+                           const CliOptions& options, const SiteSetting* known, SiteSetting& site) {
     const std::string user = !urlUser.empty() ? urlUser : options.user.value_or("");
     const bool passwordGiven = !urlPassword.empty() || options.password.has_value();
     const std::string password = !urlPassword.empty() ? urlPassword : options.password.value_or("");
@@ -29,15 +29,17 @@ void ApplyCredentials(const std::string& urlUser, const std::string& urlPassword
         site.username = known->username;
         site.password = known->password;
         if (site.logintype == kLoginAnonymous) SetAnonymous(site);
-        return;
+        return site.logintype == kLoginNormal && site.password.empty() ? OpenLogin::kPassword
+                                                                       : OpenLogin::kNone;
     }
     if (user.empty() && !passwordGiven) {
         SetAnonymous(site);
-        return;
+        return OpenLogin::kUserAndPassword;
     }
     site.logintype = kLoginNormal;
     site.username = user.empty() ? "anonymous" : user;
     site.password = password;
+    return passwordGiven ? OpenLogin::kNone : OpenLogin::kPassword;
 }
 
 const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
@@ -76,8 +78,8 @@ bool TargetOfUrl(std::string_view url, const CliOptions& options,
     target.site.port = parts.port;
     target.site.passive = options.active ? 0 : 1;
     ApplyTlsOptions(options, parts.tls, target.site);
-    ApplyCredentials(parts.user, parts.password, options, FindSiteByAddress(sites, parts.server),
-                     target.site);
+    target.openLogin = ApplyCredentials(parts.user, parts.password, options,
+                                        FindSiteByAddress(sites, parts.server), target.site);
     target.path = parts.path.empty() ? "/" : parts.path;
     return true;
 }
@@ -96,7 +98,7 @@ bool TargetOfSite(std::string_view path, const CliOptions& options,
     target.site = *site;
     if (options.active) target.site.passive = 0;
     ApplyTlsOptions(options, kTlsNone, target.site);
-    ApplyCredentials({}, {}, options, site, target.site);
+    target.openLogin = ApplyCredentials({}, {}, options, site, target.site);
     const std::string base = site->defremotedir.empty() ? "/" : site->defremotedir;
     target.path = path.starts_with('/') ? std::string(path) : JoinPath(base, path, '/');
     if (target.path.empty()) target.path = "/";

@@ -12,9 +12,15 @@
 
 namespace tarnwick::cli {
 
+// What of the login the URL, the options and the site list left open (credentials.h fills
+// it in): nothing; the password of a named user; or the whole login of a URL without a user
+// (anonymous unless something else has one).
+enum class OpenLogin { kNone, kPassword, kUserAndPassword };
+
 struct RemoteTarget {
     SiteSetting site;  // address, port, login data and data connection mode
     std::string path;  // the remote path, "/" when the URL names none
+    OpenLogin openLogin = OpenLogin::kNone;
 };
 
 // The site of `sites` named `name` (names are compared without regard to case, as the site
@@ -28,6 +34,7 @@ const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::st
 // remote path: an absolute one, or one relative to the site's default remote directory.
 // Credentials, first found wins: the URL's user and password; --user and --password; the
 // site's login (its password only for the site's own user name); else an anonymous login.
+// `target.openLogin` tells what is still open.
 // Passive data connections unless --active; a --site site keeps its own mode.
 // False (with a one-line `error`) for a bad URL or path, or an unknown site name.
 bool MakeRemoteTarget(std::string_view argument, const CliOptions& options,

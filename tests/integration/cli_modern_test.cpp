@@ -73,5 +73,59 @@ TEST_P(CliUtf8Test, NonAsciiNamesRoundTrip) {
 INSTANTIATE_TEST_SUITE_P(Listings, CliUtf8Test, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Mlsd" : "List"; });
 
+// A URL without a password: .netrc (private to its owner), then TARNWICK_PASSWORD. The
+// server accepts tarnwick/secret only; "-v" shows who logged in.
+TEST_F(CliTest, MissingPasswordsComeFromNetrcThenTheEnvironment) {
+    RealFtpServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string host = "127.0.0.1";
+    const std::string port = ":" + std::to_string(server.Port()) + "/";
+    struct Case {
+        const char* name;
+        std::string netrc;  // none when empty
+        fs::perms mode;
+        std::string url;
+        std::string environmentPassword;  // unset when empty
+        bool loggedIn;
+        std::string shown;
+    } cases[] = {
+        {"machine", "machine " + host + " login tarnwick password secret\n", fs::perms::owner_read,
+         "tarnwick@" + host, "", true, "user tarnwick"},
+        {"readable by others", "machine " + host + " login tarnwick password secret\n",
+         fs::perms::owner_read | fs::perms::others_read, "tarnwick@" + host, "", false,
+         "may be read or changed by group or others; not using it"},
+        {"default gives the whole login",
+         "machine other login tarnwick password no\ndefault login tarnwick password secret",
+         fs::perms::owner_read, host, "", true, "user tarnwick"},
+        {"macdef skipped, quotes read",
+         "macdef init\nmachine " + host + " login tarnwick password no\n\nmachine " + host +
+             " login tarnwick password \"se\\cret\"",
+         fs::perms::owner_read, "tarnwick@" + host, "", true, "user tarnwick"},
+        {"another login's entry, then the environment",
+         "machine " + host + " login other password no\n", fs::perms::owner_read,
+         "tarnwick@" + host, "secret", true, "user tarnwick"},
+        {"netrc before the environment", "machine " + host + " password secret\n",
+         fs::perms::owner_read, "tarnwick@" + host, "wrong", true, "user tarnwick"},
+        {"the URL's password first", "machine " + host + " login tarnwick password no\n",
+         fs::perms::owner_read, "tarnwick:secret@" + host, "wrong", true, "user tarnwick"},
+        {"anonymous needs none", "", fs::perms::none, host, "wrong", true, "user anonymous"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path netrc = scratch / ".netrc";
+        fs::remove(netrc);
+        if (!c.netrc.empty()) {
+            WriteFile(netrc, c.netrc);
+            fs::permissions(netrc, c.mode);
+        }
+        std::vector<std::string> env;
+        if (!c.environmentPassword.empty())
+            env.push_back("TARNWICK_PASSWORD=" + c.environmentPassword);
+        CliResult result = Run({"-v", "--retries", "0", "ls", "ftp://" + c.url + port}, env);
+        EXPECT_EQ(result.status == 0, c.loggedIn) << result.err;
+        EXPECT_NE(result.err.find(c.shown), std::string::npos) << result.err;
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick::test
