@@ -57,6 +57,8 @@ TEST_P(CliUtf8Test, NonAsciiNamesRoundTrip) {
     CliResult listed = Run({"-v", "ls", url});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("\t" + name), std::string::npos) << listed.out;
+    // pyftpdlib announces UTF8 but refuses OPTS UTF8 ON: logged, not a failure.
+    EXPECT_NE(listed.err.find("The server refused UTF-8 names"), std::string::npos) << listed.err;
     EXPECT_NE(listed.err.find(GetParam() ? "Command:>\tmlsd" : "Command:>\tlist"),
               std::string::npos)
         << listed.err;
@@ -78,51 +80,40 @@ INSTANTIATE_TEST_SUITE_P(Listings, CliUtf8Test, ::testing::Bool(),
 TEST_F(CliTest, MissingPasswordsComeFromNetrcThenTheEnvironment) {
     RealFtpServer server;
     ASSERT_TRUE(server.Running()) << server.Error();
-    const std::string host = "127.0.0.1";
-    const std::string port = ":" + std::to_string(server.Port()) + "/";
+    const std::string m = "machine 127.0.0.1 ", good = m + "login tarnwick password secret\n";
+    const std::string wrong = m + "login tarnwick password no\n";
     struct Case {
-        const char* name;
-        std::string netrc;  // none when empty
-        fs::perms mode;
-        std::string url;
-        std::string environmentPassword;  // unset when empty
-        bool loggedIn;
-        std::string shown;
+        std::string netrc;
+        bool othersMayRead;               // then the file is not used and the login fails
+        const char* login;                // of the URL
+        const char* environmentPassword;  // unset when null
+        const char* shown;
     } cases[] = {
-        {"machine", "machine " + host + " login tarnwick password secret\n", fs::perms::owner_read,
-         "tarnwick@" + host, "", true, "user tarnwick"},
-        {"readable by others", "machine " + host + " login tarnwick password secret\n",
-         fs::perms::owner_read | fs::perms::others_read, "tarnwick@" + host, "", false,
-         "may be read or changed by group or others; not using it"},
-        {"default gives the whole login",
-         "machine other login tarnwick password no\ndefault login tarnwick password secret",
-         fs::perms::owner_read, host, "", true, "user tarnwick"},
-        {"macdef skipped, quotes read",
-         "macdef init\nmachine " + host + " login tarnwick password no\n\nmachine " + host +
-             " login tarnwick password \"se\\cret\"",
-         fs::perms::owner_read, "tarnwick@" + host, "", true, "user tarnwick"},
-        {"another login's entry, then the environment",
-         "machine " + host + " login other password no\n", fs::perms::owner_read,
-         "tarnwick@" + host, "secret", true, "user tarnwick"},
-        {"netrc before the environment", "machine " + host + " password secret\n",
-         fs::perms::owner_read, "tarnwick@" + host, "wrong", true, "user tarnwick"},
-        {"the URL's password first", "machine " + host + " login tarnwick password no\n",
-         fs::perms::owner_read, "tarnwick:secret@" + host, "wrong", true, "user tarnwick"},
-        {"anonymous needs none", "", fs::perms::none, host, "wrong", true, "user anonymous"},
+        {good, false, "tarnwick@", nullptr, "230 Login"},
+        {good, true, "tarnwick@", nullptr, "may be read or changed by group or others; not using"},
+        {"machine x login a password b\ndefault login tarnwick password secret", false, "", nullptr,
+         "user tarnwick"},
+        {"macdef i\n" + wrong + "\n" + m + "login tarnwick password \"se\\cret\"", false,
+         "tarnwick@", nullptr, "230 Login"},
+        {m + "login other password no\n", false, "tarnwick@", "secret", "230 Login"},
+        {m + "password secret\n", false, "tarnwick@", "wrong", "230 Login"},
+        {wrong, false, "tarnwick:secret@", "wrong", "230 Login"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path netrc = scratch / ".netrc";
-        fs::remove(netrc);
-        if (!c.netrc.empty()) {
-            WriteFile(netrc, c.netrc);
-            fs::permissions(netrc, c.mode);
-        }
+        SCOPED_TRACE(c.netrc);
+        fs::remove(scratch / ".netrc");
+        WriteFile(scratch / ".netrc", c.netrc);
+        fs::permissions(scratch / ".netrc", c.othersMayRead
+                                                ? fs::perms::owner_read | fs::perms::others_read
+                                                : fs::perms::owner_read);
         std::vector<std::string> env;
-        if (!c.environmentPassword.empty())
-            env.push_back("TARNWICK_PASSWORD=" + c.environmentPassword);
-        CliResult result = Run({"-v", "--retries", "0", "ls", "ftp://" + c.url + port}, env);
-        EXPECT_EQ(result.status == 0, c.loggedIn) << result.err;
+        if (c.environmentPassword)
+            env.push_back(std::string("TARNWICK_PASSWORD=") + c.environmentPassword);
+        CliResult result = Run(
+            {"-v", "--retries", "0", "ls",
+             "ftp://" + std::string(c.login) + "127.0.0.1:" + std::to_string(server.Port()) + "/"},
+            env);
+        EXPECT_EQ(result.status == 0, !c.othersMayRead) << result.err;
         EXPECT_NE(result.err.find(c.shown), std::string::npos) << result.err;
     }
 }

@@ -60,7 +60,7 @@ int CControlSocket::RequestFeatures() {
         result = SendCommand("opts utf8 on", true);
         if (result != kResultOk) return result;
         if (replyCount == 0 || !replyCodes[replyCount - 1].starts_with('2')) {
-            session.Log("The server refused UTF-8 names; names are sent as they are.", LOG_WARNING);
+            session.Log("The server refused UTF-8 names; names are sent as they are.", LOG_STATE);
         }
     }
     // Many servers leave the Unix mode out of machine listings unless asked: ask for it with

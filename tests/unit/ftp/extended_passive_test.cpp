@@ -1,5 +1,5 @@
-// Extended data connections: the EPSV reply parser, the FEAT feature list (and UTF8), the fallback
-// from refused EPSV/EPRT to PASV/PORT (scripted server), and listings and downloads over IPv6
+// Extended data connections: the EPSV reply parser, the FEAT feature list, the fallback from
+// refused EPSV/EPRT to PASV/PORT (scripted server), and listings and downloads over IPv6
 // against a real server on ::1.
 #include <gtest/gtest.h>
 
@@ -46,22 +46,6 @@ TEST(FeatReplyTest, ListsTheFeaturesOfA211ReplyOnly) {
     EXPECT_EQ(listed.mlstFacts, (std::vector<std::string>{"type", "size", "modify", "perm"}));
     EXPECT_FALSE(ParseFeatReply("502 Command not implemented.\r\n").listed);
 }
-
-// A server that announces UTF8 is told the names are UTF-8; a refusal is a warning only.
-class Utf8OptionTest : public FtpTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(Utf8OptionTest, IsSwitchedOnWhereAnnouncedAndARefusalIsNoFailure) {
-    server.Expect("feat").Reply("211-Features:\r\n UTF8\r\n211 End\r\n");
-    server.Expect("opts utf8 on").Reply(GetParam());
-    Connect();
-    EXPECT_TRUE(server.WaitDone()) << ::testing::PrintToString(server.Failures());
-    EXPECT_EQ(Logged("The server refused UTF-8 names; names are sent as they are."),
-              GetParam()[0] == '5')
-        << observer.FormattedLog();
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, Utf8OptionTest,
-                         ::testing::Values("200 Always in UTF8 mode.\r\n", "501 no\r\n"));
 
 // A refused extended command falls back to the classic one, and the refusal holds for the
 // session: the second listing asks for PASV / PORT at once.
