@@ -220,7 +220,9 @@ ServiceType UrlServiceType(std::string_view text) {
 }
 
 std::string UrlPath(std::string_view url) {
-    const size_t slash = url.find('/', 6);
+    // Just past the "://" (index 6 for "ftp://"; later for "ftpes://" and "ftps://").
+    const size_t scheme = url.find("://");
+    const size_t slash = url.find('/', scheme == std::string_view::npos ? 6 : scheme + 3);
     if (slash == std::string_view::npos) return "/";
     std::string path;
     std::string error;

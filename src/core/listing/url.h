@@ -57,7 +57,7 @@ bool IsFtpUrl(std::string_view text);
 // The service type of the URL, or kServiceUnknown if the text does not parse.
 ServiceType UrlServiceType(std::string_view text);
 
-// The text from the first "/" at or after index 6 (just past "ftp://") to the end, "%XX"
+// The text from the first "/" after the "://" (index 6 past "ftp://") to the end, "%XX"
 // escapes decoded (a malformed one is kept as written); "/" if there is none. A plain string
 // operation for texts already known to be ftp URLs.
 std::string UrlPath(std::string_view url);

@@ -115,6 +115,7 @@ TEST(UrlTest, MadeUrlsRoundTrip) {
 
 TEST(UrlTest, UrlPathAndIpv6HostsInMadeUrls) {
     EXPECT_EQ(UrlPath("ftp://host") + UrlPath("") + UrlPath("ftp://host/pub/x"), "///pub/x");
+    EXPECT_EQ(UrlPath("ftps://host/a%20b") + UrlPath("ftpes://host"), "/a b/");
     // An IPv6 host gets brackets, so the URL parses back.
     EXPECT_EQ(Split(MakeFtpUrl("fe80::2", "/pub").c_str()), "1 fe80::2 /pub 21  ");
 }
