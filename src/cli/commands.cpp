@@ -54,14 +54,18 @@ CommandRunner::~CommandRunner() {
     CloseSession();
 }
 
+void CommandRunner::CompleteLoginOf(RemoteTarget& target) {
+    CompleteLogin(target, SystemCredentialSources(), [this](const std::string& warning) {
+        if (!options_.quiet) console_.WriteLine("tarnwick-cli: " + warning);
+    });
+}
+
 int CommandRunner::Run() {
     const std::string& url =
         options_.command == "put" ? options_.arguments.back() : options_.arguments.front();
     std::string error;
     if (!MakeRemoteTarget(url, options_, context_.sites, target_, error)) return Usage(error);
-    CompleteLogin(target_, SystemCredentialSources(), [this](const std::string& warning) {
-        if (!options_.quiet) console_.WriteLine("tarnwick-cli: " + warning);
-    });
+    CompleteLoginOf(target_);
     const std::string& command = options_.command;
     const std::string& path = target_.path;
     if (command == "ls") return Ls();

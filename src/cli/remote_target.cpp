@@ -114,7 +114,7 @@ const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::st
 }
 
 SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
-                             const std::vector<SiteSetting>& sites) {
+                             const std::vector<SiteSetting>& sites, OpenLogin* openLogin) {
     const SiteSetting* known = FindSiteByAddress(sites, host);
     SiteSetting site;
     if (known != nullptr) {
@@ -126,7 +126,8 @@ SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
     }
     if (options.active) site.passive = 0;
     ApplyTlsOptions(options, kTlsNone, site);
-    ApplyCredentials({}, {}, options, known, site);
+    const OpenLogin open = ApplyCredentials({}, {}, options, known, site);
+    if (openLogin != nullptr) *openLogin = open;
     return site;
 }
 

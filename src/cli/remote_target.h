@@ -44,7 +44,8 @@ bool MakeRemoteTarget(std::string_view argument, const CliOptions& options,
 // The site for a host address named by a queue file: the site of `sites` with that address
 // (the last one), else a new site on port 21; logins as MakeRemoteTarget finds them. The
 // site's own data connection mode, else passive; active with --active.
+// `openLogin`, when given, gets what of the login is left open.
 SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
-                             const std::vector<SiteSetting>& sites);
+                             const std::vector<SiteSetting>& sites, OpenLogin* openLogin = nullptr);
 
 }  // namespace tarnwick::cli
