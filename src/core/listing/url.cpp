@@ -198,7 +198,7 @@ bool ParseUrl(std::string_view text, UrlParts& parts, std::string& error) {
     }
     if (!ParseHostAndPort(authority, parts) ||
         (parts.server.empty() && parts.service != kServiceFile)) {
-        error = "bad host or port in '" + std::string(text) + "'";
+        error = "bad host or port '" + std::string(authority) + "'";  // not the password
         return false;
     }
     return true;
