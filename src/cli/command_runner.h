@@ -72,6 +72,9 @@ private:
         return Open(target_.site, startDirectory, listAtStart);
     }
     void CloseSession();
+    // Fills in what the URL and options left open of the login (credentials.h); a warning
+    // about the sources goes to the console unless --quiet.
+    void CompleteLoginOf(RemoteTarget& target);
     int Execute(const SessionCommand& command);
     // Prints why `what` failed (unless --quiet) and passes the result on.
     int Failed(int result, const std::string& what);

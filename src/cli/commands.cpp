@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "command_runner.h"
+#include "credentials.h"
 #include "listing/paths.h"
 #include "offline_commands.h"
 
@@ -53,11 +54,18 @@ CommandRunner::~CommandRunner() {
     CloseSession();
 }
 
+void CommandRunner::CompleteLoginOf(RemoteTarget& target) {
+    CompleteLogin(target, SystemCredentialSources(), [this](const std::string& warning) {
+        if (!options_.quiet) console_.WriteLine("tarnwick-cli: " + warning);
+    });
+}
+
 int CommandRunner::Run() {
     const std::string& url =
         options_.command == "put" ? options_.arguments.back() : options_.arguments.front();
     std::string error;
     if (!MakeRemoteTarget(url, options_, context_.sites, target_, error)) return Usage(error);
+    CompleteLoginOf(target_);
     const std::string& command = options_.command;
     const std::string& path = target_.path;
     if (command == "ls") return Ls();

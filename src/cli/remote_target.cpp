@@ -18,9 +18,9 @@ void SetAnonymous(SiteSetting& site) {
 }
 
 // `known`: the site of site.dat for this host, if any. The URL's user and password are
-// given as `urlUser` and `urlPassword` (empty when it names none).
-void ApplyCredentials(const std::string& urlUser, const std::string& urlPassword,
-                      const CliOptions& options, const SiteSetting* known, SiteSetting& site) {
+// given as `urlUser` and `urlPassword` (empty when it names none). Returns what is left open.
+OpenLogin ApplyCredentials(const std::string& urlUser, const std::string& urlPassword,
+                           const CliOptions& options, const SiteSetting* known, SiteSetting& site) {
     const std::string user = !urlUser.empty() ? urlUser : options.user.value_or("");
     const bool passwordGiven = !urlPassword.empty() || options.password.has_value();
     const std::string password = !urlPassword.empty() ? urlPassword : options.password.value_or("");
@@ -29,15 +29,17 @@ void ApplyCredentials(const std::string& urlUser, const std::string& urlPassword
         site.username = known->username;
         site.password = known->password;
         if (site.logintype == kLoginAnonymous) SetAnonymous(site);
-        return;
+        return site.logintype == kLoginNormal && site.password.empty() ? OpenLogin::kPassword
+                                                                       : OpenLogin::kNone;
     }
     if (user.empty() && !passwordGiven) {
         SetAnonymous(site);
-        return;
+        return OpenLogin::kUserAndPassword;
     }
     site.logintype = kLoginNormal;
     site.username = user.empty() ? "anonymous" : user;
     site.password = password;
+    return passwordGiven ? OpenLogin::kNone : OpenLogin::kPassword;
 }
 
 const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
@@ -48,25 +50,28 @@ const SiteSetting* FindSiteByAddress(const std::vector<SiteSetting>& sites,
     return found == sites.rend() ? nullptr : &*found;
 }
 
-// The TLS options apply to every site of the run; an ftpes:// URL asks for TLS too.
-void ApplyTlsOptions(const CliOptions& options, bool tlsUrl, SiteSetting& site) {
-    if (options.tls || tlsUrl) site.tls = kTlsExplicit;
+// --tls and --insecure apply to every site of the run; an ftpes:// or ftps:// URL chooses
+// its own kind of TLS.
+void ApplyTlsOptions(const CliOptions& options, TlsMode urlTls, SiteSetting& site) {
+    if (urlTls != kTlsNone) {
+        site.tls = urlTls;
+    } else if (options.tls) {
+        site.tls = kTlsExplicit;
+    }
     if (options.insecure) site.tlsAcceptUnverified = true;
     if (options.trustFingerprint) site.tlsPinnedFingerprint = *options.trustFingerprint;
     if (options.caFile) site.tlsCaFile = *options.caFile;
 }
 
-constexpr std::string_view kExplicitTlsScheme = "ftpes://";
-
 bool TargetOfUrl(std::string_view url, const CliOptions& options,
                  const std::vector<SiteSetting>& sites, RemoteTarget& target, std::string& error) {
-    // An ftpes:// URL is an ftp:// URL whose connection is secured with AUTH TLS.
-    const bool tlsUrl =
-        EqualsIgnoringCase(url.substr(0, kExplicitTlsScheme.size()), kExplicitTlsScheme);
-    const std::string plainUrl =
-        tlsUrl ? "ftp://" + std::string(url.substr(kExplicitTlsScheme.size())) : std::string(url);
     UrlParts parts;
-    if (!ParseUrl(plainUrl, parts) || parts.service != kServiceFtp) {
+    std::string reason;
+    if (!ParseUrl(url, parts, reason)) {
+        error = reason;
+        return false;
+    }
+    if (parts.service != kServiceFtp) {
         error = "not an ftp URL: '" + std::string(url) + "'";
         return false;
     }
@@ -74,9 +79,9 @@ bool TargetOfUrl(std::string_view url, const CliOptions& options,
     target.site.address = parts.server;
     target.site.port = parts.port;
     target.site.passive = options.active ? 0 : 1;
-    ApplyTlsOptions(options, tlsUrl, target.site);
-    ApplyCredentials(parts.user, parts.password, options, FindSiteByAddress(sites, parts.server),
-                     target.site);
+    ApplyTlsOptions(options, parts.tls, target.site);
+    target.openLogin = ApplyCredentials(parts.user, parts.password, options,
+                                        FindSiteByAddress(sites, parts.server), target.site);
     target.path = parts.path.empty() ? "/" : parts.path;
     return true;
 }
@@ -94,8 +99,8 @@ bool TargetOfSite(std::string_view path, const CliOptions& options,
     }
     target.site = *site;
     if (options.active) target.site.passive = 0;
-    ApplyTlsOptions(options, false, target.site);
-    ApplyCredentials({}, {}, options, site, target.site);
+    ApplyTlsOptions(options, kTlsNone, target.site);
+    target.openLogin = ApplyCredentials({}, {}, options, site, target.site);
     const std::string base = site->defremotedir.empty() ? "/" : site->defremotedir;
     target.path = path.starts_with('/') ? std::string(path) : JoinPath(base, path, '/');
     if (target.path.empty()) target.path = "/";
@@ -111,7 +116,7 @@ const SiteSetting* FindSiteByName(const std::vector<SiteSetting>& sites, std::st
 }
 
 SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
-                             const std::vector<SiteSetting>& sites) {
+                             const std::vector<SiteSetting>& sites, OpenLogin* openLogin) {
     const SiteSetting* known = FindSiteByAddress(sites, host);
     SiteSetting site;
     if (known != nullptr) {
@@ -122,8 +127,9 @@ SiteSetting SiteForQueueHost(const std::string& host, const CliOptions& options,
         site.passive = 1;
     }
     if (options.active) site.passive = 0;
-    ApplyTlsOptions(options, false, site);
-    ApplyCredentials({}, {}, options, known, site);
+    ApplyTlsOptions(options, kTlsNone, site);
+    const OpenLogin open = ApplyCredentials({}, {}, options, known, site);
+    if (openLogin != nullptr) *openLogin = open;
     return site;
 }
 

@@ -210,7 +210,10 @@ int CommandRunner::RunQueueFile(const std::string& path) {
     }
     int worst = kResultOk;
     for (const std::string& host : hosts) {
-        const SiteSetting site = SiteForQueueHost(host, options_, context_.sites);
+        RemoteTarget target;
+        target.site = SiteForQueueHost(host, options_, context_.sites, &target.openLogin);
+        CompleteLoginOf(target);
+        const SiteSetting& site = target.site;
         int result = Open(site, site.defremotedir);
         if (result == kResultOk) {
             const ItemList& items = itemsOf[host];

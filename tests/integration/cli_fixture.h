@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -71,9 +72,13 @@ protected:
         args.insert(args.begin(), {"--home", home.string()});
         return args;
     }
-    // The environment of every run: the settings directory of the test, plus `env`.
+    // The environment of every run: the settings directory of the test, plus `env`; HOME is
+    // the scratch directory unless `env` names one (so no real ~/.netrc is read).
     std::vector<std::string> Environment(std::vector<std::string> env = {}) const {
         env.push_back("XDG_CONFIG_HOME=" + config.string());
+        if (std::ranges::none_of(env, [](const auto& e) { return e.starts_with("HOME="); })) {
+            env.push_back("HOME=" + scratch.string());
+        }
         return env;
     }
     CliResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {

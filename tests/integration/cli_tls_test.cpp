@@ -2,15 +2,12 @@
 // self-signed certificate made for the test, against a plain server, and against vsftpd
 // (which insists that data connections resume the control connection's TLS session).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <thread>
 
 #include "cli_fixture.h"
 #include "listing/text_utils.h"
 #include "loopback_socket.h"
 #include "test_certificate.h"
+#include "vsftpd_server.h"
 
 namespace tarnwick::test {
 namespace {
@@ -88,48 +85,15 @@ TEST_F(CliTlsTest, RefusedTlsOrUntrustedCertificateEndsWith6BeforeTheLogin) {
 // vsftpd with ssl_enable=YES refuses a data connection that does not resume the control
 // connection's TLS session (require_ssl_reuse=YES, its default).
 TEST_F(CliTlsTest, DataConnectionsResumeTheControlSessionForVsftpd) {
-    const char* vsftpd = "/usr/sbin/vsftpd";
-    if (access(vsftpd, X_OK) != 0) GTEST_SKIP() << "vsftpd is not installed";
-    ASSERT_FALSE(certificate.empty()) << "openssl req failed";
-    const fs::path root = scratch / "anon", empty = scratch / "empty";
-    fs::create_directories(root);
-    fs::create_directories(empty);
-    WriteFile(root / "hello.txt", "hello over TLS\n");
-    UniqueFd probe = ListenLoopback("127.0.0.1");
-    const uint16_t port = LocalPort(probe.Get());
-    probe.Reset();  // vsftpd binds the port itself
-    const fs::path config = scratch / "vsftpd.conf";
-    WriteFile(config, "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
-                          "\nbackground=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
-                          "anonymous_enable=YES\nno_anon_password=YES\nlocal_enable=NO\n"
-                          "anon_root=" +
-                          root.string() + "\nsecure_chroot_dir=" + empty.string() +
-                          "\nssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_data_ssl=YES\n"
-                          "force_anon_logins_ssl=YES\nrsa_cert_file=" +
-                          certificate.string() + "\nrsa_private_key_file=" + certificate.string() +
-                          "\n");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl(vsftpd, vsftpd, config.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
-    bool up = false;
-    for (int attempt = 0; attempt < 100 && !up; ++attempt) {  // at most about 5 s
-        UniqueFd client;
-        up = ConnectLoopback("127.0.0.1", port, DeadlineAfter(1s), client) == IoStatus::kOk;
-        if (!up) std::this_thread::sleep_for(50ms);
-    }
-    // Without a chroot (run as this user) the server's paths are the real ones.
-    const std::string url = "ftpes://127.0.0.1:" + std::to_string(port);
+    if (!VsftpdServer::Installed()) GTEST_SKIP() << "vsftpd is not installed";
+    VsftpdServer server(VsftpdServer::Mode::kExplicitTls);
+    ASSERT_TRUE(server.Running()) << server.Error();
+    WriteFile(server.Root() / "hello.txt", "hello over TLS\n");
     const fs::path down = scratch / "down";
     fs::create_directories(down);
-    CliResult got =
-        up ? Run({"--insecure", "-v", "get", url + (root / "hello.txt").string(), down.string()})
-           : CliResult{};
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    ASSERT_TRUE(up) << "vsftpd did not start";
+    const std::string url = "ftpes://127.0.0.1:" + std::to_string(server.Port());
+    CliResult got = Run(
+        {"--insecure", "-v", "get", url + (server.Root() / "hello.txt").string(), down.string()});
     ASSERT_EQ(got.status, 0) << got.err;
     EXPECT_EQ(ReadFile(down / "hello.txt"), "hello over TLS\n");
     EXPECT_NE(got.err.find("session resumed"), std::string::npos) << got.err;

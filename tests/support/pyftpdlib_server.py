@@ -21,6 +21,8 @@ def parse_arguments():
     parser.add_argument("--user", default="tarnwick")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--certfile", help="PEM certificate and key: offer TLS (AUTH TLS)")
+    parser.add_argument("--no-machine-listings", action="store_true",
+                        help="no MLST/MLSD: clients list with LIST")
     return parser.parse_args()
 
 
@@ -55,6 +57,9 @@ def main():
     Handler.banner = "Tarnwick test server ready."
     if args.certfile:
         Handler.certfile = args.certfile
+    if args.no_machine_listings:
+        Handler.proto_cmds = {name: info for name, info in FTPHandler.proto_cmds.items()
+                              if name not in ("MLST", "MLSD")}
 
     server = FTPServer(socket.socket(fileno=3), Handler)
     threading.Thread(target=exit_when_parent_goes, daemon=True).start()

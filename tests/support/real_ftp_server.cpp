@@ -33,8 +33,11 @@ std::string ServerScript() {
 
 }  // namespace
 
-RealFtpServer::RealFtpServer(std::string address, std::filesystem::path certificate)
-    : address_(std::move(address)), certificate_(std::move(certificate)) {
+RealFtpServer::RealFtpServer(std::string address, std::filesystem::path certificate,
+                             bool machineListings)
+    : address_(std::move(address)),
+      certificate_(std::move(certificate)),
+      machineListings_(machineListings) {
     Start();
 }
 
@@ -68,6 +71,7 @@ void RealFtpServer::Start() {
         arguments.push_back("--certfile");
         arguments.push_back(certificate_.string());
     }
+    if (!machineListings_) arguments.push_back("--no-machine-listings");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -31,9 +31,10 @@ public:
 
     // `address`: the numeric loopback address to serve on, "127.0.0.1" or "::1". With a
     // `certificate` (a PEM file holding the certificate and its key) the server offers TLS
-    // (AUTH TLS, PROT P), through pyftpdlib's TLS handler (python3-openssl).
+    // (AUTH TLS, PROT P), through pyftpdlib's TLS handler (python3-openssl). Without
+    // `machineListings` the server knows neither MLST nor MLSD, so clients list with LIST.
     explicit RealFtpServer(std::string address = "127.0.0.1",
-                           std::filesystem::path certificate = {});
+                           std::filesystem::path certificate = {}, bool machineListings = true);
     ~RealFtpServer();
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
@@ -60,6 +61,7 @@ private:
     UniqueFd stdinPipe_;  // held open while the server runs; its end of file stops the server
     std::string address_;
     std::filesystem::path certificate_;
+    bool machineListings_ = true;
     uint16_t port_ = 0;
     std::string error_;
 };

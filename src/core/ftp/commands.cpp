@@ -54,6 +54,15 @@ int CControlSocket::RequestFeatures() {
     if (result != kResultOk) return result;
     // Anything but a feature list (500, 502: FEAT unknown) means no features, not a failure.
     session.serverFeatures = ParseFeatReply(replyText);
+    // Names travel as the bytes they are either way; a server that announces UTF8 may want
+    // to be told that the client's bytes are UTF-8 (RFC 2640).
+    if (session.serverFeatures.utf8) {
+        result = SendCommand("opts utf8 on", true);
+        if (result != kResultOk) return result;
+        if (replyCount == 0 || !replyCodes[replyCount - 1].starts_with('2')) {
+            session.Log("The server refused UTF-8 names; names are sent as they are.", LOG_STATE);
+        }
+    }
     // Many servers leave the Unix mode out of machine listings unless asked: ask for it with
     // the facts the listing reads, so the attribute column shows modes, not bare permissions.
     const std::vector<std::string>& offered = session.serverFeatures.mlstFacts;

@@ -14,14 +14,17 @@ struct KnownService {
     std::string_view scheme;
     ServiceType service;
     int defaultPort;
+    TlsMode tls;
 };
 
-constexpr std::array<KnownService, 5> kKnownServices = {{
-    {"ftp", kServiceFtp, 21},
-    {"http", kServiceHttp, 80},
-    {"https", kServiceHttps, 443},
-    {"gopher", kServiceGopher, 70},
-    {"file", kServiceFile, 0},
+constexpr std::array<KnownService, 7> kKnownServices = {{
+    {"ftp", kServiceFtp, 21, kTlsNone},
+    {"ftpes", kServiceFtp, 21, kTlsExplicit},
+    {"ftps", kServiceFtp, 990, kTlsImplicit},
+    {"http", kServiceHttp, 80, kTlsNone},
+    {"https", kServiceHttps, 443, kTlsNone},
+    {"gopher", kServiceGopher, 70, kTlsNone},
+    {"file", kServiceFile, 0, kTlsNone},
 }};
 
 bool IsAsciiAlpha(char c) {
@@ -40,21 +43,40 @@ bool IsValidScheme(std::string_view scheme) {
     return true;
 }
 
-// Decodes "%XX" escapes; a "%" not followed by two hex digits stays as it is.
-std::string PercentDecode(std::string_view text) {
-    std::string decoded;
+bool IsControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7f;
+}
+
+// Decodes "%XX" escapes of `text` (the URL's `what`) into `decoded`. False, with `error`
+// set, for a "%" without two hex digits after it, or an escape that gives a control
+// character or (with `slashAllowed` false) a "/".
+bool PercentDecode(std::string_view text, std::string_view what, bool slashAllowed,
+                   std::string& decoded, std::string& error) {
+    decoded.clear();
     decoded.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
-            HexDigitValue(text[i + 2]) >= 0) {
-            decoded +=
-                static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
-            i += 2;
-        } else {
+        if (text[i] != '%') {
             decoded += text[i];
+            continue;
         }
+        const std::string_view escape = text.substr(i, 3);
+        if (escape.size() < 3 || HexDigitValue(escape[1]) < 0 || HexDigitValue(escape[2]) < 0) {
+            error = "bad escape '" + std::string(escape) + "' in the " + std::string(what) +
+                    " (write a \"%\" as \"%25\")";
+            return false;
+        }
+        const auto byte =
+            static_cast<unsigned char>(HexDigitValue(escape[1]) * 16 + HexDigitValue(escape[2]));
+        if (IsControl(byte) || (byte == '/' && !slashAllowed)) {
+            error = "the escape '" + std::string(escape) + "' in the " + std::string(what) +
+                    (byte == '/' ? " would put a \"/\" inside a name"
+                                 : " stands for a control character");
+            return false;
+        }
+        decoded += static_cast<char>(byte);
+        i += 2;
     }
-    return decoded;
+    return true;
 }
 
 // A registered name or IPv4 address: no white space, controls, or characters that delimit
@@ -123,10 +145,13 @@ bool ParseHostAndPort(std::string_view hostPort, UrlParts& parts) {
     return ParsePort(portText, parts.port);
 }
 
-void ParseUserInfo(std::string_view userInfo, UrlParts& parts) {
+bool ParseUserInfo(std::string_view userInfo, UrlParts& parts, std::string& error) {
     const size_t colon = userInfo.find(':');
-    parts.user = PercentDecode(userInfo.substr(0, colon));
-    if (colon != std::string_view::npos) parts.password = PercentDecode(userInfo.substr(colon + 1));
+    if (!PercentDecode(userInfo.substr(0, colon), "user name", true, parts.user, error)) {
+        return false;
+    }
+    return colon == std::string_view::npos ||
+           PercentDecode(userInfo.substr(colon + 1), "password", true, parts.password, error);
 }
 
 void SetService(UrlParts& parts) {
@@ -136,16 +161,18 @@ void SetService(UrlParts& parts) {
         if (parts.scheme == known.scheme) {
             parts.service = known.service;
             parts.port = known.defaultPort;
+            parts.tls = known.tls;
         }
     }
 }
 
 }  // namespace
 
-bool ParseUrl(std::string_view text, UrlParts& parts) {
+bool ParseUrl(std::string_view text, UrlParts& parts, std::string& error) {
     text = TrimFieldSpaces(text);
     const size_t schemeEnd = text.find("://");
     if (schemeEnd == std::string_view::npos || !IsValidScheme(text.substr(0, schemeEnd))) {
+        error = "not a URL: '" + std::string(text) + "'";
         return false;
     }
     parts = UrlParts{};
@@ -155,16 +182,31 @@ bool ParseUrl(std::string_view text, UrlParts& parts) {
     const std::string_view rest = text.substr(schemeEnd + 3);
     const size_t pathStart = rest.find('/');
     std::string_view authority = rest.substr(0, pathStart);
-    parts.path = pathStart == std::string_view::npos ? "/" : std::string(rest.substr(pathStart));
+    if (pathStart == std::string_view::npos) {
+        parts.path = "/";
+    } else if (parts.service != kServiceFtp && parts.service != kServiceFile) {
+        parts.path = std::string(rest.substr(pathStart));  // another service's own syntax
+    } else if (!PercentDecode(rest.substr(pathStart), "path", false, parts.path, error)) {
+        return false;
+    }
 
     // The last "@" ends the user information: a password may contain "@", a host may not.
     const size_t at = authority.rfind('@');
     if (at != std::string_view::npos) {
-        ParseUserInfo(authority.substr(0, at), parts);
+        if (!ParseUserInfo(authority.substr(0, at), parts, error)) return false;
         authority.remove_prefix(at + 1);
     }
-    if (!ParseHostAndPort(authority, parts)) return false;
-    return !parts.server.empty() || parts.service == kServiceFile;
+    if (!ParseHostAndPort(authority, parts) ||
+        (parts.server.empty() && parts.service != kServiceFile)) {
+        error = "bad host or port '" + std::string(authority) + "'";  // not the password
+        return false;
+    }
+    return true;
+}
+
+bool ParseUrl(std::string_view text, UrlParts& parts) {
+    std::string error;
+    return ParseUrl(text, parts, error);
 }
 
 bool IsFtpUrl(std::string_view text) {
@@ -178,8 +220,33 @@ ServiceType UrlServiceType(std::string_view text) {
 }
 
 std::string UrlPath(std::string_view url) {
-    const size_t slash = url.find('/', 6);
-    return slash == std::string_view::npos ? "/" : std::string(url.substr(slash));
+    // Just past the "://" (index 6 for "ftp://"; later for "ftpes://" and "ftps://").
+    const size_t scheme = url.find("://");
+    const size_t slash = url.find('/', scheme == std::string_view::npos ? 6 : scheme + 3);
+    if (slash == std::string_view::npos) return "/";
+    std::string path;
+    std::string error;
+    if (!PercentDecode(url.substr(slash), "path", false, path, error))
+        return std::string(url.substr(slash));
+    return path;
+}
+
+std::string EncodeUrlPath(std::string_view path) {
+    constexpr std::string_view kEscaped = " \"#%<>?[\\]^`{|}";
+    constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsControl(byte) || kEscaped.find(c) != std::string_view::npos) {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xf];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
 }
 
 std::string MakeFtpUrl(std::string_view host, std::string_view remotePath) {
@@ -189,7 +256,7 @@ std::string MakeFtpUrl(std::string_view host, std::string_view remotePath) {
     if (needsBrackets) url += '[';
     url += host;
     if (needsBrackets) url += ']';
-    url += remotePath;
+    url += EncodeUrlPath(remotePath);
     return url;
 }
 

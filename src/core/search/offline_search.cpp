@@ -10,6 +10,7 @@
 
 #include "listing/directory_cache.h"
 #include "listing/listing_parser.h"
+#include "listing/url.h"
 
 namespace tarnwick {
 
@@ -98,11 +99,12 @@ private:
     void AddResult(const std::string& directory, const std::string& name) {
         ++resultCount_;
         if (!callbacks_.resultFound) return;
+        // The relative directory is the site (the host) and then the remote directory.
         const std::string_view relative = std::string_view(directory).substr(relativeStart_);
-        std::string url;
-        url.reserve(6 + relative.size() + 1 + name.size());
-        url.append("ftp://").append(relative).append("/").append(name);
-        callbacks_.resultFound(url);
+        const size_t slash = relative.find('/');
+        std::string path(slash == std::string_view::npos ? "" : relative.substr(slash));
+        path.append("/").append(name);
+        callbacks_.resultFound(MakeFtpUrl(relative.substr(0, slash), path));
     }
 
     const CPatternEngine& engine_;

@@ -1,7 +1,8 @@
 // The offline search: finds entries by name in the listings of the directory cache, without
 // any connection. Each chosen site's cache tree is walked breadth first; every entry of every
 // "files.lis" (files, directories, links, and the "." and ".." a listing may hold) whose name
-// matches the pattern as a whole becomes a result "ftp://" host "/" path "/" name.
+// matches the pattern as a whole becomes a result "ftp://" host "/" path "/" name (as
+// MakeFtpUrl writes it, so ParseUrl gives the path back).
 //
 // The walk stays inside the cache home: symbolic links (to directories, as a site, or as a
 // "files.lis") are never followed, and a site name that is not a valid cache site key

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "listing/listing_parser.h"
+#include "listing/url.h"
 #include "res/icons.h"
 
 namespace tarnwick::gui {
@@ -182,7 +183,7 @@ int QueueModel::RowOf(uint64_t id) const {
 QString QueueModel::UrlAt(int row) const {
     const auto item = ItemAt(row);
     if (!item) return {};
-    return QStringLiteral("ftp://") + host + QString::fromStdString(item->serverPath);
+    return QString::fromStdString(MakeFtpUrl(host.toStdString(), item->serverPath));
 }
 
 int QueueModel::rowCount(const QModelIndex& parent) const {

@@ -39,7 +39,7 @@ public:
 
     std::shared_ptr<QueueItem> ItemAt(int row) const;
     int RowOf(uint64_t id) const;  // -1 when not shown
-    // "ftp://" + host + serverPath of the row's item.
+    // The ftp URL (MakeFtpUrl) of host and the serverPath of the row's item.
     QString UrlAt(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;

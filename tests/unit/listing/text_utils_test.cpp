@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "listing/clipboard_urls.h"
 #include "listing/url.h"
 
@@ -38,7 +40,7 @@ TEST(UrlTest, SplitsWellFormedUrls) {
         {"ftp://anna:pw@host:2121/pub/", "1 host /pub/ 2121 anna pw"},
         {"ftp://host:/x", "1 host /x 21  "},  // empty port: the default
         {"ftp://a:p@ss:w@host/x", "1 host /x 21 a p@ss:w"},
-        {"ftp://u%40x:p%3aw%zz@h/a%20b", "1 h /a%20b 21 u@x p:w%zz"},
+        {"ftp://u%40x:p%3aw%2F@h/a%20b%25%23", "1 h /a b%# 21 u@x p:w/"},
         {"ftp://[::1]:2121/x", "1 ::1 /x 2121  "},
         {"ftp://u@[fe80::1%eth0]", "1 fe80::1%eth0 / 21 u "},
         {"FTP://Host/Pub", "1 Host /Pub 21  "},
@@ -67,8 +69,53 @@ TEST(UrlTest, RefusesMalformedUrls) {
     EXPECT_EQ(UrlServiceType("mailto://someone"), kServiceOther);
 }
 
+// The TLS schemes are ftp URLs with their own default port; escapes that cannot be decoded
+// into a safe remote path or login are refused with a reason naming the escape.
+TEST(UrlTest, TlsSchemesAndEscapes) {
+    const std::tuple<const char*, int, TlsMode> schemes[] = {
+        {"ftp://h/x", 21, kTlsNone},
+        {"FTPES://h/x", 21, kTlsExplicit},
+        {"ftps://h/x", 990, kTlsImplicit},
+        {"Ftps://h:2990/x", 2990, kTlsImplicit},
+    };
+    for (const auto& [text, port, tls] : schemes) {
+        UrlParts p;
+        ASSERT_TRUE(ParseUrl(text, p)) << text;
+        EXPECT_EQ(std::tuple(p.service, p.port, p.tls), std::tuple(kServiceFtp, port, tls)) << text;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"ftp://h/a%zzb", "'%zz'"},
+        {"ftp://h/a%2", "'%2'"},
+        {"ftp://h/a%", "'%'"},
+        {"ftp://h/a%2Fb", "'%2F'"},
+        {"ftp://h/a%0D%0ADELE x", "'%0D'"},
+        {"ftp://u:p%00@h/", "'%00'"},
+        {"ftp://u%g1@h/", "'%g1'"},
+    };
+    for (const auto& [text, named] : refused) {
+        UrlParts p;
+        std::string error;
+        EXPECT_FALSE(ParseUrl(text, p, error)) << text;
+        EXPECT_NE(error.find(named), std::string::npos) << text << ": " << error;
+    }
+}
+
+// Built URLs parse back to the same path, whatever the names hold.
+TEST(UrlTest, MadeUrlsRoundTrip) {
+    for (const char* path : {"/pub/a b.txt", "/#1/50%/x?y",
+                             "/Gr\xc3\xbc\xc3\x9f"
+                             "e \xe2\x82\xac.txt",
+                             "/[x]{y}|\"<>`^\\"}) {
+        UrlParts p;
+        ASSERT_TRUE(ParseUrl(MakeFtpUrl("host", path), p)) << MakeFtpUrl("host", path);
+        EXPECT_EQ(p.path, path);
+        EXPECT_EQ(UrlPath(MakeFtpUrl("host", path)), path);
+    }
+}
+
 TEST(UrlTest, UrlPathAndIpv6HostsInMadeUrls) {
     EXPECT_EQ(UrlPath("ftp://host") + UrlPath("") + UrlPath("ftp://host/pub/x"), "///pub/x");
+    EXPECT_EQ(UrlPath("ftps://host/a%20b") + UrlPath("ftpes://host"), "/a b/");
     // An IPv6 host gets brackets, so the URL parses back.
     EXPECT_EQ(Split(MakeFtpUrl("fe80::2", "/pub").c_str()), "1 fe80::2 /pub 21  ");
 }

@@ -72,8 +72,8 @@ TEST_F(OfflineSearchTest, MatchesWholeNamesAsTheListingFileReaderGivesThem) {
                    "totally.txt is skipped\n\n" +
                    File("after the empty line.txt"));
     EXPECT_EQ(Search("*.txt", {"h"}).urls,
-              (Strings{"ftp://h/a.txt", "ftp://h/notes for  release.txt", "ftp://h/www.txt",
-                       "ftp://h/dos file.txt"}));
+              (Strings{"ftp://h/a.txt", "ftp://h/notes%20for%20%20release.txt", "ftp://h/www.txt",
+                       "ftp://h/dos%20file.txt"}));
     EXPECT_EQ(Search("?", {"h"}).urls, (Strings{"ftp://h/."}));  // dot entries are kept
     EXPECT_EQ(Search("(a|b)\\.(txt|TXT)", {"h"}, true).urls,
               (Strings{"ftp://h/a.txt", "ftp://h/b.TXT"}));
