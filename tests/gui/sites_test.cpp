@@ -136,24 +136,13 @@ private slots:
         QCOMPARE(dialog.Sites()[0].tls, to);
     }
 
-    void SecureSchemesReadAsFtpUrls_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("tls");
-        QTest::addColumn<QString>("url");  // as the ftp URL parser gets it
-        QTest::newRow("implicit") << "ftps://h/x" << int{kTlsImplicit} << "ftp://h/x";
-        QTest::newRow("explicit") << "FTPES://u@h:2121/" << int{kTlsExplicit} << "ftp://u@h:2121/";
-        QTest::newRow("plain") << "ftp://h/" << int{kTlsNone} << "ftp://h/";
-    }
+    // Typed addresses: a secure scheme is kept, in any case, and a bare host becomes ftp.
     void SecureSchemesReadAsFtpUrls() {
-        QFETCH(QString, text);
-        QFETCH(int, tls);
-        QFETCH(QString, url);
-        const TlsUrl got = SplitTlsScheme(text.toStdString());
-        QCOMPARE(got.tls, tls);
-        QCOMPARE(QString::fromStdString(got.ftpUrl), url);
-        // The address box connects what reads as an ftp URL.
-        QCOMPARE(ClassifyAddress(text.toStdString()).kind == AddressKind::kFtpUrl,
-                 url.startsWith("ftp://"));
+        for (const char* text : {"ftps://h/x", "FTPES://u@h:2121/", "ftp://h/"}) {
+            QCOMPARE(QString::fromStdString(AsFtpUrl(text)), QString(text));
+            QVERIFY(ClassifyAddress(text).kind == AddressKind::kFtpUrl);
+        }
+        QCOMPARE(QString::fromStdString(AsFtpUrl("h.example/x")), QString("ftp://h.example/x"));
     }
 
     // Only "Trust and remember" trusts; Return (Cancel is the default), Escape (Cancel) and

@@ -14,7 +14,6 @@
 #include "listing/local_files.h"
 #include "qtsettings/qt_settings_store.h"
 #include "sites/site_file.h"
-#include "sites/tls_url.h"
 
 namespace {
 
@@ -34,7 +33,7 @@ CommandLine ParseArguments(const QStringList& arguments) {
             line.send = true;
         } else if (line.send) {
             line.files << QFileInfo(argument).absoluteFilePath();
-        } else if (IsFtpUrl(gui::SplitTlsScheme(argument.toStdString()).ftpUrl)) {
+        } else if (IsFtpUrl(argument.toStdString())) {
             line.url = argument;
         }
     }

@@ -830,12 +830,10 @@ void MainWindow::ImportAutosavedQueue() {
 
 bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
                                      const QString& password, int port) {
-    const TlsUrl secure = SplitTlsScheme(text.toStdString());
-    QString url = Utf8(secure.ftpUrl);
-    if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
     UrlParts parts;
-    if (!ParseUrl(url.toStdString(), parts)) {
-        QMessageBox::warning(this, tr("Tarnwick"), tr("Invalid URL:") + text);
+    std::string error;
+    if (!ParseUrl(AsFtpUrl(text.toStdString()), parts, error)) {
+        QMessageBox::warning(this, tr("Tarnwick"), tr("Invalid URL:") + text + "\n" + Utf8(error));
         return false;
     }
     SiteSetting site = SiteForHost(sites, parts.server, settings.anonymousPass);
@@ -845,7 +843,7 @@ bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
     site.logintype = kLoginNormal;
     site.username = user.toStdString();
     site.password = password.toStdString();
-    if (secure.tls != kTlsNone) site.tls = secure.tls;  // else the listed site's own
+    if (parts.tls != kTlsNone) site.tls = parts.tls;  // else the listed site's own
     site.port = PortForTlsMode(port, kTlsNone, site.tls);
     site.passive = 0;
     OpenSession(site);
@@ -853,10 +851,8 @@ bool MainWindow::ConnectUrlWithLogin(const QString& text, const QString& user,
 }
 
 bool MainWindow::ConnectUrl(const QString& text) {
-    QString url = Utf8(SplitTlsScheme(text.toStdString()).ftpUrl);
-    if (!url.startsWith(QLatin1String("ftp://"))) url.prepend(QLatin1String("ftp://"));
     UrlParts parts;
-    if (!ParseUrl(url.toStdString(), parts)) return ConnectUrlWithLogin(text, {}, {}, 0);
+    if (!ParseUrl(AsFtpUrl(text.toStdString()), parts)) return ConnectUrlWithLogin(text, {}, {}, 0);
     const bool anonymous = parts.user.empty();
     return ConnectUrlWithLogin(
         text, anonymous ? QStringLiteral("anonymous") : QString::fromStdString(parts.user),
@@ -890,9 +886,7 @@ void MainWindow::QuickConnect() {
     int port = portText.isEmpty() ? 21 : portText.toInt();
     // A port or a login the URL names itself wins over the bar's fields.
     UrlParts parts;
-    std::string url = SplitTlsScheme(text.toStdString()).ftpUrl;
-    if (!url.starts_with("ftp://")) url.insert(0, "ftp://");
-    if (ParseUrl(url, parts)) {
+    if (ParseUrl(AsFtpUrl(text.toStdString()), parts)) {
         if (parts.port != 21) port = parts.port;
         if (!parts.user.empty()) {
             user = Utf8(parts.user);

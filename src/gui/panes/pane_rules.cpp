@@ -8,7 +8,6 @@
 
 #include "listing/paths.h"
 #include "listing/url.h"
-#include "sites/tls_url.h"
 
 namespace tarnwick::gui {
 
@@ -59,7 +58,6 @@ bool ListLocalDirectory(const std::string& directory, const std::string& pattern
 }
 
 AddressAction ClassifyAddress(const std::string& text) {
-    if (SplitTlsScheme(text).tls != kTlsNone) return {AddressKind::kFtpUrl, text};
     UrlParts parts;
     if (!ParseUrl(text, parts)) {
         UrlParts guessed;

@@ -4,19 +4,14 @@
 
 namespace tarnwick::gui {
 
-TlsUrl SplitTlsScheme(std::string_view text) {
-    struct Scheme {
-        std::string_view prefix;
-        int tls;
-    };
-    static constexpr Scheme kSchemes[] = {{"ftps://", kTlsImplicit}, {"ftpes://", kTlsExplicit}};
-    for (const Scheme& scheme : kSchemes) {
-        if (text.size() >= scheme.prefix.size() &&
-            EqualsIgnoringCase(text.substr(0, scheme.prefix.size()), scheme.prefix)) {
-            return {"ftp://" + std::string(text.substr(scheme.prefix.size())), scheme.tls};
+std::string AsFtpUrl(std::string_view text) {
+    for (const std::string_view scheme : {"ftp://", "ftps://", "ftpes://"}) {
+        if (text.size() >= scheme.size() &&
+            EqualsIgnoringCase(text.substr(0, scheme.size()), scheme)) {
+            return std::string(text);
         }
     }
-    return {std::string(text), kTlsNone};
+    return "ftp://" + std::string(text);
 }
 
 int PortForTlsMode(int port, int oldMode, int newMode) {

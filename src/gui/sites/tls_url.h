@@ -1,7 +1,6 @@
-// FTP over TLS in URLs and site forms: "ftps://" asks for implicit TLS (default port 990),
-// "ftpes://" for explicit TLS (AUTH TLS on the usual port). The URL parser reads "ftp://"
-// URLs; SplitTlsScheme turns a secure URL into the same URL with "ftp://" and the TLS mode,
-// which is the one place URL entry learns about TLS.
+// URLs typed into the desktop program and the TLS choice of the site form: "ftps://" asks for
+// implicit TLS (default port 990), "ftpes://" for explicit TLS (AUTH TLS on the usual port);
+// the URL parser tells them apart (UrlParts::tls).
 //
 // Pure functions of their arguments; any thread.
 #pragma once
@@ -16,13 +15,9 @@ namespace tarnwick::gui {
 inline constexpr int kFtpPort = 21;
 inline constexpr int kImplicitTlsPort = 990;
 
-struct TlsUrl {
-    std::string ftpUrl;  // the text with "ftp://" for a secure scheme, else the text itself
-    int tls = kTlsNone;  // the TlsMode the scheme asks for (none for every other text)
-};
-
-// The scheme is compared without regard to case, as URL schemes are.
-TlsUrl SplitTlsScheme(std::string_view text);
+// The text as an ftp URL: itself when it begins with "ftp://", "ftps://" or "ftpes://" (in
+// any case, as URL schemes are compared), else with "ftp://" in front ("host/dir").
+std::string AsFtpUrl(std::string_view text);
 
 // The port a site gets when its TLS mode changes from `oldMode` to `newMode`: turning to
 // implicit TLS makes the plain default the implicit one, turning away from it makes the
