@@ -136,6 +136,25 @@ private slots:
         QCOMPARE(dialog.Sites()[0].tls, to);
     }
 
+    // A URL's TLS is never dropped: a site in clear takes the URL's mode (and the implicit
+    // port), a listed secured site keeps its own, and a session in clear does not serve it.
+    void PastedSecureUrlNeverGoesInClear() {
+        SiteSetting listed = LoopbackSite();
+        listed.address = "secured.example";
+        listed.tls = kTlsExplicit;
+        const std::vector<SiteSetting> sites = {listed};
+        UrlParts url;
+        QVERIFY(ParseUrl("ftps://plain.example/x", url));
+        const SiteSetting made = SiteForUrl(sites, url, "me@");
+        QCOMPARE(made.tls, int{kTlsImplicit});
+        QCOMPARE(made.port, 990);
+        QVERIFY(!SessionMayServe(kTlsNone, url) && SessionMayServe(kTlsExplicit, url));
+        QVERIFY(ParseUrl("ftps://secured.example/x", url));
+        QCOMPARE(SiteForUrl(sites, url, "me@").tls, int{kTlsExplicit});
+        QVERIFY(ParseUrl("ftp://plain.example/x", url));
+        QVERIFY(SessionMayServe(kTlsNone, url));
+    }
+
     // Typed addresses: a secure scheme is kept, in any case, and a bare host becomes ftp.
     void SecureSchemesReadAsFtpUrls() {
         for (const char* text : {"ftps://h/x", "FTPES://u@h:2121/", "ftp://h/"}) {
@@ -220,6 +239,8 @@ private slots:
                                             << "";
         QTest::newRow("paste ftp") << "ftp://u:p@h.example:2121/x" << false << "h.example"
                                    << "/x";
+        QTest::newRow("implicit TLS kept") << "ftps://h.example/up" << true << "h.example"
+                                           << "/up";
     }
     void DestinationParsing() {
         QFETCH(QString, text);
@@ -255,7 +276,7 @@ private slots:
                                      "drwxr-xr-x 1 u g 4096 Jan 01  2020 releases\r\n") == 1);
         SessionObserver quiet;
         CFtpSession session(LoopbackSite(), settings, quiet);
-        const auto provider = [&](const std::string&, bool) {
+        const auto provider = [&](const UrlParts&, bool) {
             return std::shared_ptr<CFtpSession>(&session, [](CFtpSession*) {});
         };
         for (const char* name : {"big.iso", "other.iso", "releases"}) {

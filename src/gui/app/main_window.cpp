@@ -696,7 +696,7 @@ void MainWindow::DownloadUrls(const QStringList& urls, QWidget* parent) {
     for (const QString& text : urls) {
         const std::optional<UrlParts> url = ParseFtpUrlText(text.toStdString(), false);
         if (!url) continue;
-        std::shared_ptr<CFtpSession> session = sessionFor(url->server, false);
+        std::shared_ptr<CFtpSession> session = sessionFor(*url, false);
         if (!session) continue;
         QueueUrlDownload(*session, url->path, directory.toStdString(), false);
         if (std::find(touched.begin(), touched.end(), session) == touched.end())
@@ -723,11 +723,12 @@ void MainWindow::StartQueueWhenFree(SessionId id) {
 }
 
 SessionForHost MainWindow::SessionProvider() {
-    return [this](const std::string& host, bool forceNew) -> std::shared_ptr<CFtpSession> {
+    return [this](const UrlParts& url, bool forceNew) -> std::shared_ptr<CFtpSession> {
         if (!forceNew) {
-            if (auto open = sessions.FindSessionByHost(host)) return open;
+            auto open = sessions.FindSessionByHost(url.server);
+            if (open && SessionMayServe(open->tlsMode, url)) return open;
         }
-        return OpenSession(SiteForHost(sites, host, settings.anonymousPass));
+        return OpenSession(SiteForUrl(sites, url, settings.anonymousPass));
     };
 }
 

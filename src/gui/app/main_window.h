@@ -123,8 +123,8 @@ private:
 
     // Sessions.
     std::shared_ptr<CFtpSession> OpenSession(const SiteSetting& site);
-    // The URL dialogs' rule: an open session of the host unless a new one is forced, else a
-    // new session for the host's site record.
+    // The URL dialogs' rule: an open session of the host unless a new one is forced (or it
+    // is in clear and the URL asks for TLS), else a new session for the host's site record.
     SessionForHost SessionProvider();
     void DownloadUrls(const QStringList& urls, QWidget* parent);
     void StartQueueWhenFree(SessionId id);

@@ -65,7 +65,7 @@ bool PasteUrl(QWidget* parent, const std::string& localDir, const SessionForHost
     const std::optional<UrlParts> url =
         ParseFtpUrlText(dialog.Url().trimmed().toStdString(), false);
     if (!url || !sessionForHost) return false;
-    std::shared_ptr<CFtpSession> session = sessionForHost(url->server, dialog.ForceNewSession());
+    std::shared_ptr<CFtpSession> session = sessionForHost(*url, dialog.ForceNewSession());
     if (!session) return false;
     QueueUrlDownload(*session, url->path, localDir, dialog.Folder());
     if (!dialog.AddToQueueOnly() && session->CanStartQueue()) session->StartQueue();

@@ -70,8 +70,7 @@ void ShellTransferDialog::accept() {
         destination->setFocus();
         return;
     }
-    std::shared_ptr<CFtpSession> session =
-        sessionForHost ? sessionForHost(url->server, false) : nullptr;
+    std::shared_ptr<CFtpSession> session = sessionForHost ? sessionForHost(*url, false) : nullptr;
     if (session) {
         std::vector<LocalPathFacts> facts;
         for (const QString& path : Files()) facts.push_back(LookUpLocalPath(path.toStdString()));

@@ -3,11 +3,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "sites/site_list.h"
+#include "sites/tls_url.h"
+
 namespace tarnwick::gui {
 
 std::optional<UrlParts> ParseFtpUrlText(std::string_view text, bool prefixOptional) {
     std::string url(text);
-    if (prefixOptional) {
+    if (prefixOptional && !url.starts_with("ftps://") && !url.starts_with("ftpes://")) {
         constexpr std::string_view prefix = "ftp://";
         if (url.starts_with(prefix)) url.erase(0, prefix.size());
         url.insert(0, prefix);
@@ -15,6 +18,16 @@ std::optional<UrlParts> ParseFtpUrlText(std::string_view text, bool prefixOption
     UrlParts parts;
     if (!ParseUrl(url, parts) || parts.service != kServiceFtp) return std::nullopt;
     return parts;
+}
+
+SiteSetting SiteForUrl(const std::vector<SiteSetting>& sites, const UrlParts& url,
+                       std::string_view anonymousPass) {
+    SiteSetting site = SiteForHost(sites, url.server, anonymousPass);
+    if (url.tls != kTlsNone && site.tls == kTlsNone) {
+        site.tls = url.tls;
+        site.port = PortForTlsMode(site.port, kTlsNone, site.tls);
+    }
+    return site;
 }
 
 std::vector<std::shared_ptr<QueueItem>> BuildUploadItems(const std::vector<LocalPathFacts>& paths,

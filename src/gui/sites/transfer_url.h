@@ -21,14 +21,26 @@ class CFtpSession;
 
 namespace tarnwick::gui {
 
-// The session a URL's items go to: an open one for the host (unless `forceNew`), else a new
-// one made from the site list's record for the host. Supplied by the main window, which owns
-// the open sessions.
+// The session a URL's items go to: an open one for the URL's host (unless `forceNew`), else a
+// new one made from the site list's record for the host. A URL that asks for TLS (ftps://,
+// ftpes://) never goes to a session in clear. Supplied by the main window, which owns the
+// open sessions.
 using SessionForHost =
-    std::function<std::shared_ptr<CFtpSession>(const std::string& host, bool forceNew)>;
+    std::function<std::shared_ptr<CFtpSession>(const UrlParts& url, bool forceNew)>;
+
+// The site a new session for the URL's items is made from: the site list's record for the
+// host, secured as the URL asks when the record is not (a URL's TLS is never dropped).
+SiteSetting SiteForUrl(const std::vector<SiteSetting>& sites, const UrlParts& url,
+                       std::string_view anonymousPass);
+// Whether an open session with TLS mode `sessionTls` may take the URL's items: not a session
+// in clear for a URL that asks for TLS.
+inline bool SessionMayServe(int sessionTls, const UrlParts& url) {
+    return url.tls == kTlsNone || sessionTls != kTlsNone;
+}
 
 // The text as an ftp URL. With `prefixOptional` a leading "ftp://" (exactly, lower case) may
-// be left out: it is removed if present and put back in front before parsing. Nothing for
+// be left out: it is removed if present and put back in front before parsing ("ftps://" and
+// "ftpes://", lower case, are kept). Nothing for
 // text that does not parse or is not an ftp URL.
 std::optional<UrlParts> ParseFtpUrlText(std::string_view text, bool prefixOptional);
 
