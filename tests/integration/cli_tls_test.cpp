@@ -6,6 +6,7 @@
 #include "cli_fixture.h"
 #include "listing/text_utils.h"
 #include "loopback_socket.h"
+#include "proftpd_server.h"
 #include "test_certificate.h"
 #include "vsftpd_server.h"
 
@@ -97,6 +98,34 @@ TEST_F(CliTlsTest, DataConnectionsResumeTheControlSessionForVsftpd) {
     ASSERT_EQ(got.status, 0) << got.err;
     EXPECT_EQ(ReadFile(down / "hello.txt"), "hello over TLS\n");
     EXPECT_NE(got.err.find("session resumed"), std::string::npos) << got.err;
+}
+
+// ProFTPD's mod_tls, with its default TLSOptions, refuses a data connection that does not
+// resume the control connection's TLS session too; it reads the PROT level as RFC 2228
+// writes it.
+TEST_F(CliTlsTest, UploadsListsAndDownloadsOverTlsWithProftpd) {
+    if (!ProftpdServer::Installed()) GTEST_SKIP() << "ProFTPD with mod_tls is not installed";
+    ProftpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string payload = Pattern(300001);
+    const fs::path up = scratch / "up.bin", down = scratch / "down";
+    WriteFile(up, payload);
+    fs::create_directories(down);
+    const std::string dir = Url(server.Port(), server.Root().string() + "/");
+
+    CliResult put = Run({"--insecure", "-v", "put", up.string(), dir});
+    ASSERT_EQ(put.status, 0) << put.err << server.Log();
+    EXPECT_EQ(ReadFile(server.Root() / "up.bin"), payload);
+    CliResult listed = Run({"--insecure", "ls", dir});
+    ASSERT_EQ(listed.status, 0) << listed.err << server.Log();
+    EXPECT_NE(listed.out.find("-\t300001\t"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\tup.bin\n"), std::string::npos) << listed.out;
+    CliResult got = Run({"--insecure", "-v", "get", dir + "up.bin", down.string()});
+    ASSERT_EQ(got.status, 0) << got.err << server.Log();
+    EXPECT_EQ(ReadFile(down / "up.bin"), payload);
+    for (const CliResult* run : {&put, &got}) {
+        EXPECT_NE(run->err.find("session resumed"), std::string::npos) << run->err;
+    }
 }
 
 }  // namespace
