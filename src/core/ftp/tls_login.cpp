@@ -6,7 +6,9 @@
 namespace tarnwick {
 
 int CControlSocket::SecureAfterWelcome() {
-    int result = SendCommand("auth tls", true);
+    // The arguments as RFC 4217 writes them: some servers (ProFTPD) take "prot p" as an
+    // unknown protection level.
+    int result = SendCommand("auth TLS", true);
     if (result != kResultOk) return result;
     if (replyCodes[0] != "234") {
         if (session.tlsMode != kTlsIfAvailable) return RefuseTls("The server refused AUTH TLS.");
@@ -115,7 +117,7 @@ int CControlSocket::ProtectData() {
     int result = SendCommand("pbsz 0", true);
     if (result != kResultOk) return result;
     if (!replyCodes[0].starts_with('2')) return RefuseTls("The server refused PBSZ 0.");
-    result = SendCommand("prot p", true);
+    result = SendCommand("prot P", true);
     if (result != kResultOk) return result;
     if (!replyCodes[0].starts_with('2')) return RefuseTls("The server refused PROT P.");
     return kResultOk;
