@@ -185,7 +185,10 @@ void CControlSocket::AddReplyChunk(std::string_view bytes) {
     if (ParseReply() == -1) {
         replyStatus = -1;
         SignalReplyDone();
-    } else if (replyComplete) {
+        return;
+    }
+    if (replyCount > 0 && replyCodes[0].starts_with('1')) session.dataSocket.TransferAnswered();
+    if (replyComplete) {
         replyStatus = 0;
         SignalReplyDone();
     } else if (replyCount > 0) {

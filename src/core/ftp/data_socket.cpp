@@ -78,8 +78,28 @@ void CDataSocket::ReleaseUpload() {
 }
 
 void CDataSocket::Accepted() {
+    // A server that connects in active mode may do so as soon as it gets PORT, and then
+    // closes a connection that sends anything (the client's hello) before the transfer
+    // command: the handshake waits for the answer to that command.
+    connected = false;
+    handshakeHeld = session.controlSocket.IsTls() && !transferAnswered;
+    if (handshakeHeld) return;
     if (StartSecuring()) return;
     ConnectionUp();
+}
+
+void CDataSocket::TransferAnswered() {
+    transferAnswered = true;
+    if (!handshakeHeld) return;
+    handshakeHeld = false;
+    if (IsOpen() && !StartSecuring()) ConnectionUp();
+}
+
+void CDataSocket::NewConnection() {
+    Close();
+    connected = false;
+    transferAnswered = false;
+    handshakeHeld = false;
 }
 
 void CDataSocket::ConnectionUp() {

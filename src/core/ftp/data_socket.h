@@ -47,8 +47,14 @@ public:
     // comes last: some servers connect in active mode as soon as they get PORT.
     void ArmSend(std::FILE* source, const std::string& localPath);
     void ReleaseUpload();
-    // The listening socket has accepted the server's connection into this socket.
+    // The listening socket has accepted the server's connection into this socket. Over TLS
+    // the handshake waits until the server has answered the transfer command (see
+    // TransferAnswered): some servers drop a data connection that speaks first.
     void Accepted();
+    // The server answered the transfer command with 125/150: a held handshake starts.
+    void TransferAnswered();
+    // Closes a connection left over from an earlier transfer, before a new one is prepared.
+    void NewConnection();
 
     // Starts connecting to the server's data port (passive mode). A connect that fails at
     // once ends the armed transfer like a failed connect notification.
@@ -116,6 +122,8 @@ private:
     bool sending = false;            // SendFile is running (guards against a nested start)
     bool closingTls = false;         // an upload's close_notify waits for room
     bool awaitingPeerClose = false;  // an upload's end is out; the server is to close
+    bool transferAnswered = false;   // 125/150 came for the transfer being prepared
+    bool handshakeHeld = false;      // an accepted connection waits for that answer
     std::chrono::steady_clock::time_point lastArmed;
 };
 

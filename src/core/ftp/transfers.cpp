@@ -166,7 +166,7 @@ int CControlSocket::SendPortTo(const std::string& host, int port) {
 
 int CControlSocket::PrepareDataConnection() {
     CDataSocket& data = session.dataSocket;
-    data.Close();  // a connection left over from an earlier transfer must not be reused
+    data.NewConnection();  // a connection left over from an earlier transfer is not reused
     if (!session.passive) return SendPort();
     if (!data.Create(0, SOCK_STREAM, Family())) {
         int error = GetLastError();
