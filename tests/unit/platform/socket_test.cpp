@@ -269,12 +269,11 @@ TEST_F(AsyncSocketTest, NameLookupFollowsTheAddressUnlessTheSocketIsBound) {
 
 // A socket closed or destroyed while its name lookup runs never hears of the late result.
 TEST_F(AsyncSocketTest, LookupResultAfterCloseOrDestructionIsDiscarded) {
-    auto closed = MakeSocket("client");
-    auto destroyed = MakeSocket("client");
-    ASSERT_TRUE(closed->Create());
-    ASSERT_TRUE(destroyed->Create());
-    closed->Connect("localhost", 21);
-    destroyed->Connect("localhost", 21);
+    auto closed = MakeSocket("client"), destroyed = MakeSocket("client");
+    for (TestSocket* socket : {closed.get(), destroyed.get()}) {
+        ASSERT_TRUE(socket->Create());
+        socket->Connect("localhost", 21);
+    }
     closed->Close();
     destroyed.reset();
     std::this_thread::sleep_for(milliseconds(200));  // let the lookups finish
