@@ -137,15 +137,5 @@ TEST(QueueFileTest, FilesThatCannotBeUsed) {
         AtomicWriteResult::kWritten);
 }
 
-// Only the two halves of the marker mean an unknown size.
-TEST(QueueItemTest, OnlyTheMarkerHalvesMeanUnknown) {
-    QueueItem item;
-    EXPECT_FALSE(item.SizeKnown());
-    item.SetSize((int64_t{2} << 32) - 1);
-    EXPECT_TRUE(item.SizeKnown());
-    item.SetSize(0xFFFFFFFF);
-    EXPECT_FALSE(item.SizeKnown());
-}
-
 }  // namespace
 }  // namespace tarnwick
