@@ -60,16 +60,14 @@ TEST_F(QueueRunTest, FailingItemIsStoppedInTheLastCycleAndAskedAboutLater) {
     ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
     const ObserverRecord record = observer.Snapshot();
     EXPECT_EQ(record.CountLog("Retrying to transfer entire queue. Cycle #2..."), 1);
-    EXPECT_EQ(record.CountLog("Transfer stopped. Some files remain in queue."), 1)
-        << observer.FormattedLog();
+    EXPECT_EQ(record.CountLog("Transfer stopped. Some files remain in queue."), 1);
     EXPECT_FALSE(session->QueueRunPending());
 
     observer.AnswerQuestion(kStoppedQuestion, kAnswerNo, 1);
     ASSERT_EQ(RunQueue(), kResultOk);
     EXPECT_EQ(observer.Snapshot().questions.size(), 1u);
     EXPECT_EQ(item->State(), QueueState::kStopped);
-
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
 }
 
 // Names a server lists that would lead out of the target are skipped with a warning; the
@@ -91,7 +89,7 @@ TEST_F(QueueRunTest, UnsafeListingNamesAreSkippedAndTheRestArrives) {
     Queue(QueueOperation::kDownload, target, "/d", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(ReadFile(target + "/d/ok.txt"), "top");
     EXPECT_EQ(ReadFile(target + "/d/sub/deep.txt"), "deep");
     EXPECT_EQ(observer.LogTexts(LOG_WARNING),
@@ -117,10 +115,9 @@ TEST_F(QueueRunTest, ServerControlledDepthIsBounded) {
 
     ASSERT_EQ(RunQueue(), kResultFailed) << observer.FormattedLog();
     EXPECT_TRUE(server.WaitDone(kWait));
-    EXPECT_EQ(observer.Snapshot().CountLog("Directory " + dir + " is nested more than 64 " +
-                                           "levels deep; not expanded."),
-              1)
-        << observer.FormattedLog();
+    EXPECT_EQ(observer.Snapshot().CountLog("Directory " + dir +
+                                           " is nested more than 64 levels deep; not expanded."),
+              1);
     EXPECT_EQ(item->State(), QueueState::kStopped);
 }
 
@@ -144,8 +141,8 @@ TEST_F(QueueRunTest, CacheDirListsTheTreeIntoTheCacheOnlyAndEndsOnLoops) {
     Queue(QueueOperation::kCacheDir, "", "/c", QueueItemKind::kDirectory);
 
     ASSERT_EQ(RunQueue(), kResultOk) << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
-    EXPECT_EQ(observer.LogTexts(LOG_WARNING).size(), 3u) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
+    EXPECT_EQ(observer.LogTexts(LOG_WARNING).size(), 3u);
     EXPECT_FALSE(CachedListPath(settings->cacheHomeDirectory, "127.0.0.1", "/c/sub").empty());
 }
 
@@ -174,15 +171,13 @@ TEST_F(QueueRunTest, LostConnectionMidFileResumesAfterTheReconnect) {
 
     ASSERT_TRUE(observer.WaitForLogLine("All queue file transferred successfully.", kWait))
         << observer.FormattedLog();
-    EXPECT_TRUE(server.WaitDone(kWait)) << observer.FormattedLog();
+    EXPECT_TRUE(server.WaitDone(kWait));
     EXPECT_EQ(ReadFile(scratch / "f.bin"), "helloworld");
     // Each run names the item by id, and the item is the session's current one meanwhile.
     const auto started = observer.Snapshot().itemsStarted;
     ASSERT_FALSE(started.empty());
-    for (const auto& call : started) {
-        EXPECT_EQ(call.itemId, item->id);
-        EXPECT_EQ(call.currentItemId, item->id);
-    }
+    for (const auto& call : started)
+        EXPECT_EQ(std::pair(call.itemId, call.currentItemId), std::pair(item->id, item->id));
     EXPECT_TRUE(started.back().done);
     EXPECT_EQ(session->currentItemId, 0u);
 }
@@ -241,17 +236,15 @@ TEST_F(QueueRunTest, SiteToSiteItemMovesTheFileBetweenTheServers) {
             ASSERT_TRUE(partnerObserver.WaitForLogLine("stor /dest/f.bin", kWait))
                 << observer.FormattedLog() << partnerObserver.FormattedLog();
             partner->Stop();
-            EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted)
-                << observer.FormattedLog();
+            EXPECT_EQ(observer.WaitForCommandFinished(CmdRunQueue, kWait), kResultInterrupted);
             EXPECT_EQ(item->State(), QueueState::kStopped);
         } else {
-            EXPECT_EQ(RunQueue(), c.fate == Fate::kRefused ? kResultRefused : kResultOk)
-                << observer.FormattedLog();
+            EXPECT_EQ(RunQueue(), c.fate == Fate::kRefused ? kResultRefused : kResultOk);
             EXPECT_EQ(partner->loggedIn, c.partnerOnline);  // a borrowed partner comes back closed
         }
         EXPECT_FALSE(session->QueueRunPending());
-        EXPECT_TRUE(source.WaitDone(kWait)) << observer.FormattedLog();
-        EXPECT_TRUE(target.WaitDone(kWait)) << partnerObserver.FormattedLog();
+        EXPECT_TRUE(source.WaitDone(kWait) && target.WaitDone(kWait))
+            << observer.FormattedLog() << partnerObserver.FormattedLog();
         EXPECT_EQ(target.ReceivedData(), c.fate == Fate::kMoved ? std::vector<std::string>{"hello"}
                                                                 : std::vector<std::string>{});
         EXPECT_FALSE(partner->IsBusy());
