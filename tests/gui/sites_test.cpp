@@ -122,9 +122,15 @@ private slots:
         }
     }
 
-    // A URL's TLS is never dropped: a site in clear takes the URL's mode (and the implicit
-    // port), a listed secured site keeps its own, and a session in clear does not serve it.
-    void PastedSecureUrlNeverGoesInClear() {
+    // A URL's TLS is never dropped: a typed secure scheme is kept, in any case; a site in
+    // clear takes the URL's mode (and the implicit port), a listed secured site keeps its own,
+    // and a session in clear does not serve it.
+    void SecureUrlNeverGoesInClear() {
+        for (const char* text : {"ftps://h/x", "FTPES://u@h:2121/"}) {
+            QCOMPARE(QString::fromStdString(AsFtpUrl(text)), QString(text));
+            QVERIFY(ClassifyAddress(text).kind == AddressKind::kFtpUrl);
+        }
+        QCOMPARE(QString::fromStdString(AsFtpUrl("h.example/x")), QString("ftp://h.example/x"));
         SiteSetting listed = LoopbackSite();
         listed.address = "secured.example";
         listed.tls = kTlsExplicit;
@@ -139,15 +145,6 @@ private slots:
         QCOMPARE(SiteForUrl(sites, url, "me@").tls, int{kTlsExplicit});
         QVERIFY(ParseUrl("ftp://plain.example/x", url));
         QVERIFY(SessionMayServe(kTlsNone, url));
-    }
-
-    // Typed addresses: a secure scheme is kept, in any case, and a bare host becomes ftp.
-    void SecureSchemesReadAsFtpUrls() {
-        for (const char* text : {"ftps://h/x", "FTPES://u@h:2121/", "ftp://h/"}) {
-            QCOMPARE(QString::fromStdString(AsFtpUrl(text)), QString(text));
-            QVERIFY(ClassifyAddress(text).kind == AddressKind::kFtpUrl);
-        }
-        QCOMPARE(QString::fromStdString(AsFtpUrl("h.example/x")), QString("ftp://h.example/x"));
     }
 
     // Only "Trust and remember" trusts; Return (Cancel is the default), Escape (Cancel) and
