@@ -33,17 +33,15 @@ TEST(QtSettingsStoreTest, KeepsValuesInTheMorrowlynTarnwickFile) {
     }
     const std::string file = scratch / "Morrowlyn/Tarnwick.conf";
     const std::string text = testing::ReadFile(file);
-    for (const std::string line : {"[Settings]\n", "\nRetryDelay=42\n", "\nWPMaximized=1\n"}) {
+    for (const char* line : {"[Settings]\n", "\nRetryDelay=42\n", "\nWPMaximized=1\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
-    }
     EXPECT_EQ(text.find("s3cret"), std::string::npos);  // the password is kept encoded
     testing::WriteFile(file, text + "PromptSeconds=25\nFileRetry=many\n");  // as edited by hand
 
-    const QtSettingsStore reread;
-    const AppSettings loaded = LoadSettings(reread, "/elsewhere", "/");
-    EXPECT_EQ(std::tuple(loaded.retryDelay, loaded.wpMaximized), std::tuple(42, true));
-    EXPECT_EQ(loaded.lastAddress, settings.lastAddress);
-    EXPECT_EQ(loaded.lastPassword, "s3cret");
+    const AppSettings loaded = LoadSettings(QtSettingsStore(), "/elsewhere", "/");
+    EXPECT_EQ(
+        std::tuple(loaded.retryDelay, loaded.wpMaximized, loaded.lastAddress, loaded.lastPassword),
+        std::tuple(42, true, settings.lastAddress, std::string("s3cret")));
     EXPECT_EQ(loaded.promptSeconds, 25);  // numbers read back from text
     EXPECT_EQ(loaded.fileRetry, 16);      // not a number: the default
 }
