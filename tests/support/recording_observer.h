@@ -36,11 +36,6 @@ struct ObserverRecord {
         int code = 0;
         int result = 0;
     };
-    struct Question {
-        std::string text;
-        int style = 0;
-        int answer = 0;
-    };
     // One OnTransferStarted (finished false) or OnTransferFinished (finished true).
     struct Transfer {
         bool finished = false;
@@ -50,13 +45,12 @@ struct ObserverRecord {
     };
 
     std::vector<LogRecord> log;
-    std::vector<std::string> directories;
     std::vector<Listing> listings;
     std::vector<std::string> notices;
     std::vector<std::string> loginMessages;
     std::vector<bool> connectionStates;
     std::vector<CommandFinished> commandsFinished;
-    std::vector<Question> questions;
+    std::vector<std::string> questions;  // the texts of the questions asked
     std::vector<OverwriteQuestion> overwriteQuestions;
     struct ItemStarted {
         uint64_t itemId = 0;
@@ -130,9 +124,6 @@ public:
 
     // ---- SessionObserver ----
     void OnLog(CFtpSession&, const LogRecord& line) override { Push(&ObserverRecord::log, line); }
-    void OnDirectoryChanged(CFtpSession&, const std::string& directory) override {
-        Push(&ObserverRecord::directories, directory);
-    }
     void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override {
         Push(&ObserverRecord::listings,
              {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
