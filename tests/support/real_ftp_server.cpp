@@ -29,7 +29,6 @@ RealFtpServer::RealFtpServer(std::string address, const std::filesystem::path& c
     int in[2] = {-1, -1};
     const std::string problem =
         access(kPython, X_OK) != 0 ? std::string(kPython) + " is missing; install python3-pyftpdlib"
-        : access(script.c_str(), R_OK) != 0      ? "cannot read " + script
         : !listener || pipe2(in, O_CLOEXEC) != 0 ? std::string(std::strerror(errno))
                                                  : "";
     if (!problem.empty()) {

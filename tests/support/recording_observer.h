@@ -27,7 +27,6 @@ using std::chrono_literals::operator""s;
 // Everything recorded so far, in arrival order.
 struct ObserverRecord {
     struct Listing {
-        bool done = false;
         std::string directory;
         FileEntryList entries;
     };
@@ -124,9 +123,9 @@ public:
 
     // ---- SessionObserver ----
     void OnLog(CFtpSession&, const LogRecord& line) override { Push(&ObserverRecord::log, line); }
-    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override {
+    void OnListing(CFtpSession&, bool, const ListingInfo& listing) override {
         Push(&ObserverRecord::listings,
-             {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
+             {listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
     }
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
     void OnTransferStarted(CFtpSession&, const TransferInfo& info) override {
