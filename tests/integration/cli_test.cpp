@@ -102,7 +102,7 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
         SCOPED_TRACE(verbose ? "-v" : "plain");
         ScriptedFtpServer server;
         ScriptLogin(server, "/pub");
-        server.Expect("pasv").Passive({"127.0.0.2"});  // a warning: not the server's address
+        server.Expect("pasv").Passive("127.0.0.2");  // a warning: not the server's address
         server.Expect("list").Reply("150 here\r\n").SendData("partial", {.stall = true}).Stall();
 
         const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub";

@@ -24,8 +24,8 @@ protected:
                "@127.0.0.1:" + std::to_string(port) + "/";
     }
     // Self-signed, CN=localhost: one with the 127.0.0.1 address entry, one without.
-    fs::path matching = MakeCertificate(scratch, {"server", "localhost", "IP:127.0.0.1", 2});
-    fs::path nameOnly = MakeCertificate(scratch, {"other", "localhost", "DNS:localhost", 2});
+    fs::path matching = MakeCertificate(scratch);
+    fs::path nameOnly = MakeCertificate(scratch, "other", "DNS:localhost");
 };
 
 TEST_F(CliTrustTest, PinCaFileAndRememberedCertificatesDecideAsDocumented) {

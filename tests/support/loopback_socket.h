@@ -53,8 +53,7 @@ public:
     UniqueFd& operator=(const UniqueFd&) = delete;
 
     int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    explicit operator bool() const { return Valid(); }
+    explicit operator bool() const { return fd_ >= 0; }
     void Reset(int fd = -1) {
         if (fd_ >= 0) close(fd_);
         fd_ = fd;
@@ -80,7 +79,7 @@ inline const char* IoStatusName(IoStatus status) {
 }
 
 // Waits until `fd` reports one of `events` (POLLIN, POLLOUT; errors and hang-ups count as
-// ready). `wakeFd` < 0 means no wake descriptor.
+// ready; `fd` < 0 only sleeps). `wakeFd` < 0 means no wake descriptor.
 inline IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd = -1) {
     pollfd entries[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
@@ -90,12 +89,6 @@ inline IoStatus WaitFd(int fd, short events, Deadline deadline, int wakeFd = -1)
         if (entries[0].revents != 0) return IoStatus::kOk;
         if (deadline != kNoDeadline && Clock::now() >= deadline) return IoStatus::kTimedOut;
     }
-}
-
-// Sleeps until the deadline; kStopped when the wake descriptor fired first, else kOk.
-inline IoStatus SleepUntil(Deadline deadline, int wakeFd) {
-    return WaitFd(-1, POLLIN, deadline, wakeFd) == IoStatus::kStopped ? IoStatus::kStopped
-                                                                      : IoStatus::kOk;
 }
 
 // A numeric loopback address, in 127.0.0.0/8 or ::1: the only peers tests may talk to. False

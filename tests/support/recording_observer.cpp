@@ -51,7 +51,7 @@ void RecordingObserver::OnQuestion(CFtpSession&, const std::shared_ptr<Question>
         bool hold = false;
         Record([&](ObserverRecord& r) {
             answer = ScriptedAnswer(question->text);
-            r.questions.push_back({question->text, question->style, answer});
+            r.questions.push_back(question->text);
             hold = holdQuestions;
             if (hold) r.heldQuestions.push_back(question);
         });

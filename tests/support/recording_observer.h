@@ -27,7 +27,6 @@ using std::chrono_literals::operator""s;
 // Everything recorded so far, in arrival order.
 struct ObserverRecord {
     struct Listing {
-        bool done = false;
         std::string directory;
         FileEntryList entries;
     };
@@ -35,11 +34,6 @@ struct ObserverRecord {
         RequestId request = 0;
         int code = 0;
         int result = 0;
-    };
-    struct Question {
-        std::string text;
-        int style = 0;
-        int answer = 0;
     };
     // One OnTransferStarted (finished false) or OnTransferFinished (finished true).
     struct Transfer {
@@ -50,13 +44,12 @@ struct ObserverRecord {
     };
 
     std::vector<LogRecord> log;
-    std::vector<std::string> directories;
     std::vector<Listing> listings;
     std::vector<std::string> notices;
     std::vector<std::string> loginMessages;
     std::vector<bool> connectionStates;
     std::vector<CommandFinished> commandsFinished;
-    std::vector<Question> questions;
+    std::vector<std::string> questions;  // the texts of the questions asked
     std::vector<OverwriteQuestion> overwriteQuestions;
     struct ItemStarted {
         uint64_t itemId = 0;
@@ -130,12 +123,9 @@ public:
 
     // ---- SessionObserver ----
     void OnLog(CFtpSession&, const LogRecord& line) override { Push(&ObserverRecord::log, line); }
-    void OnDirectoryChanged(CFtpSession&, const std::string& directory) override {
-        Push(&ObserverRecord::directories, directory);
-    }
-    void OnListing(CFtpSession&, bool done, const ListingInfo& listing) override {
+    void OnListing(CFtpSession&, bool, const ListingInfo& listing) override {
         Push(&ObserverRecord::listings,
-             {done, listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
+             {listing.directory, listing.entries ? *listing.entries : FileEntryList{}});
     }
     void OnQueueItemStarted(CFtpSession& session, uint64_t itemId, bool done) override;
     void OnTransferStarted(CFtpSession&, const TransferInfo& info) override {

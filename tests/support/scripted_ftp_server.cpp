@@ -70,8 +70,9 @@ struct ScriptedServerState {
     std::condition_variable changed;
     // Per connection its steps; the first, which matches no line, runs when the client connects.
     std::vector<std::vector<Step>> scripts = {{Step{}}};
-    size_t walkedConnections = 0;  // connections whose script has run to its end
-    std::vector<std::vector<std::string>> transcripts;
+    size_t walkedConnections = 0;         // connections whose script has run to its end
+    std::vector<std::string> transcript;  // of all connections
+    size_t accepted = 0;
     std::vector<std::string> received;
     std::vector<std::string> failures;
 
@@ -109,7 +110,7 @@ struct Connection {
         return SendAll(fd, bytes, DeadlineAfter(kStepTimeout), Wake());
     }
     bool Sleep(milliseconds duration) {
-        return SleepUntil(DeadlineAfter(duration), Wake()) != IoStatus::kStopped;
+        return WaitFd(-1, POLLIN, DeadlineAfter(duration), Wake()) != IoStatus::kStopped;
     }
     void Fail(const std::string& text) {
         state.Fail("connection " + std::to_string(index) + ", step " + std::to_string(step) + ": " +
@@ -118,7 +119,7 @@ struct Connection {
 
     Flow Serve() {
         DisableNagle(control.Get());
-        state.Locked([&] { state.transcripts.emplace_back(); });
+        state.Locked([&] { ++state.accepted; });
         Flow flow = Flow::kContinue;
         bool broken = false;
         while (flow == Flow::kContinue) {
@@ -132,7 +133,9 @@ struct Connection {
             flow = next->matches ? ReadExpected(*next, line) : Flow::kContinue;
             broken = flow != Flow::kContinue;
             if (broken) break;
-            flow = RunActions(next->actions, line);
+            for (size_t i = 0; flow == Flow::kContinue && i < next->actions.size(); ++i) {
+                flow = next->actions[i](*this, line);
+            }
             ++step;
         }
         if (flow == Flow::kStopped) return flow;
@@ -144,14 +147,6 @@ struct Connection {
         state.Locked(
             [&] { state.walkedConnections = std::max(state.walkedConnections, index + 1); });
         return flow == Flow::kEnded ? Flow::kContinue : Linger(flow == Flow::kStalled);
-    }
-
-    Flow RunActions(const std::vector<Action>& actions, const std::string& line) {
-        for (const Action& action : actions) {
-            const Flow flow = action(*this, line);
-            if (flow != Flow::kContinue) return flow;
-        }
-        return Flow::kContinue;
     }
 
     // Takes one whole line out of the input and records it (without CR LF); false when the input
@@ -166,7 +161,7 @@ struct Connection {
         } else {
             line.pop_back();
         }
-        state.Locked([&] { state.transcripts.back().push_back(line); });
+        state.Locked([&] { state.transcript.push_back(line); });
         return true;
     }
 
@@ -174,7 +169,7 @@ struct Connection {
     // is answered 502 and left out of the transcript.
     bool AnswerUnscriptedFeat(const std::string& line) {
         if (strcasecmp(line.c_str(), "feat") != 0) return false;
-        state.Locked([&] { state.transcripts.back().pop_back(); });
+        state.Locked([&] { state.transcript.pop_back(); });
         Send(control.Get(), "502 Command not implemented.\r\n");
         return true;
     }
@@ -296,16 +291,14 @@ ScriptStep& ScriptStep::Delay(milliseconds duration) {
     });
 }
 
-ScriptStep& ScriptStep::Passive(PassiveOptions options) {
-    return Add([options = std::move(options)](Connection& c, const std::string&) {
+ScriptStep& ScriptStep::Passive(std::string address) {
+    return Add([host = std::move(address)](Connection& c, const std::string&) mutable {
         c.dataListener = ListenLoopback("127.0.0.1", 0, 1);
         if (!c.dataListener) {
             c.Fail(std::string("cannot open a passive data listener: ") + std::strerror(errno));
             return Flow::kContinue;
         }
         c.mode = DataMode::kPassive;
-        std::string host =
-            options.announcedAddress.empty() ? "127.0.0.1" : options.announcedAddress;
         std::replace(host.begin(), host.end(), '.', ',');
         const uint16_t port = LocalPort(c.dataListener.Get());
         return Stopped(c.Send(c.control.Get(), "227 Entering Passive Mode (" + host + "," +
@@ -480,12 +473,7 @@ bool ScriptedFtpServer::WaitDone(std::optional<milliseconds> timeout) {
 }
 
 std::vector<std::string> ScriptedFtpServer::Transcript() const {
-    return state_->Locked([&] {
-        std::vector<std::string> all;
-        for (const auto& lines : state_->transcripts)
-            all.insert(all.end(), lines.begin(), lines.end());
-        return all;
-    });
+    return state_->Locked([&] { return state_->transcript; });
 }
 
 std::vector<std::string> ScriptedFtpServer::ReceivedData() const {
@@ -497,7 +485,7 @@ std::vector<std::string> ScriptedFtpServer::Failures() const {
 }
 
 size_t ScriptedFtpServer::AcceptedConnections() const {
-    return state_->Locked([&] { return state_->transcripts.size(); });
+    return state_->Locked([&] { return state_->accepted; });
 }
 
 }  // namespace tarnwick::test

@@ -39,12 +39,6 @@
 
 namespace tarnwick::test {
 
-struct PassiveOptions {
-    // Address announced in the 227 reply (dotted IPv4). Empty: the listener's own address,
-    // 127.0.0.1. The listener itself always stays on 127.0.0.1.
-    std::string announcedAddress{};
-};
-
 struct DataOptions {
     size_t chunkSize = 0;              // send in pieces of this size; 0 = all at once
     std::chrono::milliseconds gap{0};  // pause before every piece after the first
@@ -67,8 +61,9 @@ public:
     ScriptStep& Delay(std::chrono::milliseconds duration);
 
     // PASV: opens a data listener on 127.0.0.1, port 0, and replies
-    // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)\r\n".
-    ScriptStep& Passive(PassiveOptions options = {});
+    // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)\r\n" announcing `address` (dotted IPv4;
+    // the listener stays on 127.0.0.1 whatever it says).
+    ScriptStep& Passive(std::string address = "127.0.0.1");
     // PORT: takes the data address from the matched command line (loopback only;
     // anything else is a failure). Sends no reply: add one. The server connects only when a
     // data action needs the connection, so a PORT step without data actions never connects.

@@ -11,35 +11,34 @@ namespace fs = std::filesystem;
 using tarnwick::testing::ReadFile;
 using tarnwick::testing::WriteFile;
 
-fs::path MakeCertificate(const fs::path& dir, const CertificateRequest& request) {
-    const fs::path key = dir / (request.name + ".key"), cert = dir / (request.name + ".crt"),
-                   both = dir / (request.name + ".pem");
-    const std::string validity = " -days " + std::to_string(request.days);
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes" + validity +
-                                " -subj '/CN=" + request.commonName + "' -addext " +
-                                "'subjectAltName=" + request.altNames + "' -keyout '" +
-                                key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
+fs::path MakeCertificate(const fs::path& dir, const std::string& name,
+                         const std::string& altNames) {
+    const fs::path key = dir / (name + ".key"), cert = dir / (name + ".crt"),
+                   both = dir / (name + ".pem");
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 "
+        "-subj '/CN=localhost' -addext 'subjectAltName=" +
+        altNames + "' -keyout '" + key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0) return {};
     WriteFile(both, ReadFile(key) + ReadFile(cert));
     return both;
 }
 
-std::string CertificateFingerprint(const fs::path& pem) {
-    const std::string command =
-        "openssl x509 -noout -fingerprint -sha256 -in '" + pem.string() + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
+std::string OpenSslLine(const std::string& arguments) {
+    FILE* pipe = popen(("openssl " + arguments + " 2>/dev/null").c_str(), "r");
     if (pipe == nullptr) return {};
-    std::string output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    char buffer[512];
+    std::string line = fgets(buffer, sizeof buffer, pipe) != nullptr ? buffer : "";
     pclose(pipe);
-    const size_t equals = output.find('=');
-    if (equals == std::string::npos) return {};
-    std::string fingerprint = output.substr(equals + 1);
-    while (!fingerprint.empty() && (fingerprint.back() == '\n' || fingerprint.back() == '\r')) {
-        fingerprint.pop_back();
-    }
-    return fingerprint;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+std::string CertificateFingerprint(const fs::path& pem) {
+    const std::string line =
+        OpenSslLine("x509 -noout -fingerprint -sha256 -in '" + pem.string() + "'");
+    const size_t equals = line.find('=');
+    return equals == std::string::npos ? "" : line.substr(equals + 1);
 }
 
 }  // namespace tarnwick::test

@@ -77,7 +77,7 @@ TEST_F(WorkerTest, CommandWhileOfflineAsksAndEveryAcceptedOneIsAnsweredOnce) {
     EXPECT_TRUE(server.WaitDone(kWait));
     const ObserverRecord record = observer.Snapshot();
     for (RequestId id : accepted) EXPECT_EQ(finishes(record, id), 1) << "request " << id;
-    EXPECT_EQ(record.questions.at(0).text,
+    EXPECT_EQ(record.questions.at(0),
               "This site is currently offline.\n Do you wish to get online now?");
 }
 
