@@ -51,8 +51,7 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
     const std::string url = "ftp://127.0.0.1:" + std::to_string(RefusingPort()) + "/f";
     const CliResult result = Run({"--retries", "1", "--retry-delay", "0", "get", url});
     EXPECT_EQ(result.status, 5) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tMax errors reached, stop."))
-        << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tMax errors reached, stop."));
     EXPECT_FALSE(fs::exists(scratch / "f"));
 }
 
@@ -111,8 +110,7 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
         const CliResult result = Run(args);
         EXPECT_EQ(result.status, 3) << result.err;
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tOperation timed out"))
-            << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tOperation timed out"));
         for (const char* line : {"State:>\t\tConnecting to 127.0.0.1", "Command:>\tuser u",
                                  "Command:>\tpass *", "Reply:>\t331 password", "Warning:>\t"}) {
             EXPECT_EQ(HasLineStartingWith(result.err, line), verbose) << line;
@@ -146,8 +144,7 @@ TEST_F(CliTest, InterruptionsStopATransferAndKeepThePart) {
         cli.Signal(signal);
         const CliResult result = cli.Wait(10s);
         EXPECT_EQ(result.status, 2) << result.err;
-        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"))
-            << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"));
         EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
         EXPECT_EQ(ReadFile(scratch / "f.bin"), Pattern(1000));
     }

@@ -81,8 +81,7 @@ TEST_P(CliRealServerTest, PutAndGetOfATreeAreByteIdenticalAndRmRemovesIt) {
     EXPECT_EQ(
         std::ranges::count_if(Lines(result.err),
                               [](const std::string& l) { return l.starts_with("Warning:>"); }),
-        3)
-        << result.err;
+        3);
     EXPECT_EQ(Tree(real.Root() / "up"), original);
     result = RunMode({"get", Url("/up/"), (scratch / "down").string()});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -154,8 +153,7 @@ TEST_F(CliTreeTest, QueueRunMovesEveryItemOfTheFile) {
 
     const CliResult result = Run({"--retry-delay", "0", "queue", "run", file.string()});
     EXPECT_EQ(result.status, 6) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "tarnwick-cli: not done: /missing.bin: refused"))
-        << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "tarnwick-cli: not done: /missing.bin: refused"));
     EXPECT_EQ(ReadFile(scratch / "down" / "d.bin"), data);
     EXPECT_FALSE(fs::exists(scratch / "down" / "missing.bin"));
     EXPECT_EQ(Tree(real.Root() / "tree"), Tree(scratch / "tree"));
