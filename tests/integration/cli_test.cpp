@@ -197,8 +197,9 @@ TEST_P(CliRealServerTest, OverwriteOptionAnswersForAnExistingFile) {
     EXPECT_EQ(ReadFile(local), data);
 }
 
-TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
+TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDiskOrFailWithItsWord) {
     WriteFile(real.Root() / "old.txt", "text");
+    WriteFile(scratch / "up.txt", "data");
     const fs::path& root = real.Root();
 
     EXPECT_EQ(RunMode({"mkdir", Url("/made/")}).status, 0);
@@ -210,19 +211,15 @@ TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
     EXPECT_TRUE(fs::exists(root / "made" / "moved.txt"));
     EXPECT_EQ(RunMode({"rm", Url("/made/moved.txt")}).status, 0);
     EXPECT_FALSE(fs::exists(root / "made" / "moved.txt"));
-    const CliResult removed = RunMode({"rmdir", Url("/made")});
-    EXPECT_EQ(removed.status, 0) << removed.err;
+    CliResult result = RunMode({"rmdir", Url("/made")});
+    EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_FALSE(fs::exists(root / "made"));
-}
 
-TEST_P(CliRealServerTest, RefusedAndMissingFilesFailWithTheServersWord) {
-    WriteFile(scratch / "up.txt", "data");
-    // Anonymous users may only read this server.
-    CliResult result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});
+    // Refused and missing files fail with the server's word. Anonymous users may only read.
+    result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});
     EXPECT_EQ(result.status, 6) << result.err;
-    EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
-    EXPECT_FALSE(fs::exists(real.Root() / "up.txt"));
-
+    EXPECT_NE(result.err.find("550"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root / "up.txt"));
     result = RunMode({"ls", Url("/no/such/dir/")});
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.out, "");
