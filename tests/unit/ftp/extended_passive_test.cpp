@@ -79,6 +79,24 @@ int64_t TimeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : -2;
 }
 
+// A logged-in session on `server`, without a cache, with no worker of its own.
+std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObserver& observer,
+                                      int tls, bool passive = true) {
+    auto settings = std::make_shared<AppSettings>();
+    settings->errorRetry = 0;
+    settings->enableCache = false;
+    SiteSetting site = SiteOn(server.Port());
+    site.address = server.Address();
+    site.username = RealFtpServer::kUser;
+    site.tls = tls;
+    site.passive = passive ? 1 : 0;
+    site.tlsAcceptUnverified = true;
+    auto session = std::make_unique<CFtpSession>(site, settings, observer);
+    session->SetDefaultTimeout(10);
+    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
+    return session;
+}
+
 // Against a real server, over IPv6 where the machine has ::1 (there only the extended commands
 // can open a data connection), in either mode: exact sizes and times through SIZE and MDTM,
 // MLSD and MFMT.
@@ -99,12 +117,9 @@ TEST_F(FtpTest, RealServerSizesAndTimesSurviveListingDownloadAndUpload) {
 
     for (const bool passive : {true, false}) {
         SCOPED_TRACE(passive ? "passive" : "active");
-        SiteSetting site = SiteOn(real.Port());
-        site.address = real.Address();
-        site.username = RealFtpServer::kUser;
-        site.passive = passive ? 1 : 0;
         observer.Clear();
-        ASSERT_EQ(ConnectTo(site).controlSocket.Family(), ipv6 ? AF_INET6 : AF_INET);
+        session = LoggedIn(real, observer, kTlsNone, passive);
+        ASSERT_EQ(Control().Family(), ipv6 ? AF_INET6 : AF_INET);
         session->transferType = 1;
         const std::filesystem::path local = scratch / (passive ? "passive" : "active");
         std::filesystem::create_directory(local);
@@ -134,32 +149,14 @@ TEST_F(FtpTest, RealServerSizesAndTimesSurviveListingDownloadAndUpload) {
     EXPECT_EQ(TimeOf((real.Root() / "up.txt").string()), 1000000000);
 }
 
-// A logged-in session on `server`, with a worker of its own or none.
-std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObserver& observer,
-                                      int tls) {
-    auto settings = std::make_shared<AppSettings>();
-    settings->errorRetry = 0;
-    settings->enableCache = false;
-    SiteSetting site = SiteOn(server.Port());
-    site.address = server.Address();
-    site.username = RealFtpServer::kUser;
-    site.tls = tls;
-    site.tlsAcceptUnverified = true;
-    auto session = std::make_unique<CFtpSession>(site, settings, observer);
-    session->SetDefaultTimeout(10);
-    EXPECT_EQ(session->ConnectWithRetry(), kResultOk) << observer.FormattedLog();
-    return session;
-}
-
 // Server to server: over IPv6 the target listens through EPSV and the source is sent there
 // with EPRT, and connects; between TLS sessions, whose servers could not secure the connection
 // between them, the transfer fails at once with the reason instead of hanging until the timeout.
-TEST(Ipv6RealServerTest, ServerToServerOverIpv6AndRefusedOverTls) {
+TEST_F(FtpTest, RealServersServerToServerOverIpv6AndRefusedOverTls) {
     platform::AsyncSocket probe;
     if (!probe.Create(0, SOCK_STREAM, AF_INET6, "::1")) GTEST_SKIP() << "this machine has no ::1";
     probe.Close();
-    testing::ScratchDirectory scratch;
-    const std::filesystem::path certificate = MakeCertificate(scratch.path());
+    const std::filesystem::path certificate = MakeCertificate(scratch);
     ASSERT_FALSE(certificate.empty()) << "openssl req failed";
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "IPv6");
