@@ -110,9 +110,7 @@ TEST_F(CliSitesTest, CredentialsComeFromTheUrlTheOptionsTheSiteFileNetrcOrAnonym
 class CliUtf8Test : public CliTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CliUtf8Test, NonAsciiNamesRoundTrip) {
-    const std::string name =
-        "Gr\xc3\xbc\xc3\x9f"
-        "e \xe2\x82\xac.txt";
+    const std::string name = "Gr\u00fc\u00dfe \u20ac.txt";
     RealFtpServer server("127.0.0.1", {}, GetParam());
     ASSERT_TRUE(server.Running()) << server.Error();
     const std::string url =
@@ -133,10 +131,7 @@ TEST_P(CliUtf8Test, NonAsciiNamesRoundTrip) {
               std::string::npos);
     const fs::path down = scratch / "down";
     fs::create_directories(down);
-    CliResult got = Run({"get",
-                         url + "Gr\xc3\xbc\xc3\x9f"
-                               "e%20\xe2\x82\xac.txt",
-                         down.string()});
+    CliResult got = Run({"get", url + "Gr\u00fc\u00dfe%20\u20ac.txt", down.string()});
     ASSERT_EQ(got.status, 0) << got.err;
     EXPECT_TRUE(ReadFile(down / name) == payload);
 }

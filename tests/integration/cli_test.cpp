@@ -57,6 +57,11 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
 
 // ---- scripted dialogues ----
 
+// The scripted server's URL for `path`, with the login ScriptLogin expects.
+std::string UrlOf(const ScriptedFtpServer& server, const std::string& path) {
+    return "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
 // Log-in into `dir` and, with no local file in the way, straight to RETR f.bin (no listing)
 // up to the server's 150, which announces `size`; the caller scripts how the data comes.
 ScriptStep ScriptDownloadOfOneFile(ScriptedFtpServer& server, const std::string& dir, size_t size) {
@@ -82,8 +87,7 @@ TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
     server.Expect("list").Reply("150 here\r\n").SendData(listing).Reply("226 done\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/";
-    const CliResult result = Run({"ls", url}, {"TZ=UTC"});
+    const CliResult result = Run({"ls", UrlOf(server, "/pub/")}, {"TZ=UTC"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out,
               "d\t4096\t2020-01-02 00:00\tsub\n"
@@ -104,8 +108,7 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
         server.Expect("pasv").Passive({"127.0.0.2"});  // a warning: not the server's address
         server.Expect("list").Reply("150 here\r\n").SendData("partial", {.stall = true}).Stall();
 
-        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub";
-        std::vector<std::string> args{"--timeout", "1", "ls", url};
+        std::vector<std::string> args{"--timeout", "1", "ls", UrlOf(server, "/pub")};
         if (verbose) args.insert(args.begin(), "-v");
         const CliResult result = Run(args);
         EXPECT_EQ(result.status, 3) << result.err;
@@ -116,8 +119,7 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
             EXPECT_EQ(HasLineStartingWith(result.err, line), verbose) << line;
         }
         EXPECT_EQ(result.err.find("pass p\n"), std::string::npos);
-        const auto transcript = server.Transcript();
-        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "quit"), 0);
+        EXPECT_EQ(std::ranges::count(server.Transcript(), "quit"), 0);
     }
 }
 
@@ -131,8 +133,7 @@ TEST_F(CliTest, InterruptionsStopATransferAndKeepThePart) {
         ScriptDownloadOfOneFile(server, "/pub", 100'000).SendData(Pattern(1000), {.stall = true});
         server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
 
-        const std::string url =
-            "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
+        const std::string url = UrlOf(server, "/pub/f.bin");
         CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch,
                        Environment());
         ASSERT_TRUE(cli.Started());
@@ -169,9 +170,8 @@ TEST_F(CliTest, ABrokenDownloadIsRetried) {
         .Reply("226 done\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
     const CliResult result = Run({"--overwrite", "resume", "--retries", "2", "--retry-delay", "1",
-                                  "get", url, scratch.string()});
+                                  "get", UrlOf(server, "/pub/f.bin"), scratch.string()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
     EXPECT_TRUE(ReadFile(scratch / "f.bin") == data);

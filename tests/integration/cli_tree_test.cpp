@@ -110,12 +110,9 @@ TEST_F(CliTreeTest, CacheFillsTheCacheAndSearchFindsTheFilesOffline) {
     real.Stop();
 
     std::vector<std::string> expected;
-    for (const std::string dir :
-         {"/pub", "/pub/a", "/pub/d", "/pub/a/b", "/pub/d/e", "/pub/a/b/c"}) {
-        for (const std::string name : {"f1.txt", "f3.txt", "f5.txt"}) {
+    for (std::string dir : {"/pub", "/pub/a", "/pub/d", "/pub/a/b", "/pub/d/e", "/pub/a/b/c"})
+        for (const char* name : {"f1.txt", "f3.txt", "f5.txt"})
             expected.push_back("ftp://127.0.0.1" + dir + "/" + name);
-        }
-    }
     result = Run({"search", "*.txt"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(Lines(result.out), expected);

@@ -42,11 +42,6 @@ std::function<int(DialogueContext&)> DownloadYields(const std::string& bytes) {
     };
 }
 
-// `command` answered by 150, the data received, then 226.
-void Receive(ScriptedFtpServer& srv, const std::string& command) {
-    srv.Expect(command).Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
-}
-
 // Uploads a local file `name` holding `content` to /up; the server must receive exactly it.
 std::function<int(DialogueContext&)> Upload(const std::string& content, const std::string& name) {
     return [content, name](DialogueContext& c) {
@@ -149,7 +144,7 @@ const Dialogue kTransfers[] = {
     {"UnsafeRemoteNameIsRefused", Replies({}),
      [](DialogueContext& c) { return c.ctl.RetrieveFile(c.dir.string(), "/pub/..", 0); }, kResultRefused, {}},
     {"ZeroLengthUploadSendsNothingAndSucceeds",
-     [](auto& srv) { Replies({{"type a", "200 ascii\r\n"}})(srv); srv.Expect("pasv").Passive(); Receive(srv, "stor /up/empty.txt"); },
+     [](auto& srv) { Replies({{"type a", "200 ascii\r\n"}})(srv); srv.Expect("pasv").Passive(); srv.Expect("stor /up/empty.txt").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n"); },
      Upload("", "empty.txt"), kResultOk, {"type a", "pasv", "stor /up/empty.txt"}, "File empty.txt sent successfully."},
     {"UploadWaitsForTheDataConnectionNoLongerThanTheDeadline",
      [](auto& srv) {
@@ -228,7 +223,7 @@ TEST_F(FtpTest, EveryTransferIsReportedStartedAndFinishedOnce) {
         .SendData(kData, {.chunkSize = 70'000, .gap = 20ms})
         .Reply("226 done\r\n");
     server.Expect("pasv").Passive();
-    Receive(server, "stor /up/x.bin");
+    server.Expect("stor /up/x.bin").Reply("150 go\r\n").ReceiveData().Reply("226 ok\r\n");
     Connect();
     session->currentItemId = 7;
     EXPECT_EQ(Control().RetrieveFile(scratch.string(), "/pub/x.bin", 0), kResultOk);
