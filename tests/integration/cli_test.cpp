@@ -51,12 +51,16 @@ TEST_F(CliTest, ConnectingGivesUpAfterTheRetries) {
     const std::string url = "ftp://127.0.0.1:" + std::to_string(RefusingPort()) + "/f";
     const CliResult result = Run({"--retries", "1", "--retry-delay", "0", "get", url});
     EXPECT_EQ(result.status, 5) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tMax errors reached, stop."))
-        << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tMax errors reached, stop."));
     EXPECT_FALSE(fs::exists(scratch / "f"));
 }
 
 // ---- scripted dialogues ----
+
+// The scripted server's URL for `path`, with the login ScriptLogin expects.
+std::string UrlOf(const ScriptedFtpServer& server, const std::string& path) {
+    return "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + path;
+}
 
 // Log-in into `dir` and, with no local file in the way, straight to RETR f.bin (no listing)
 // up to the server's 150, which announces `size`; the caller scripts how the data comes.
@@ -83,8 +87,7 @@ TEST_F(CliTest, LsPrintsOneTabSeparatedLinePerEntry) {
     server.Expect("list").Reply("150 here\r\n").SendData(listing).Reply("226 done\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/";
-    const CliResult result = Run({"ls", url}, {"TZ=UTC"});
+    const CliResult result = Run({"ls", UrlOf(server, "/pub/")}, {"TZ=UTC"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out,
               "d\t4096\t2020-01-02 00:00\tsub\n"
@@ -105,21 +108,18 @@ TEST_F(CliTest, VerboseLogHasThePanePrefixesAndErrorsShowWithoutIt) {
         server.Expect("pasv").Passive("127.0.0.2");  // a warning: not the server's address
         server.Expect("list").Reply("150 here\r\n").SendData("partial", {.stall = true}).Stall();
 
-        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub";
-        std::vector<std::string> args{"--timeout", "1", "ls", url};
+        std::vector<std::string> args{"--timeout", "1", "ls", UrlOf(server, "/pub")};
         if (verbose) args.insert(args.begin(), "-v");
         const CliResult result = Run(args);
         EXPECT_EQ(result.status, 3) << result.err;
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tOperation timed out"))
-            << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tOperation timed out"));
         for (const char* line : {"State:>\t\tConnecting to 127.0.0.1", "Command:>\tuser u",
                                  "Command:>\tpass *", "Reply:>\t331 password", "Warning:>\t"}) {
             EXPECT_EQ(HasLineStartingWith(result.err, line), verbose) << line;
         }
         EXPECT_EQ(result.err.find("pass p\n"), std::string::npos);
-        const auto transcript = server.Transcript();
-        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "quit"), 0);
+        EXPECT_EQ(std::ranges::count(server.Transcript(), "quit"), 0);
     }
 }
 
@@ -133,8 +133,7 @@ TEST_F(CliTest, InterruptionsStopATransferAndKeepThePart) {
         ScriptDownloadOfOneFile(server, "/pub", 100'000).SendData(Pattern(1000), {.stall = true});
         server.Expect("abor").Reply("426 broken\r\n226 aborted\r\n");
 
-        const std::string url =
-            "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
+        const std::string url = UrlOf(server, "/pub/f.bin");
         CliProcess cli(Args({"--timeout", "20", "get", url, scratch.string()}), scratch,
                        Environment());
         ASSERT_TRUE(cli.Started());
@@ -146,8 +145,7 @@ TEST_F(CliTest, InterruptionsStopATransferAndKeepThePart) {
         cli.Signal(signal);
         const CliResult result = cli.Wait(10s);
         EXPECT_EQ(result.status, 2) << result.err;
-        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"))
-            << result.err;
+        EXPECT_TRUE(HasLineStartingWith(result.err, "Error:>\t\tInterrupted by user"));
         EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
         EXPECT_EQ(ReadFile(scratch / "f.bin"), Pattern(1000));
     }
@@ -172,9 +170,8 @@ TEST_F(CliTest, ABrokenDownloadIsRetried) {
         .Reply("226 done\r\n");
     server.Expect("quit").Reply("221 bye\r\n");
 
-    const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.Port()) + "/pub/f.bin";
     const CliResult result = Run({"--overwrite", "resume", "--retries", "2", "--retry-delay", "1",
-                                  "get", url, scratch.string()});
+                                  "get", UrlOf(server, "/pub/f.bin"), scratch.string()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(server.WaitDone(5s)) << ::testing::PrintToString(server.Failures());
     EXPECT_TRUE(ReadFile(scratch / "f.bin") == data);
@@ -200,8 +197,9 @@ TEST_P(CliRealServerTest, OverwriteOptionAnswersForAnExistingFile) {
     EXPECT_EQ(ReadFile(local), data);
 }
 
-TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
+TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDiskOrFailWithItsWord) {
     WriteFile(real.Root() / "old.txt", "text");
+    WriteFile(scratch / "up.txt", "data");
     const fs::path& root = real.Root();
 
     EXPECT_EQ(RunMode({"mkdir", Url("/made/")}).status, 0);
@@ -213,19 +211,15 @@ TEST_P(CliRealServerTest, RemoteCommandsChangeTheServersDisk) {
     EXPECT_TRUE(fs::exists(root / "made" / "moved.txt"));
     EXPECT_EQ(RunMode({"rm", Url("/made/moved.txt")}).status, 0);
     EXPECT_FALSE(fs::exists(root / "made" / "moved.txt"));
-    const CliResult removed = RunMode({"rmdir", Url("/made")});
-    EXPECT_EQ(removed.status, 0) << removed.err;
+    CliResult result = RunMode({"rmdir", Url("/made")});
+    EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_FALSE(fs::exists(root / "made"));
-}
 
-TEST_P(CliRealServerTest, RefusedAndMissingFilesFailWithTheServersWord) {
-    WriteFile(scratch / "up.txt", "data");
-    // Anonymous users may only read this server.
-    CliResult result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});
+    // Refused and missing files fail with the server's word. Anonymous users may only read.
+    result = RunMode({"put", (scratch / "up.txt").string(), Url("/", true)});
     EXPECT_EQ(result.status, 6) << result.err;
-    EXPECT_NE(result.err.find("550"), std::string::npos) << result.err;
-    EXPECT_FALSE(fs::exists(real.Root() / "up.txt"));
-
+    EXPECT_NE(result.err.find("550"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root / "up.txt"));
     result = RunMode({"ls", Url("/no/such/dir/")});
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.out, "");

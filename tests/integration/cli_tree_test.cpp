@@ -81,8 +81,7 @@ TEST_P(CliRealServerTest, PutAndGetOfATreeAreByteIdenticalAndRmRemovesIt) {
     EXPECT_EQ(
         std::ranges::count_if(Lines(result.err),
                               [](const std::string& l) { return l.starts_with("Warning:>"); }),
-        3)
-        << result.err;
+        3);
     EXPECT_EQ(Tree(real.Root() / "up"), original);
     result = RunMode({"get", Url("/up/"), (scratch / "down").string()});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -111,12 +110,9 @@ TEST_F(CliTreeTest, CacheFillsTheCacheAndSearchFindsTheFilesOffline) {
     real.Stop();
 
     std::vector<std::string> expected;
-    for (const std::string dir :
-         {"/pub", "/pub/a", "/pub/d", "/pub/a/b", "/pub/d/e", "/pub/a/b/c"}) {
-        for (const std::string name : {"f1.txt", "f3.txt", "f5.txt"}) {
+    for (std::string dir : {"/pub", "/pub/a", "/pub/d", "/pub/a/b", "/pub/d/e", "/pub/a/b/c"})
+        for (const char* name : {"f1.txt", "f3.txt", "f5.txt"})
             expected.push_back("ftp://127.0.0.1" + dir + "/" + name);
-        }
-    }
     result = Run({"search", "*.txt"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(Lines(result.out), expected);
@@ -154,8 +150,7 @@ TEST_F(CliTreeTest, QueueRunMovesEveryItemOfTheFile) {
 
     const CliResult result = Run({"--retry-delay", "0", "queue", "run", file.string()});
     EXPECT_EQ(result.status, 6) << result.err;
-    EXPECT_TRUE(HasLineStartingWith(result.err, "tarnwick-cli: not done: /missing.bin: refused"))
-        << result.err;
+    EXPECT_TRUE(HasLineStartingWith(result.err, "tarnwick-cli: not done: /missing.bin: refused"));
     EXPECT_EQ(ReadFile(scratch / "down" / "d.bin"), data);
     EXPECT_FALSE(fs::exists(scratch / "down" / "missing.bin"));
     EXPECT_EQ(Tree(real.Root() / "tree"), Tree(scratch / "tree"));

@@ -1,7 +1,10 @@
 // Extended commands: the EPSV reply parser, the fallback from refused EPSV/EPRT/MLSD to
-// PASV/PORT/LIST once the feature list offered them (scripted server), and listings and
-// downloads over IPv6 against a real server on ::1.
+// PASV/PORT/LIST once the feature list offered them (scripted server), and against real
+// servers exact sizes and times through MLSD, MDTM/SIZE and MFMT, over IPv6, and server to
+// server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 
 #include "ftp/replies.h"
 #include "ftp_fixture.h"
@@ -66,40 +69,19 @@ TEST_P(ExtendedFallbackTest, RefusalFallsBackOnceForTheSession) {
 INSTANTIATE_TEST_SUITE_P(Modes, ExtendedFallbackTest,
                          ::testing::Values(Extended::kEpsv, Extended::kEprt, Extended::kMlsd));
 
-// Over IPv6 only the extended commands can open a data connection, in either mode.
-TEST_F(FtpTest, RealServerListsAndDownloadsOverIpv6WithExtendedCommands) {
-    platform::AsyncSocket probe;
-    if (!probe.Create(0, SOCK_STREAM, AF_INET6, "::1")) GTEST_SKIP() << "this machine has no ::1";
-    probe.Close();
-    RealFtpServer real("::1");
-    ASSERT_TRUE(real.Running()) << real.Error();
-    const std::string content = Pattern(300000);
-    WriteFile((real.Root() / "f.bin").string(), content);
-    for (const bool passive : {true, false}) {
-        SCOPED_TRACE(passive ? "passive" : "active");
-        SiteSetting site = SiteOn(real.Port());
-        site.address = "::1";
-        site.username = RealFtpServer::kUser;
-        site.passive = passive ? 1 : 0;
-        observer.Clear();
-        ASSERT_EQ(ConnectTo(site).controlSocket.Family(), AF_INET6);
-        EXPECT_TRUE(session->serverFeatures.epsv && session->serverFeatures.mlst);
-        ASSERT_EQ(Control().ListDir("/", "", 0), kResultOk) << observer.FormattedLog();
-        ASSERT_TRUE(session->listingEntries && session->listingEntries->size() == 1);
-        EXPECT_EQ(session->listingEntries->front().name, "f.bin");
-        const std::string local = scratch / (passive ? "passive" : "active");
-        std::filesystem::create_directory(local);
-        EXPECT_EQ(Control().RetrieveFile(local, "/f.bin", 0), kResultOk) << observer.FormattedLog();
-        EXPECT_TRUE(ReadFile(local + "/f.bin") == content);
-        const ObserverRecord record = observer.Snapshot();
-        EXPECT_EQ(record.CountLog("epsv"), passive ? 2 : 0) << observer.FormattedLog();
-        EXPECT_EQ(record.CountLog("pasv"), 0);
-    }
+void SetTime(const std::string& path, int64_t seconds) {
+    const timeval times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
 }
 
-// A logged-in session on `server`, with a worker of its own or none.
+int64_t TimeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : -2;
+}
+
+// A logged-in session on `server`, without a cache, with no worker of its own.
 std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObserver& observer,
-                                      int tls) {
+                                      int tls, bool passive = true) {
     auto settings = std::make_shared<AppSettings>();
     settings->errorRetry = 0;
     settings->enableCache = false;
@@ -107,6 +89,7 @@ std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObse
     site.address = server.Address();
     site.username = RealFtpServer::kUser;
     site.tls = tls;
+    site.passive = passive ? 1 : 0;
     site.tlsAcceptUnverified = true;
     auto session = std::make_unique<CFtpSession>(site, settings, observer);
     session->SetDefaultTimeout(10);
@@ -114,15 +97,66 @@ std::unique_ptr<CFtpSession> LoggedIn(const RealFtpServer& server, RecordingObse
     return session;
 }
 
+// Against a real server, over IPv6 where the machine has ::1 (there only the extended commands
+// can open a data connection), in either mode: exact sizes and times through SIZE and MDTM,
+// MLSD and MFMT.
+TEST_F(FtpTest, RealServerSizesAndTimesSurviveListingDownloadAndUpload) {
+    platform::AsyncSocket probe;
+    const bool ipv6 = probe.Create(0, SOCK_STREAM, AF_INET6, "::1");
+    probe.Close();
+    RealFtpServer real(ipv6 ? "::1" : "127.0.0.1");
+    ASSERT_TRUE(real.Running()) << real.Error();
+    const std::string small = (real.Root() / "a b;c.txt").string();
+    const std::string big = (real.Root() / "big.bin").string();
+    WriteFile(small, Pattern(1000));
+    SetTime(small, 1234567890);
+    const uint64_t bigSize = (uint64_t{5} << 30) + 3;  // sparse
+    WriteFile(big, "");
+    std::filesystem::resize_file(big, bigSize);
+    SetTime(big, 1700000000);
+
+    for (const bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        observer.Clear();
+        session = LoggedIn(real, observer, kTlsNone, passive);
+        ASSERT_EQ(Control().Family(), ipv6 ? AF_INET6 : AF_INET);
+        session->transferType = 1;
+        const std::filesystem::path local = scratch / (passive ? "passive" : "active");
+        std::filesystem::create_directory(local);
+
+        // No listing yet: SIZE and MDTM tell the file's size and time (both needed to set it).
+        ASSERT_EQ(Control().RetrieveFile(local.string(), "/a b;c.txt", 0), kResultOk)
+            << observer.FormattedLog();
+        EXPECT_TRUE(ReadFile(local / "a b;c.txt") == Pattern(1000));
+        EXPECT_EQ(TimeOf(local / "a b;c.txt"), 1234567890);
+
+        ASSERT_EQ(Control().ListDir("/", "", 0), kResultOk) << observer.FormattedLog();
+        ASSERT_TRUE(session->listingEntries && session->listingEntries->size() == 2);
+        // Exact to the second and past 4 GiB: what a LIST line cannot tell.
+        const FileEntryList& entries = *session->listingEntries;
+        EXPECT_TRUE(entries[0].Size() == 1000 && entries[0].modified == 1234567890);
+        EXPECT_TRUE(entries[1].Size() == bigSize && entries[1].modified == 1700000000);
+        // The Unix mode, asked for with OPTS MLST, not the bare permission letters.
+        EXPECT_EQ(entries[0].attributes.substr(0, 4), "-rw-");
+        const ObserverRecord record = observer.Snapshot();
+        EXPECT_TRUE(!ipv6 || record.CountLog("epsv") == (passive ? 2 : 0));
+        EXPECT_EQ(record.CountLog("pasv"), 0);
+    }
+    const std::string upload = scratch / "up.txt";
+    WriteFile(upload, "uploaded");
+    SetTime(upload, 1000000000);
+    ASSERT_EQ(Control().StoreFile(upload, "/", 0), kResultOk) << observer.FormattedLog();
+    EXPECT_EQ(TimeOf((real.Root() / "up.txt").string()), 1000000000);
+}
+
 // Server to server: over IPv6 the target listens through EPSV and the source is sent there
 // with EPRT, and connects; between TLS sessions, whose servers could not secure the connection
 // between them, the transfer fails at once with the reason instead of hanging until the timeout.
-TEST(Ipv6RealServerTest, ServerToServerOverIpv6AndRefusedOverTls) {
+TEST_F(FtpTest, RealServersServerToServerOverIpv6AndRefusedOverTls) {
     platform::AsyncSocket probe;
     if (!probe.Create(0, SOCK_STREAM, AF_INET6, "::1")) GTEST_SKIP() << "this machine has no ::1";
     probe.Close();
-    testing::ScratchDirectory scratch;
-    const std::filesystem::path certificate = MakeCertificate(scratch.path());
+    const std::filesystem::path certificate = MakeCertificate(scratch);
     ASSERT_FALSE(certificate.empty()) << "openssl req failed";
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "IPv6");
