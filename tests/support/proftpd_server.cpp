@@ -14,13 +14,24 @@ namespace {
 namespace fs = std::filesystem;
 using tarnwick::testing::WriteFile;
 
-constexpr const char* kProftpd = "/usr/sbin/proftpd";
-constexpr const char* kModTls = "/usr/lib/proftpd/mod_tls.so";
+// Where scripts/bootstrap unpacks it (an installed ProFTPD would replace vsftpd), else the
+// system's.
+const fs::path kRoots[] = {"/opt/tarnwick-test/proftpd", "/"};
+
+fs::path InstallRoot() {
+    for (const fs::path& root : kRoots) {
+        if (access((root / "usr/sbin/proftpd").c_str(), X_OK) == 0 &&
+            access((root / "usr/lib/proftpd/mod_tls.so").c_str(), R_OK) == 0) {
+            return root;
+        }
+    }
+    return {};
+}
 
 }  // namespace
 
 bool ProftpdServer::Installed() {
-    return access(kProftpd, X_OK) == 0 && access(kModTls, R_OK) == 0;
+    return !InstallRoot().empty();
 }
 
 ProftpdServer::ProftpdServer() : ServerProcess("ProFTPD") {
@@ -67,6 +78,7 @@ ProftpdServer::ProftpdServer() : ServerProcess("ProFTPD") {
         "AuthUserFile " + users.string(),
         "RequireValidShell off",
         "RootLogin on",  // the login has the launching user's uid, 0 under CI
+        "ModulePath " + (InstallRoot() / "usr/lib/proftpd").string(),
         "LoadModule mod_tls.c",
         "TLSEngine on",
         "TLSRequired on",
@@ -79,7 +91,7 @@ ProftpdServer::ProftpdServer() : ServerProcess("ProFTPD") {
     for (const std::string& directive : directives) text += directive + "\n";
     const fs::path config = directory_ / "proftpd.conf";
     WriteFile(config.string(), text);
-    Launch({kProftpd, "-n", "-q", "-c", config.string()});
+    Launch({(InstallRoot() / "usr/sbin/proftpd").string(), "-n", "-q", "-c", config.string()});
 }
 
 }  // namespace tarnwick::test
