@@ -8,24 +8,8 @@ Question::Question(std::string text, int style)
 Question::Question(const OverwriteQuestion& overwrite)
     : kind(Kind::kOverwrite), overwrite(overwrite) {}
 
-namespace {
-
-// For a front end that shows every Yes/No question as a message box.
-std::string CertificateText(const CertificateQuestion& c) {
-    return "The certificate of " + c.host + " is not trusted: " + c.reason +
-           ".\n\nSubject: " + c.subject + "\nIssuer: " + c.issuer + "\nValid from " + c.validFrom +
-           " until " + c.validUntil + "\nSHA-256: " + c.fingerprint +
-           "\n\nTrust this certificate and remember it for " + c.host + ":" +
-           std::to_string(c.port) + "?";
-}
-
-}  // namespace
-
 Question::Question(const CertificateQuestion& certificate)
-    : kind(Kind::kCertificate),
-      text(CertificateText(certificate)),
-      style(kAskYesNo | kAskQuestion),
-      certificate(certificate) {}
+    : kind(Kind::kCertificate), style(kAskYesNo | kAskQuestion), certificate(certificate) {}
 
 bool Question::Answer(int answer) {
     return Settle(answer, OverwriteAnswer{kSkip, false});
