@@ -267,6 +267,9 @@ void CFtpSession::AdoptShownDirectory() {
 // Step 9: reconnect or go offline, in this order of precedence.
 CFtpSession::WorkerStep CFtpSession::NextAfterSessionEnd() const {
     if (lastResult == kResultInterrupted) return WorkerStep::kOfflineWait;
+    // A connect refused for good (TLS refused, a certificate not trusted) would meet the same
+    // refusal again: no keep-alive reconnect, which would ask about the certificate for ever.
+    if (lastResult == kResultRefused) return WorkerStep::kOfflineWait;
     if (queueRunRequested && QueueHasItems()) return WorkerStep::kConnect;
     if (commandSettings->keepAlive) return WorkerStep::kConnect;
     if (lastCommand != CmdConnect) return WorkerStep::kOfflineWait;

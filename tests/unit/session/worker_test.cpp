@@ -137,6 +137,27 @@ TEST_F(WorkerTest, StopWorkerOfASharedSessionIsBounded) {
     EXPECT_TRUE(weak.expired());
 }
 
+// A connect refused for good (here AUTH TLS) is not retried by keep-alive: each try would
+// end the same way, and for an untrusted certificate ask the user again and again.
+TEST_F(WorkerTest, RefusedTlsIsNotReconnectedByKeepAlive) {
+    settings->keepAlive = true;
+    server.Greeting("220 scripted server ready\r\n");
+    server.Expect("auth TLS").Reply("534 no TLS here\r\n");
+    session = std::make_unique<CFtpSession>(
+        [this] {
+            SiteSetting site = SiteOn(server.Port());
+            site.tls = kTlsExplicit;
+            return site;
+        }(),
+        settings, observer);
+    ASSERT_TRUE(session->StartWorker());
+    ASSERT_EQ(observer.WaitForCommandFinished(CmdConnect, kWait), kResultRefused)
+        << observer.FormattedLog();
+    std::this_thread::sleep_for(300ms);  // a reconnect would come at once (no retry delay)
+    EXPECT_EQ(observer.Snapshot().CountLog("Connecting to 127.0.0.1 ..."), 1)
+        << observer.FormattedLog();
+}
+
 // Closing while a start-up step waits: the interrupted step must not leave the worker
 // waiting in the command loop for a command that will never come (it was left to end on its
 // own after the bound, and then reported to a front end already gone).
