@@ -108,7 +108,8 @@ TEST_F(CliTlsTest, FtpsUrlsListAndDownloadOverImplicitTls) {
 // stream without close_notify and still reports success.
 constexpr const char* kCuttingServer = R"py(import socket, ssl, sys
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); ctx.load_cert_chain(sys.argv[1])
-lst = socket.socket(fileno=3); c, _ = lst.accept(); f = c.makefile("rwb", 0)
+lst = socket.socket(fileno=3); lst.setblocking(True); c, _ = lst.accept()
+f = c.makefile("rwb", 0)
 say = lambda t: f.write((t + "\r\n").encode())
 say("220 ready")
 while True:
